@@ -1,0 +1,114 @@
+#include "base/file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace zr {
+
+namespace {
+// A C path cannot hold NUL: refuse such a path instead of silently opening
+// the prefix before the NUL.
+bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
+Status nul_in_path() { return Status::Error("path contains a NUL byte"); }
+}  // namespace
+
+std::string path_join(std::string_view a, std::string_view b) {
+  std::string out;
+  out.reserve(a.size() + 1 + b.size());
+  out.append(a);
+  if (!out.empty() && out.back() != '/') out.push_back('/');
+  out.append(b);
+  return out;
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    if (data_ != nullptr) ::munmap(data_, size_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
+MappedFile::~MappedFile() {
+  if (data_ != nullptr) ::munmap(data_, size_);
+}
+
+Result<MappedFile> MappedFile::Open(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
+  // Mapping a directory would fail with a less helpful message; reading one
+  // as a file is refused the way read(2) refuses it.
+  if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR);
+  MappedFile mapped;
+  if (st.st_size == 0) return mapped;
+  void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (p == MAP_FAILED) return Status::FromErrno(errno);
+  mapped.data_ = static_cast<char*>(p);
+  mapped.size_ = static_cast<size_t>(st.st_size);
+  return mapped;
+}
+
+PathKind path_kind(const std::string& path) {
+  struct stat st;
+  if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return PathKind::kOther;
+}
+
+Status write_all(int fd, std::string_view data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::FromErrno(errno);
+    }
+    if (n == 0) return Status::Error("failed to write whole buffer");
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return Status();
+}
+
+Status append_to_file(const std::string& path, std::string_view data) {
+  if (has_nul(path)) return nul_in_path();
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return write_all(fd.get(), data);
+}
+
+Status write_file(const std::string& path, std::string_view data) {
+  if (has_nul(path)) return nul_in_path();
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return write_all(fd.get(), data);
+}
+
+}  // namespace zr

@@ -1,0 +1,77 @@
+// File-system primitives with RAII ownership and error values.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+
+namespace zr {
+
+// Joins path components with the platform separator, exactly as given.
+std::string path_join(std::string_view a, std::string_view b);
+
+// An owned file descriptor, closed on destruction.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
+// A whole file mapped read-only. An empty file has no mapping and an empty view.
+class MappedFile {
+ public:
+  MappedFile() = default;
+  MappedFile(MappedFile&& other) noexcept;
+  MappedFile& operator=(MappedFile&& other) noexcept;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile();
+
+  // Opens and maps `path`. Errors carry the system's message only.
+  static Result<MappedFile> Open(const std::string& path);
+
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_, size_}; }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+enum class PathKind { kMissing, kRegularFile, kDirectory, kOther };
+
+// Follows symbolic links; anything that cannot be inspected reads as missing.
+PathKind path_kind(const std::string& path);
+
+// Writes all of `data`, retrying short writes and interrupted calls.
+Status write_all(int fd, std::string_view data);
+
+// Opens `path` for appending (creating it, never its directory) and writes
+// `data` with one write-all call. Several processes may append to one file;
+// each call's bytes land together on file systems with atomic appends.
+Status append_to_file(const std::string& path, std::string_view data);
+
+// Creates or truncates `path` and writes `data`.
+Status write_file(const std::string& path, std::string_view data);
+
+}  // namespace zr

@@ -1,0 +1,70 @@
+// Parameter descriptions and converted argument values.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "store/json_value.h"
+
+namespace zr::module {
+
+// How a Python argument is converted.
+enum class ArgKind {
+  kStr,        // str (or a subclass), taken as UTF-8
+  kStrList,    // any sequence of str except a str itself
+  kStrSet,     // set or frozenset of str
+  kU64,        // int (or an index-convertible object) in 0 .. 2^64-1
+  kBool,       // exactly a bool
+  kBytesLike,  // bytes, bytearray, or a sequence of ints 0..255
+  kJson,       // anything json.dumps accepts
+};
+
+using Bytes = std::vector<uint8_t>;
+using Arg = std::variant<std::monostate, std::string, std::vector<std::string>, uint64_t, bool, Bytes, json::Value>;
+
+struct ParamSpec {
+  const char* name;
+  ArgKind kind;
+  bool required = true;     // must be passed (possibly as None when nullable)
+  bool nullable = false;    // None means absent
+  Arg default_value;        // used when not required and not passed
+  bool convert_last = false;  // converted after every other argument
+};
+
+// A parameter that must be passed.
+inline ParamSpec Required(const char* name, ArgKind kind) { return ParamSpec{name, kind, true, false, {}, false}; }
+// A parameter that must be passed but may be None.
+inline ParamSpec Nullable(const char* name, ArgKind kind) { return ParamSpec{name, kind, true, true, {}, false}; }
+// A parameter defaulting to None.
+inline ParamSpec Optional(const char* name, ArgKind kind) { return ParamSpec{name, kind, false, true, {}, false}; }
+// A parameter with a default value.
+inline ParamSpec Defaulted(const char* name, ArgKind kind, Arg value) {
+  return ParamSpec{name, kind, false, false, std::move(value), false};
+}
+// A json parameter converted after all the others.
+inline ParamSpec JsonLast(const char* name) { return ParamSpec{name, ArgKind::kJson, true, false, {}, true}; }
+
+// The converted arguments of one call, in parameter order.
+class Args {
+ public:
+  explicit Args(std::vector<Arg> values) : values_(std::move(values)) {}
+
+  const std::string& str(size_t i) const { return std::get<std::string>(values_[i]); }
+  // nullptr when absent.
+  const std::string* opt_str(size_t i) const { return std::get_if<std::string>(&values_[i]); }
+  const std::vector<std::string>& strs(size_t i) const { return std::get<std::vector<std::string>>(values_[i]); }
+  uint64_t u64(size_t i) const { return std::get<uint64_t>(values_[i]); }
+  const uint64_t* opt_u64(size_t i) const { return std::get_if<uint64_t>(&values_[i]); }
+  bool flag(size_t i) const { return std::get<bool>(values_[i]); }
+  const Bytes& bytes(size_t i) const { return std::get<Bytes>(values_[i]); }
+  const json::Value& json(size_t i) const { return std::get<json::Value>(values_[i]); }
+
+ private:
+  std::vector<Arg> values_;
+};
+
+}  // namespace zr::module

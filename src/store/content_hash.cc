@@ -1,0 +1,48 @@
+#include "store/content_hash.h"
+
+#include <openssl/sha.h>
+
+#include "store/json_write.h"
+
+namespace zr {
+
+void sha256_hex_into(std::string_view bytes, char out[64]) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+  for (int i = 0; i < SHA256_DIGEST_LENGTH; ++i) {
+    out[2 * i] = kHex[digest[i] >> 4];
+    out[2 * i + 1] = kHex[digest[i] & 0xF];
+  }
+}
+
+std::string sha256_hex(std::string_view bytes) {
+  std::string hex(64, '0');
+  sha256_hex_into(bytes, hex.data());
+  return hex;
+}
+
+std::string content_hash(const json::Value& value) { return sha256_hex(json::to_compact(value)); }
+
+namespace {
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::optional<HashKey> decode_hash_key(std::string_view hex) {
+  if (hex.size() != 64) return std::nullopt;
+  HashKey key;
+  for (size_t i = 0; i < 32; ++i) {
+    int hi = hex_digit(hex[2 * i]);
+    int lo = hex_digit(hex[2 * i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    key[i] = static_cast<uint8_t>(hi << 4 | lo);
+  }
+  return key;
+}
+
+}  // namespace zr

@@ -1,0 +1,39 @@
+#include "store/init.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "base/file.h"
+#include "store/store_paths.h"
+
+namespace zr {
+
+Status create_directories(const std::string& path) {
+  if (path.empty()) return Status::FromErrno(ENOENT);
+  if (path.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+  // Create each prefix in turn, from the root down.
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    std::string prefix = path.substr(0, pos);
+    if (prefix.empty() || prefix.back() == '/') continue;
+    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+    int err = errno;
+    if (err == EEXIST && path_kind(prefix) == PathKind::kDirectory) continue;
+    // An existing entry that is not a directory, or a real failure.
+    if (err == EEXIST) return Status::FromErrno(pos == std::string::npos ? EEXIST : ENOTDIR);
+    return Status::FromErrno(err);
+  }
+  return Status();
+}
+
+Status init_store(std::string_view zr_dir) {
+  for (std::string_view layer : {kAuthorsLayer, kSectionsLayer, kDocumentIndexLayer, kIndexLayer}) {
+    ZR_RETURN_IF_ERROR(create_directories(store_path(zr_dir, layer)));
+  }
+  return write_file(store_path(zr_dir, kLogName), "");
+}
+
+}  // namespace zr

@@ -1,0 +1,60 @@
+// Parsing JSON text into the system's JSON value, and straight into its
+// compact text (the hot path of line hashing, which needs no tree).
+//
+// Numbers: a non-negative integer that fits 64 bits is unsigned, a negative
+// one that fits is signed, anything else is a 64-bit float (an integer
+// literal too large for 64 bits included); "-0" is the float -0.0. A number
+// whose magnitude overflows a float makes the text invalid, as do invalid
+// UTF-8, unescaped control characters in strings, lone surrogate escapes and
+// containers nested deeper than kMaxNesting.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+#include "store/json_value.h"
+
+namespace zr::json {
+
+// Deepest nesting of arrays and objects accepted; deeper text is refused so
+// that recursion stays bounded.
+inline constexpr int kMaxNesting = 127;
+
+// Bytes that must be readable after a text for it to be parsed in place.
+size_t required_padding();
+
+// Reusable parser: buffers grow to the largest text seen and are reused, so
+// parsing many lines allocates nothing once warm (except the Value trees
+// themselves). Not thread-safe; use one per thread.
+class Parser {
+ public:
+  Parser();
+  ~Parser();
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  // Parses one JSON value (whitespace may surround it). The error message
+  // names the line and column of the fault.
+  Result<Value> Parse(std::string_view text);
+
+  // Parses `text` into `out`; false when it is not exactly one JSON value.
+  // `readable_after` is how many bytes after the text may be read (the rest
+  // of a mapped file, say); when it is at least required_padding() the text
+  // is parsed in place, otherwise it is copied first.
+  bool ParseInto(std::string_view text, size_t readable_after, Value& out);
+
+  // Replaces `out` with the compact text of the value in `text`, without
+  // building a tree; false when `text` is not exactly one JSON value.
+  bool Canonicalize(std::string_view text, size_t readable_after, std::string& out);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A message for a text that failed to parse, naming line and column.
+std::string describe_parse_failure(std::string_view text);
+
+}  // namespace zr::json

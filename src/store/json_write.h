@@ -1,0 +1,28 @@
+// The compact JSON writer: the one written form of everything in the store.
+//
+// No whitespace; object members in the order held (ascending key bytes for a
+// Value); minimal string escaping with raw UTF-8; integers in decimal; floats
+// in their shortest round-trip digits, always with a fraction or an exponent;
+// non-finite floats as null.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "store/json_value.h"
+
+namespace zr::json {
+
+// Appends `s` as a JSON string literal, quotes included.
+void append_string(std::string& out, std::string_view s);
+void append_unsigned(std::string& out, uint64_t u);
+void append_signed(std::string& out, int64_t i);
+void append_float(std::string& out, double d);
+void append_bool(std::string& out, bool b);
+
+// Appends the compact text of `value`.
+void append_compact(std::string& out, const Value& value);
+std::string to_compact(const Value& value);
+
+}  // namespace zr::json

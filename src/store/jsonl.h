@@ -1,0 +1,50 @@
+// JSON Lines files: one compact JSON text plus "\n" per line.
+//
+// Readers map the file and parse each line in place. They are lenient: a
+// missing file is empty, "\r\n" line ends are accepted, and blank or
+// unparseable lines are skipped one by one.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "store/json_value.h"
+
+namespace zr {
+
+// Calls `fn(line, readable_after)` for every non-empty line of `text`, in
+// order, with one trailing "\r" dropped. `readable_after` counts the bytes of
+// `text` after the line, which a parser may read as padding.
+template <typename Fn>
+void for_each_line(std::string_view text, Fn&& fn) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? text.size() : nl;
+    size_t line_end = end;
+    if (line_end > pos && text[line_end - 1] == '\r') --line_end;
+    if (line_end > pos) fn(text.substr(pos, line_end - pos), text.size() - line_end);
+    pos = end + 1;
+  }
+}
+
+// Every parseable line of the file at `path`, in file order.
+Result<std::vector<json::Value>> jsonl_read(const std::string& path);
+
+// Like jsonl_read, but only lines containing at least one of `needles` as a
+// byte substring are parsed; the rest are skipped unparsed. Needles must be
+// non-empty.
+Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
+                                                     const std::vector<std::string>& needles);
+
+// Appends the compact text of `value` and "\n" with one write-all call; the
+// file is created if missing, its directory never.
+Status jsonl_append(const std::string& path, const json::Value& value);
+
+// Appends one already-formed line (its "\n" included) the same way.
+Status append_line(const std::string& path, std::string_view line);
+
+}  // namespace zr

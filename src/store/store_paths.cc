@@ -1,0 +1,38 @@
+#include "store/store_paths.h"
+
+#include "base/file.h"
+
+namespace zr {
+
+std::string store_dir(std::string_view zr_dir) { return path_join(zr_dir, kStoreDirName); }
+
+std::string store_path(std::string_view zr_dir, std::string_view entry) {
+  return path_join(store_dir(zr_dir), entry);
+}
+
+bool is_safe_shard_name(std::string_view name) {
+  if (name == "." || name == "..") return false;
+  return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+namespace {
+bool is_utf8_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+}  // namespace
+
+Result<std::string> shard_name(std::string_view hash) {
+  if (hash.size() < 2 || (hash.size() > 2 && is_utf8_continuation(hash[2]))) {
+    return Status::Error("hash too short to name a shard: \"" + std::string(hash) + "\"");
+  }
+  std::string_view name = hash.substr(0, 2);
+  if (!is_safe_shard_name(name)) {
+    return Status::Error("hash names an unsafe shard: \"" + std::string(hash) + "\"");
+  }
+  return std::string(name);
+}
+
+Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash) {
+  ZR_ASSIGN_OR_RETURN(std::string name, shard_name(hash));
+  return path_join(store_path(zr_dir, layer), name);
+}
+
+}  // namespace zr

@@ -1,0 +1,35 @@
+// Where everything lives in a store: <zr_dir>/.zr/<entry>[/<shard>].
+// Components are joined exactly as given; nothing is normalised.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+
+namespace zr {
+
+inline constexpr std::string_view kStoreDirName = ".zr";
+inline constexpr std::string_view kAuthorsLayer = "authors";
+inline constexpr std::string_view kSectionsLayer = "sections";
+inline constexpr std::string_view kDocumentIndexLayer = "document-index";
+inline constexpr std::string_view kIndexLayer = "index";
+inline constexpr std::string_view kLogName = "log";
+
+// <zr_dir>/.zr
+std::string store_dir(std::string_view zr_dir);
+// <zr_dir>/.zr/<entry>
+std::string store_path(std::string_view zr_dir, std::string_view entry);
+
+// The shard name of a hash text: its first two bytes. Refused when the text
+// is too short to have two whole characters, or when the name could step
+// outside the layer ("/", NUL, "." or "..").
+Result<std::string> shard_name(std::string_view hash);
+
+// True when `name` can safely name a file inside a layer.
+bool is_safe_shard_name(std::string_view name);
+
+// <zr_dir>/.zr/<layer>/<shard of hash>, refused as shard_name refuses.
+Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
+
+}  // namespace zr

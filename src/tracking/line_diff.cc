@@ -1,0 +1,461 @@
+// Line diff in four stages: a minimal edit script (Myers's O(ND) algorithm in
+// its linear-space divide-and-conquer form), a compaction pass that slides and
+// merges insertion and deletion blocks, a merging pass that joins neighbouring
+// deletions and insertions into replacements, and the conversion to opcodes.
+// Blame carried across versions depends on which lines are paired, so every
+// stage follows a fixed order of operations; do not "simplify" the tie-breaks.
+#include "tracking/line_diff.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+namespace zr::tracking {
+namespace {
+
+using Lines = std::vector<std::string_view>;
+
+// Length first: most differing lines differ in length, so their bytes are
+// never touched.
+bool same_line(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+// One operation of the edit script. A deletion has new_len 0, an insertion
+// old_len 0 and an equal run the same length on both sides, so one layout
+// serves every kind: merging two operations of the same kind adds both
+// lengths, and the opcode is read off the fields directly.
+struct Op {
+  DiffTag tag;
+  size_t old_index, old_len, new_index, new_len;
+
+  size_t old_end() const { return old_index + old_len; }
+  size_t new_end() const { return new_index + new_len; }
+  bool empty() const { return old_len == 0 && new_len == 0; }
+};
+
+Op make_equal(size_t old_index, size_t new_index, size_t len) {
+  return {DiffTag::kEqual, old_index, len, new_index, len};
+}
+Op make_delete(size_t old_index, size_t old_len, size_t new_index) {
+  return {DiffTag::kDelete, old_index, old_len, new_index, 0};
+}
+Op make_insert(size_t old_index, size_t new_index, size_t new_len) {
+  return {DiffTag::kInsert, old_index, 0, new_index, new_len};
+}
+Op make_replace(const Op& deletion, const Op& insertion) {
+  return {DiffTag::kReplace, deletion.old_index, deletion.old_len, insertion.new_index, insertion.new_len};
+}
+
+// ---------------------------------------------------------------------------
+// Stage 1: minimal edit script.
+
+// Furthest-reaching x per diagonal k, where k may be negative. Allocated once
+// for the largest search the whole diff can need and reused at every level of
+// the recursion, which keeps memory linear in the number of lines.
+class DiagonalArray {
+ public:
+  explicit DiagonalArray(ptrdiff_t max_d) : offset_(max_d), slots_(static_cast<size_t>(2 * max_d), 0) {}
+  ptrdiff_t& operator[](ptrdiff_t k) { return slots_[static_cast<size_t>(k + offset_)]; }
+
+ private:
+  ptrdiff_t offset_;
+  std::vector<ptrdiff_t> slots_;
+};
+
+// Where a path on diagonal k starts at depth d, before following its snake:
+// one step down from diagonal k + 1 or one step right from k - 1, whichever
+// reaches further; a tie goes down.
+ptrdiff_t next_start(DiagonalArray& v, ptrdiff_t k, ptrdiff_t d) {
+  if (k == -d || (k != d && v[k - 1] < v[k + 1])) return v[k + 1];
+  return v[k - 1] + 1;
+}
+
+struct SplitPoint {
+  size_t old_pos, new_pos;
+};
+
+class EditScript {
+ public:
+  EditScript(const Lines& old_lines, const Lines& new_lines)
+      : old_(old_lines),
+        new_(new_lines),
+        vf_(max_depth(old_lines.size(), new_lines.size())),
+        vb_(max_depth(old_lines.size(), new_lines.size())) {}
+
+  // Appends the operations that turn old[old_start, old_end) into
+  // new[new_start, new_end). Each split halves the edit distance left to
+  // resolve (the middle snake lies halfway along a minimal path), so the
+  // recursion is only about log2(n + m) levels deep even for huge inputs.
+  void conquer(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
+
+  std::vector<Op> take() && { return std::move(ops_); }
+
+ private:
+  static ptrdiff_t max_depth(size_t n, size_t m) { return static_cast<ptrdiff_t>((n + m + 1) / 2 + 1); }
+
+  size_t common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
+  size_t common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
+  std::optional<SplitPoint> middle_snake(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
+
+  const Lines& old_;
+  const Lines& new_;
+  DiagonalArray vf_;
+  DiagonalArray vb_;
+  std::vector<Op> ops_;
+};
+
+size_t EditScript::common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
+  size_t len = 0;
+  while (old_start + len < old_end && new_start + len < new_end &&
+         same_line(old_[old_start + len], new_[new_start + len])) {
+    ++len;
+  }
+  return len;
+}
+
+size_t EditScript::common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
+  size_t len = 0;
+  while (old_end - len > old_start && new_end - len > new_start &&
+         same_line(old_[old_end - len - 1], new_[new_end - len - 1])) {
+    ++len;
+  }
+  return len;
+}
+
+// Searches from both corners at once, one edit deeper per round, until the
+// forward and backward paths overlap on a diagonal. Coordinates are relative
+// to the range starts; the backward search counts x and y from the ends. The
+// returned split point is absolute.
+std::optional<SplitPoint> EditScript::middle_snake(size_t old_start, size_t old_end, size_t new_start,
+                                                   size_t new_end) {
+  const auto n = static_cast<ptrdiff_t>(old_end - old_start);
+  const auto m = static_cast<ptrdiff_t>(new_end - new_start);
+  const ptrdiff_t delta = n - m;
+  const bool odd = delta % 2 != 0;
+  auto old_at = [&](ptrdiff_t x) { return old_[old_start + static_cast<size_t>(x)]; };
+  auto new_at = [&](ptrdiff_t y) { return new_[new_start + static_cast<size_t>(y)]; };
+  auto split = [&](ptrdiff_t x, ptrdiff_t y) {
+    return SplitPoint{old_start + static_cast<size_t>(x), new_start + static_cast<size_t>(y)};
+  };
+
+  vf_[1] = 0;
+  vb_[1] = 0;
+  const ptrdiff_t d_end = (n + m + 1) / 2 + 1;
+  for (ptrdiff_t d = 0; d < d_end; ++d) {
+    for (ptrdiff_t k = d; k >= -d; k -= 2) {
+      ptrdiff_t x = next_start(vf_, k, d);
+      ptrdiff_t y = x - k;
+      const ptrdiff_t x0 = x;
+      const ptrdiff_t y0 = y;
+      if (x < n && y >= 0 && y < m) {
+        while (x < n && y < m && same_line(old_at(x), new_at(y))) ++x, ++y;
+      }
+      vf_[k] = x;
+      // With an odd delta the paths can first meet right after a forward step.
+      if (odd && std::abs(k - delta) <= d - 1 && vf_[k] + vb_[delta - k] >= n) return split(x0, y0);
+    }
+    for (ptrdiff_t k = d; k >= -d; k -= 2) {
+      ptrdiff_t x = next_start(vb_, k, d);
+      ptrdiff_t y = x - k;
+      if (x < n && y >= 0 && y < m) {
+        while (x < n && y < m && same_line(old_at(n - x - 1), new_at(m - y - 1))) ++x, ++y;
+      }
+      vb_[k] = x;
+      // With an even delta they first meet right after a backward step.
+      if (!odd && std::abs(k - delta) <= d && vb_[k] + vf_[delta - k] >= n) return split(n - x, m - y);
+    }
+  }
+  return std::nullopt;
+}
+
+void EditScript::conquer(size_t old_start, size_t old_end, size_t new_start, size_t new_end) {
+  const size_t prefix = common_prefix(old_start, old_end, new_start, new_end);
+  if (prefix > 0) {
+    ops_.push_back(make_equal(old_start, new_start, prefix));
+    old_start += prefix;
+    new_start += prefix;
+  }
+  // The suffix is appended last, after everything between the cut ends.
+  const size_t suffix = common_suffix(old_start, old_end, new_start, new_end);
+  old_end -= suffix;
+  new_end -= suffix;
+
+  const bool old_empty = old_start == old_end;
+  const bool new_empty = new_start == new_end;
+  if (old_empty && new_empty) {
+    // Nothing between prefix and suffix.
+  } else if (new_empty) {
+    ops_.push_back(make_delete(old_start, old_end - old_start, new_start));
+  } else if (old_empty) {
+    ops_.push_back(make_insert(old_start, new_start, new_end - new_start));
+  } else if (const auto mid = middle_snake(old_start, old_end, new_start, new_end)) {
+    conquer(old_start, mid->old_pos, new_start, mid->new_pos);
+    conquer(mid->old_pos, old_end, mid->new_pos, new_end);
+  } else {
+    // The search bound always suffices for a minimal path; replacing the
+    // whole range is the safe answer should it ever not.
+    ops_.push_back(make_delete(old_start, old_end - old_start, new_start));
+    ops_.push_back(make_insert(old_start, new_start, new_end - new_start));
+  }
+
+  if (suffix > 0) ops_.push_back(make_equal(old_end, new_end, suffix));
+}
+
+// ---------------------------------------------------------------------------
+// Stage 2: compaction. Myers's script places a change wherever the search met
+// it; sliding insertions over repeated unchanged lines and gathering adjacent
+// changes of one kind gives one predictable block per change. The list is
+// edited in place while it is walked, so positions are passed and returned.
+
+class Compactor {
+ public:
+  Compactor(const Lines& old_lines, const Lines& new_lines, std::vector<Op>& ops)
+      : old_(old_lines), new_(new_lines), ops_(ops) {}
+
+  // Deletions first, then insertions: each pass walks the whole list.
+  void run() {
+    compact_all(DiffTag::kDelete);
+    compact_all(DiffTag::kInsert);
+  }
+
+ private:
+  void compact_all(DiffTag tag) {
+    for (size_t p = 0; p < ops_.size(); ++p) {
+      if (ops_[p].tag != tag) continue;
+      p = shift_up(p);
+      p = shift_down(p);
+    }
+  }
+
+  size_t shift_up(size_t p);
+  size_t shift_down(size_t p);
+
+  // Lines shared by the end of an equal run's old range and the end of a
+  // change's new range. A deletion inserts no new lines, so it never slides.
+  size_t common_tail(const Op& equal, const Op& change) const {
+    size_t s = 0;
+    while (s < equal.old_len && s < change.new_len &&
+           same_line(old_[equal.old_end() - s - 1], new_[change.new_end() - s - 1])) {
+      ++s;
+    }
+    return s;
+  }
+
+  // Lines shared by the start of an equal run's old range and the start of a
+  // change's new range.
+  size_t common_head(const Op& equal, const Op& change) const {
+    size_t s = 0;
+    while (s < equal.old_len && s < change.new_len &&
+           same_line(old_[equal.old_index + s], new_[change.new_index + s])) {
+      ++s;
+    }
+    return s;
+  }
+
+  void erase_at(size_t p) { ops_.erase(ops_.begin() + static_cast<ptrdiff_t>(p)); }
+  void insert_at(size_t p, const Op& op) { ops_.insert(ops_.begin() + static_cast<ptrdiff_t>(p), op); }
+
+  const Lines& old_;
+  const Lines& new_;
+  std::vector<Op>& ops_;
+};
+
+// Moves the change at p towards the start of the list; returns its position.
+size_t Compactor::shift_up(size_t p) {
+  while (p > 0) {
+    Op& prev = ops_[p - 1];
+    Op& cur = ops_[p];
+    if (prev.tag == DiffTag::kEqual) {
+      const size_t s = common_tail(prev, cur);
+      if (s == 0) {
+        if (!prev.empty()) break;
+        erase_at(p - 1);
+        --p;
+        continue;
+      }
+      // The last s unchanged lines repeat the change's last s lines: the
+      // change moves up by s and those lines become unchanged after it.
+      const Op carried = make_equal(prev.old_end() - s, cur.new_end() - s, s);
+      cur.old_index -= s;
+      cur.new_index -= s;
+      prev.old_len -= s;
+      prev.new_len -= s;
+      const bool prev_emptied = prev.empty();
+      if (p + 1 < ops_.size() && ops_[p + 1].tag == DiffTag::kEqual) {
+        Op& next = ops_[p + 1];
+        next.old_index -= s;
+        next.new_index -= s;
+        next.old_len += s;
+        next.new_len += s;
+      } else {
+        insert_at(p + 1, carried);
+      }
+      if (prev_emptied) {
+        erase_at(p - 1);
+        --p;
+      }
+    } else if (prev.tag != cur.tag) {
+      // A deletion and an insertion trade places as they are; their indices
+      // stay, which is why opcodes need not tile both lists.
+      std::swap(prev, cur);
+      --p;
+    } else {
+      prev.old_len += cur.old_len;
+      prev.new_len += cur.new_len;
+      erase_at(p);
+      --p;
+    }
+  }
+  return p;
+}
+
+// Moves the change at p towards the end of the list; returns its position.
+size_t Compactor::shift_down(size_t p) {
+  while (p + 1 < ops_.size()) {
+    Op& cur = ops_[p];
+    Op& next = ops_[p + 1];
+    if (next.tag == DiffTag::kEqual) {
+      const size_t s = common_head(next, cur);
+      if (s == 0) {
+        if (!next.empty()) break;
+        erase_at(p + 1);
+        continue;
+      }
+      // The first s unchanged lines repeat the change's first s lines: the
+      // change moves down by s and those lines become unchanged before it.
+      const Op carried = make_equal(next.old_index, cur.new_index, s);
+      cur.old_index += s;
+      cur.new_index += s;
+      next.old_index += s;
+      next.new_index += s;
+      next.old_len -= s;
+      next.new_len -= s;
+      const bool next_emptied = next.empty();
+      if (p > 0 && ops_[p - 1].tag == DiffTag::kEqual) {
+        ops_[p - 1].old_len += s;
+        ops_[p - 1].new_len += s;
+      } else {
+        insert_at(p, carried);
+        ++p;
+      }
+      if (next_emptied) erase_at(p + 1);
+    } else if (next.tag != cur.tag) {
+      std::swap(cur, next);
+      ++p;
+    } else {
+      cur.old_len += next.old_len;
+      cur.new_len += next.new_len;
+      erase_at(p + 1);
+    }
+  }
+  return p;
+}
+
+// ---------------------------------------------------------------------------
+// Stage 3: merging. Joins runs of one kind and pairs the deletions and
+// insertions between two unchanged runs into one replacement, so a changed
+// line reads as "replace" rather than a deletion next to an insertion.
+
+class Merger {
+ public:
+  void add(const Op& op) {
+    switch (op.tag) {
+      case DiffTag::kEqual:
+        flush_changes();
+        extend(equal_, op);
+        break;
+      case DiffTag::kDelete:
+        flush_equal();
+        extend(deletion_, op);
+        break;
+      case DiffTag::kInsert:
+        flush_equal();
+        extend(insertion_, op);
+        break;
+      case DiffTag::kReplace:
+        break;  // Not produced by the earlier stages.
+    }
+  }
+
+  std::vector<Op> finish() && {
+    flush_equal();
+    flush_changes();
+    return std::move(out_);
+  }
+
+ private:
+  // A pending operation grows by the lengths of the next one of its kind and
+  // keeps its own indices.
+  static void extend(std::optional<Op>& pending, const Op& op) {
+    if (!pending) {
+      pending = op;
+      return;
+    }
+    pending->old_len += op.old_len;
+    pending->new_len += op.new_len;
+  }
+
+  void flush_equal() {
+    if (equal_) out_.push_back(*equal_);
+    equal_.reset();
+  }
+
+  void flush_changes() {
+    if (deletion_ && insertion_) {
+      out_.push_back(make_replace(*deletion_, *insertion_));
+    } else if (deletion_) {
+      out_.push_back(*deletion_);
+    } else if (insertion_) {
+      out_.push_back(*insertion_);
+    }
+    deletion_.reset();
+    insertion_.reset();
+  }
+
+  std::optional<Op> equal_, deletion_, insertion_;
+  std::vector<Op> out_;
+};
+
+// ---------------------------------------------------------------------------
+// Stage 4: opcodes. Every kind reads the same way thanks to the Op layout
+// (an empty side has length 0).
+
+DiffOpcode to_opcode(const Op& op) { return {op.tag, op.old_index, op.old_end(), op.new_index, op.new_end()}; }
+
+}  // namespace
+
+const char* diff_tag_name(DiffTag tag) {
+  switch (tag) {
+    case DiffTag::kEqual:
+      return "equal";
+    case DiffTag::kDelete:
+      return "delete";
+    case DiffTag::kInsert:
+      return "insert";
+    case DiffTag::kReplace:
+      return "replace";
+  }
+  return "equal";  // Unreachable: every enumerator is handled above.
+}
+
+std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
+                                   const std::vector<std::string_view>& new_lines) {
+  EditScript script(old_lines, new_lines);
+  script.conquer(0, old_lines.size(), 0, new_lines.size());
+  std::vector<Op> ops = std::move(script).take();
+
+  Compactor(old_lines, new_lines, ops).run();
+
+  Merger merger;
+  for (const Op& op : ops) merger.add(op);
+  const std::vector<Op> merged = std::move(merger).finish();
+
+  std::vector<DiffOpcode> opcodes;
+  opcodes.reserve(merged.size());
+  for (const Op& op : merged) opcodes.push_back(to_opcode(op));
+  return opcodes;
+}
+
+}  // namespace zr::tracking
