@@ -1,11 +1,14 @@
 #include "base/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <utility>
 
 namespace zr {
@@ -109,6 +112,60 @@ Status write_file(const std::string& path, std::string_view data) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0666));
   if (!fd.valid()) return Status::FromErrno(errno);
   return write_all(fd.get(), data);
+}
+
+Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
+  if (has_nul(dir)) return nul_in_path();
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+  if (!listing) return Status::FromErrno(errno);
+  std::vector<DirEntry> entries;
+  while (true) {
+    errno = 0;
+    struct dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      if (errno != 0) return Status::FromErrno(errno);
+      break;
+    }
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    entries.push_back(DirEntry{std::string(name), path_kind(path_join(dir, name))});
+  }
+  return entries;
+}
+
+Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path) {
+  std::string name = path_join(dir, prefix);
+  name.append("XXXXXX");
+  if (has_nul(name)) return nul_in_path();
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  path = std::move(name);
+  return fd;
+}
+
+Status remove_file(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Status::FromErrno(errno);
+  return Status();
+}
+
+Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
+                               std::string_view temp_prefix) {
+  if (has_nul(target)) return nul_in_path();
+  std::string temp_path;
+  ZR_ASSIGN_OR_RETURN(UniqueFd fd, create_temp_file(temp_dir, temp_prefix, temp_path));
+  Status status = write_all(fd.get(), data);
+  if (status.ok() && ::fsync(fd.get()) != 0) status = Status::FromErrno(errno);
+  // mkstemp creates the file 0600; give it the usual mode for new files.
+  if (status.ok()) {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd.get(), 0666 & ~mask) != 0) status = Status::FromErrno(errno);
+  }
+  if (status.ok() && ::close(fd.release()) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && ::rename(temp_path.c_str(), target.c_str()) != 0) status = Status::FromErrno(errno);
+  if (!status.ok()) (void)remove_file(temp_path);
+  return status;
 }
 
 }  // namespace zr

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/status.h"
 
@@ -73,5 +74,29 @@ Status append_to_file(const std::string& path, std::string_view data);
 
 // Creates or truncates `path` and writes `data`.
 Status write_file(const std::string& path, std::string_view data);
+
+struct DirEntry {
+  std::string name;
+  PathKind kind;  // symbolic links followed
+};
+
+// The entries of `dir` ("." and ".." excluded) in the order the file system
+// lists them. Errors carry the system's message only.
+Result<std::vector<DirEntry>> list_directory(const std::string& dir);
+
+// Replaces `target` with `data` without ever leaving it half-written: the
+// bytes go to a fresh temporary file in `temp_dir` (which must be on the same
+// file system, and should be a place no reader scans), are flushed to disk
+// and renamed over `target`. On failure `target` is untouched and the
+// temporary file is removed. `temp_prefix` starts the temporary file's name.
+Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
+                               std::string_view temp_prefix = ".tmp-");
+
+// Creates a new file with a unique name "<dir>/<prefix>XXXXXX" for writing.
+// On success `path` holds its name.
+Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path);
+
+// Removes a file; a missing file is not an error.
+Status remove_file(const std::string& path);
 
 }  // namespace zr

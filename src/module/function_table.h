@@ -22,8 +22,19 @@ struct FunctionSpec {
   PyObject* (*invoke)(const Args& args);
 };
 
-inline constexpr size_t kFunctionCount = 8;
+// Upper bound on the number of functions (the module's trampolines are
+// instantiated this many times).
+inline constexpr size_t kMaxFunctions = 48;
 
-const std::array<FunctionSpec, kFunctionCount>& function_table();
+// Each subsystem lists its own functions (module/functions_<subsystem>.cc).
+std::vector<FunctionSpec> store_functions();
+std::vector<FunctionSpec> tracking_functions();
+std::vector<FunctionSpec> registry_functions();
+std::vector<FunctionSpec> index_functions();
+std::vector<FunctionSpec> removal_functions();
+std::vector<FunctionSpec> token_index_functions();
+
+// Every function of the module, in registration order.
+const std::vector<FunctionSpec>& function_table();
 
 }  // namespace zr::module

@@ -19,15 +19,29 @@ PyObject* trampoline(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
 
 // The interpreter reads a function's text signature from the head of its
 // docstring: "<signature>\n--\n\n", followed by the docstring proper.
-std::array<std::string, kFunctionCount> g_docs;
-PyMethodDef g_methods[kFunctionCount + 1];
+std::array<std::string, kMaxFunctions> g_docs;
+PyMethodDef g_methods[kMaxFunctions + 1];
+
+using Trampoline = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 template <size_t... I>
-void fill_methods(std::index_sequence<I...>) {
-  ((g_methods[I] = PyMethodDef{function_table()[I].name,
-                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&trampoline<I>)),
-                               METH_FASTCALL | METH_KEYWORDS, nullptr}),
-   ...);
+constexpr std::array<Trampoline, sizeof...(I)> make_trampolines(std::index_sequence<I...>) {
+  return {&trampoline<I>...};
+}
+
+bool fill_methods() {
+  static constexpr auto kTrampolines = make_trampolines(std::make_index_sequence<kMaxFunctions>());
+  const auto& table = function_table();
+  if (table.size() > kMaxFunctions) {
+    PyErr_SetString(PyExc_SystemError, "more functions than trampolines");
+    return false;
+  }
+  for (size_t i = 0; i < table.size(); ++i) {
+    g_docs[i] = std::string(table[i].signature) + "\n--\n\n" + (table[i].doc ? table[i].doc : "");
+    g_methods[i] = PyMethodDef{table[i].name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kTrampolines[i])),
+                               METH_FASTCALL | METH_KEYWORDS, g_docs[i].c_str()};
+  }
+  return true;
 }
 
 PyModuleDef g_module = {
@@ -39,14 +53,7 @@ PyModuleDef g_module = {
 
 PyMODINIT_FUNC PyInit__zr_native() {
   using namespace zr::module;
-  if (g_methods[0].ml_name == nullptr) {
-    fill_methods(std::make_index_sequence<kFunctionCount>());
-    for (size_t i = 0; i < kFunctionCount; ++i) {
-      const FunctionSpec& spec = function_table()[i];
-      g_docs[i] = std::string(spec.signature) + "\n--\n\n" + (spec.doc ? spec.doc : "");
-      g_methods[i].ml_doc = g_docs[i].c_str();
-    }
-  }
+  if (g_methods[0].ml_name == nullptr && !fill_methods()) return nullptr;
   if (!create_internal_fault_class()) return nullptr;
   return PyModule_Create(&g_module);
 }

@@ -1,11 +1,5 @@
 #include "store/shard.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <memory>
-
 #include "base/file.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
@@ -29,21 +23,10 @@ Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir, std:
   std::string dir = store_path(zr_dir, layer);
   // path_kind also reads a path holding NUL as missing.
   if (path_kind(dir) != PathKind::kDirectory) return values;
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
-  if (!listing) return Status::FromErrno(errno);
-  while (true) {
-    errno = 0;
-    struct dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) return Status::FromErrno(errno);
-      break;
-    }
-    std::string_view name = entry->d_name;
-    if (!is_shard_file_name(name)) continue;
-    std::string path = path_join(dir, name);
-    // Shards are regular files; symbolic links are followed.
-    if (path_kind(path) != PathKind::kRegularFile) continue;
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> shard, jsonl_read(path));
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  for (const DirEntry& entry : entries) {
+    if (entry.kind != PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> shard, jsonl_read(path_join(dir, entry.name)));
     for (json::Value& v : shard) values.push_back(std::move(v));
   }
   return values;

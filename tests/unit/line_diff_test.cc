@@ -42,6 +42,9 @@ TEST(LineDiffTest, WorkedExamples) {
   // A deletion and an insertion trade places without re-basing: the tuples
   // do not tile the lists, yet each one pairs its own lines correctly.
   expect_diff({"a", "b"}, {"b", "b"}, {del(0, 1, 1, 1), equal(1, 2, 0, 1), ins(1, 1, 1, 2)});
+  // The inserted "a" slides up over the unchanged "a" before it and joins
+  // the inserted "b"; the deletion stays where the search put it.
+  expect_diff({"a", "b"}, {"b", "a", "a"}, {ins(0, 0, 0, 2), equal(0, 1, 2, 3), del(1, 2, 2, 2)});
 }
 
 TEST(LineDiffTest, EmptyAndIdenticalInputs) {

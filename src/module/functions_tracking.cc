@@ -1,0 +1,8 @@
+#include "module/function_table.h"
+#include "module/to_python.h"
+
+namespace zr::module {
+
+std::vector<FunctionSpec> tracking_functions() { return {}; }
+
+}  // namespace zr::module

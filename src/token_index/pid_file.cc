@@ -1,0 +1,22 @@
+#include "token_index/pid_file.h"
+
+#include <unistd.h>
+
+#include "store/init.h"
+#include "store/jsonl.h"
+#include "store/store_paths.h"
+#include "token_index/token_index_entry.h"
+#include "token_index/token_index_names.h"
+
+namespace zr::token_index {
+
+Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
+                             const std::vector<std::string>& sources) {
+  ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
+  ZR_RETURN_IF_ERROR(create_directories(store_dir(zr_dir)));
+  TokenIndexEntry entry{token_count, sources, std::string(tokenizer), false};
+  uint32_t pid = static_cast<uint32_t>(::getpid());
+  return append_line(pid_file_path(zr_dir, tokenizer, pid), entry_line(entry));
+}
+
+}  // namespace zr::token_index

@@ -1,0 +1,39 @@
+// Token-index entries: per tracked line and tokenizer, how many tokens the
+// line had and which sources it is attributed to.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/json_parse.h"
+#include "store/json_value.h"
+
+namespace zr::token_index {
+
+struct TokenIndexEntry {
+  uint64_t token_count = 0;
+  std::vector<std::string> sources;
+  std::string tokenizer;
+  bool revoked = false;
+
+  bool operator==(const TokenIndexEntry&) const = default;
+};
+
+// The stored line: {"token_count":..,"sources":[..],"tokenizer":..,"revoked":..}
+// in that member order, plus "\n".
+std::string entry_line(const TokenIndexEntry& entry);
+
+// Reads an entry from a parsed value: an object with all four members (any
+// order, none repeated, others ignored) or an array of exactly the four
+// values in member order. nullopt for anything else.
+std::optional<TokenIndexEntry> entry_from_value(const json::Value& value);
+
+// Parses one stored line (without its "\n") and reads it as an entry.
+// `readable_after` is as for json::Parser::ParseInto.
+std::optional<TokenIndexEntry> parse_entry_line(json::Parser& parser, std::string_view line,
+                                                size_t readable_after = 0);
+
+}  // namespace zr::token_index
