@@ -132,8 +132,13 @@ bool convert_bytes_like(PyObject* object, Arg& out) {
 bool convert_json(PyObject* object, Arg& out) {
   PyObject* json_module = PyImport_ImportModule("json");
   if (json_module == nullptr) return false;
-  PyObject* text = PyObject_CallMethod(json_module, "dumps", "O", object);
+  // One explicit argument: a tuple passed through a "O" format would be
+  // spread into several arguments.
+  PyObject* dumps = PyObject_GetAttrString(json_module, "dumps");
   Py_DECREF(json_module);
+  if (dumps == nullptr) return false;
+  PyObject* text = PyObject_CallOneArg(dumps, object);
+  Py_DECREF(dumps);
   if (text == nullptr) return false;
   std::string utf8;
   bool ok = to_utf8(text, utf8);

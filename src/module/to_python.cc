@@ -46,6 +46,15 @@ PyObject* py_none(const Status& status) {
 
 PyObject* py_u64(uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
 
+PyObject* py_u64_pair(uint64_t first, uint64_t second) {
+  PyObject* a = PyLong_FromUnsignedLongLong(first);
+  PyObject* b = a ? PyLong_FromUnsignedLongLong(second) : nullptr;
+  PyObject* pair = b ? PyTuple_Pack(2, a, b) : nullptr;
+  Py_XDECREF(a);
+  Py_XDECREF(b);
+  return pair;
+}
+
 PyObject* py_json(const json::Value& value) {
   switch (value.kind()) {
     case json::Kind::kNull: Py_RETURN_NONE;

@@ -26,6 +26,8 @@ PyObject* raise_status(const Status& status);
 PyObject* py_str(std::string_view text);
 PyObject* py_none(const Status& status);
 PyObject* py_u64(uint64_t value);
+// A tuple of two ints.
+PyObject* py_u64_pair(uint64_t first, uint64_t second);
 // JSON null/bool/number/string/array/object to Python, object keys in byte order.
 PyObject* py_json(const json::Value& value);
 PyObject* py_json_list(const std::vector<json::Value>& values);

@@ -27,20 +27,37 @@ error_code raw_token(od::document& node, std::string_view& raw) { return node.ra
 
 bool is_json_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// Reads a number the parser could not represent (an integer beyond 64 bits)
-// from its own text, as the float nearest to it.
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads an integer the parser could not represent (one beyond 64 bits) from
+// its own text, as the float nearest to it. The parser also ends up here for
+// integers it refused outright, so the text must still be a JSON integer: an
+// optional minus and digits without a leading zero ("01" and "-00" are not
+// JSON).
 error_code float_from_number_text(std::string_view raw, double& out) {
-  size_t end = 0;
-  while (end < raw.size() && (raw[end] == '-' || raw[end] == '+' || raw[end] == '.' || raw[end] == 'e' ||
-                              raw[end] == 'E' || (raw[end] >= '0' && raw[end] <= '9'))) {
-    ++end;
-  }
+  size_t end = raw.size() > 0 && raw[0] == '-' ? 1 : 0;
+  size_t digits_begin = end;
+  while (end < raw.size() && is_digit(raw[end])) ++end;
+  if (end == digits_begin || raw[digits_begin] == '0') return simdjson::NUMBER_ERROR;
   for (size_t i = end; i < raw.size(); ++i) {
     if (!is_json_whitespace(raw[i])) return simdjson::TRAILING_CONTENT;
   }
   auto r = std::from_chars(raw.data(), raw.data() + end, out);
   if (r.ec != std::errc() || r.ptr != raw.data() + end || !std::isfinite(out)) return simdjson::NUMBER_ERROR;
   return SUCCESS;
+}
+
+// The library converts numbers of up to this many digits on its fast path.
+constexpr size_t kLibraryExactDigits = 19;
+
+// Digits before the exponent of a number's text.
+size_t count_mantissa_digits(std::string_view raw) {
+  size_t count = 0;
+  for (char c : raw) {
+    if (c == 'e' || c == 'E') break;
+    if (is_digit(c)) ++count;
+  }
+  return count;
 }
 
 // Walks one value, reporting it to `sink` in text order. Works on the root
@@ -50,11 +67,28 @@ error_code walk(Node& node, Sink& sink, int depth);
 
 template <typename Sink, typename Node>
 error_code walk_number(Node& node, Sink& sink) {
+  // A sink writing text may take a plain float from its spelling, leaving
+  // the number unparsed (the iterator skips it).
+  if constexpr (Sink::kTakesNumberText) {
+    std::string_view raw;
+    if (auto e = raw_token(node, raw)) return e;
+    if (sink.float_text(raw)) return SUCCESS;
+  }
   od::number_type type;
   if (auto e = node.get_number_type().get(type)) return e;
   if (type == od::number_type::floating_point_number) {
+    std::string_view raw;
+    if (auto e = raw_token(node, raw)) return e;
     double d;
     if (auto e = node.get_double().get(d)) return e;
+    // The library misreads some numbers with more digits than its fast
+    // path takes (0.1000000000000000055511151231257827 reads as 4.1e-16);
+    // those are read again from their text.
+    if (raw.size() > kLibraryExactDigits && count_mantissa_digits(raw) > kLibraryExactDigits) {
+      double exact;
+      auto r = std::from_chars(raw.data(), raw.data() + raw.size(), exact);
+      if (r.ec == std::errc()) d = exact;
+    }
     sink.floating(d);
     return SUCCESS;
   }
@@ -119,10 +153,21 @@ error_code walk(Node& node, Sink& sink, int depth) {
       for (auto field_result : object) {
         od::field field;
         if (auto e = std::move(field_result).get(field)) return e;
-        std::string_view key;
-        if (auto e = field.unescaped_key().get(key)) return e;
-        sink.key(key);
         od::value v = field.value();
+        // A key without a backslash is its own text: take it from the input
+        // instead of unescaping a copy. It ends at the first quotation mark
+        // before the value.
+        const char* key_begin = field.key().raw();
+        const char* value_begin = v.raw_json_token().data();
+        const char* key_end = key_begin;
+        while (key_end < value_begin && *key_end != '"' && *key_end != '\\') ++key_end;
+        if (key_end < value_begin && *key_end == '"') {
+          sink.key(std::string_view(key_begin, static_cast<size_t>(key_end - key_begin)), false);
+        } else {
+          std::string_view key;
+          if (auto e = field.unescaped_key().get(key)) return e;
+          sink.key(key, true);
+        }
         if (auto e = walk(v, sink, depth + 1)) return e;
       }
       sink.end_object();
@@ -131,9 +176,31 @@ error_code walk(Node& node, Sink& sink, int depth) {
     case od::json_type::number:
       return walk_number(node, sink);
     case od::json_type::string: {
+      // Most strings hold no escape: their text between the quotation marks
+      // is the value itself (the input's UTF-8 and control characters were
+      // checked for the whole text up front), so it is neither unescaped nor
+      // re-escaped.
+      std::string_view raw;
+      if (auto e = raw_token(node, raw)) return e;
+      while (!raw.empty() && is_json_whitespace(raw.back())) raw.remove_suffix(1);
+      if (raw.size() >= 2 && raw.back() == '"') {
+        std::string_view body = raw.substr(1, raw.size() - 2);
+        bool taken = false;
+        if (body.find('\\') == std::string_view::npos) {
+          sink.string(body, false);
+          taken = true;
+        } else if constexpr (Sink::kTakesEscapedText) {
+          // A sink writing text can also re-spell the escapes directly.
+          taken = sink.escaped_string(body);
+        }
+        if (taken) {
+          od::raw_json_string consumed;
+          return node.get_raw_json_string().get(consumed);
+        }
+      }
       std::string_view s;
       if (auto e = node.get_string().get(s)) return e;
-      sink.string(s);
+      sink.string(s, true);
       return SUCCESS;
     }
     case od::json_type::boolean: {
@@ -162,12 +229,14 @@ class TreeSink {
   void boolean(bool b) { put(Value::Bool(b)); }
   void unsigned_integer(uint64_t u) { put(Value::Unsigned(u)); }
   void negative_integer(int64_t i) { put(Value::Negative(i)); }
+  static constexpr bool kTakesNumberText = false;
+  static constexpr bool kTakesEscapedText = false;
   void floating(double d) { put(Value::Float(d)); }
-  void string(std::string_view s) { put(Value::String(std::string(s))); }
+  void string(std::string_view s, bool /*may_need_escapes*/) { put(Value::String(std::string(s))); }
   void begin_array() { frames_.push_back(Frame{Value::MakeArray(), {}, {}}); }
   void end_array() { finish(); }
   void begin_object() { frames_.push_back(Frame{Value(), {}, {}}); }
-  void key(std::string_view k) { frames_.back().pending_key.assign(k); }
+  void key(std::string_view k, bool /*may_need_escapes*/) { frames_.back().pending_key.assign(k); }
   void end_object() {
     Frame& f = frames_.back();
     f.container = Value::MakeObject(make_object(std::move(f.members)));
@@ -243,13 +312,24 @@ class CanonicalSink {
     separate();
     append_signed(out_, i);
   }
+  static constexpr bool kTakesNumberText = true;
+  static constexpr bool kTakesEscapedText = true;
+  // False, writing nothing, when an escape is not valid.
+  bool escaped_string(std::string_view body) {
+    return try_write([&] { return append_string_from_escaped(out_, body); });
+  }
+  // Most floats can be written from the number's own text, unparsed; false,
+  // writing nothing, when this one cannot.
+  bool float_text(std::string_view text) {
+    return try_write([&] { return append_float_text(out_, text); });
+  }
   void floating(double d) {
     separate();
     append_float(out_, d);
   }
-  void string(std::string_view s) {
+  void string(std::string_view s, bool may_need_escapes) {
     separate();
-    append_string(out_, s);
+    write_string(s, may_need_escapes);
   }
   void begin_array() {
     separate();
@@ -265,7 +345,7 @@ class CanonicalSink {
     out_.push_back('{');
     frames_.push_back(Frame{true, true, members_.size()});
   }
-  void key(std::string_view k) {
+  void key(std::string_view k, bool may_need_escapes) {
     Frame& f = frames_.back();
     if (!f.first) {
       members_.back().end = out_.size();
@@ -273,7 +353,7 @@ class CanonicalSink {
     }
     f.first = false;
     members_.push_back(MemberSpan{k, out_.size(), 0});
-    append_string(out_, k);
+    write_string(k, may_need_escapes);
     out_.push_back(':');
     value_follows_key_ = true;
   }
@@ -289,6 +369,33 @@ class CanonicalSink {
   }
 
  private:
+  // Runs `write` after separate(); when it writes nothing after all, the
+  // separator is taken back too.
+  template <typename Write>
+  bool try_write(Write&& write) {
+    size_t mark = out_.size();
+    bool value_follows_key = value_follows_key_;
+    bool first = !frames_.empty() && frames_.back().first;
+    separate();
+    if (write()) return true;
+    out_.resize(mark);
+    value_follows_key_ = value_follows_key;
+    if (!frames_.empty()) frames_.back().first = first;
+    return false;
+  }
+
+  // Text taken verbatim from the input between its quotation marks holds
+  // nothing that needs escaping.
+  void write_string(std::string_view s, bool may_need_escapes) {
+    if (may_need_escapes) {
+      append_string(out_, s);
+      return;
+    }
+    out_.push_back('"');
+    out_.append(s);
+    out_.push_back('"');
+  }
+
   // Writes the comma before an array element; object members get theirs in key().
   void separate() {
     if (value_follows_key_) {
@@ -321,16 +428,24 @@ class CanonicalSink {
       return c < 0 || (c == 0 && a < b);
     });
 
+    // The members are copied in order into scratch. For the outermost
+    // object (nothing but its "{" before it) the two buffers then swap;
+    // for a nested one the result is copied back into place.
     size_t region_begin = members_[begin].begin;
-    scratch_.assign(out_, region_begin, out_.size() - region_begin);
-    out_.resize(region_begin);
+    bool outermost = frames_.empty();
+    scratch_.assign(out_, 0, outermost ? region_begin : 0);
     bool first = true;
     for (size_t i = 0; i < order_.size(); ++i) {
       if (i + 1 < order_.size() && members_[order_[i]].key == members_[order_[i + 1]].key) continue;
       const MemberSpan& m = members_[order_[i]];
-      if (!first) out_.push_back(',');
+      if (!first) scratch_.push_back(',');
       first = false;
-      out_.append(scratch_, m.begin - region_begin, m.end - m.begin);
+      scratch_.append(out_, m.begin, m.end - m.begin);
+    }
+    if (outermost) {
+      out_.swap(scratch_);
+    } else {
+      out_.replace(region_begin, std::string::npos, scratch_);
     }
   }
 
@@ -370,12 +485,24 @@ struct Parser::Impl {
     if (auto e = parser.iterate(simdjson::padded_string_view(data, text.size(), capacity)).get(doc)) return e;
     od::json_type root_type;
     if (auto e = doc.type().get(root_type)) return e;
-    if (auto e = walk(doc, sink, 0)) return e;
-    // A scalar root is checked for trailing content as it is read; after a
-    // container only the end of the input may follow.
-    if (root_type == od::json_type::array || root_type == od::json_type::object) {
-      if (doc.current_location().error() != simdjson::OUT_OF_BOUNDS) return simdjson::TRAILING_CONTENT;
+    bool container = root_type == od::json_type::array || root_type == od::json_type::object;
+    if (!container) {
+      // A scalar root must be the text's only token: the library's string
+      // reader does not look at what follows a root string, and its root
+      // null check accepts "nullx". The token's text runs to the next token,
+      // or to the end of the text when there is none.
+      std::string_view token;
+      if (auto e = doc.raw_json_token().get(token)) return e;
+      if (token.data() + token.size() != data + text.size()) return simdjson::TRAILING_CONTENT;
+      if (root_type == od::json_type::null) {
+        while (!token.empty() && is_json_whitespace(token.back())) token.remove_suffix(1);
+        if (token != "null") return simdjson::N_ATOM_ERROR;
+      }
     }
+    if (auto e = walk(doc, sink, 0)) return e;
+    // After a container only the end of the input may follow (scalar roots
+    // were checked above).
+    if (container && doc.current_location().error() != simdjson::OUT_OF_BOUNDS) return simdjson::TRAILING_CONTENT;
     return SUCCESS;
   }
 };
@@ -403,73 +530,6 @@ bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::str
   impl_->frames.clear();
   CanonicalSink sink(out, impl_->scratch, impl_->members, impl_->order, impl_->frames);
   return impl_->run(text, readable_after, sink) == SUCCESS;
-}
-
-namespace {
-
-struct TextPosition {
-  size_t line = 1;
-  size_t column = 1;
-};
-
-TextPosition position_of(std::string_view text, size_t offset) {
-  TextPosition pos;
-  for (size_t i = 0; i < offset && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++pos.line;
-      pos.column = 1;
-    } else {
-      ++pos.column;
-    }
-  }
-  return pos;
-}
-
-std::string at_position(std::string_view what, std::string_view text, size_t offset) {
-  TextPosition pos = position_of(text, offset);
-  return std::string(what) + " at line " + std::to_string(pos.line) + " column " + std::to_string(pos.column);
-}
-
-bool is_word_char(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-}  // namespace
-
-std::string describe_parse_failure(std::string_view text) {
-  // Locate the first fault that a scan outside string literals can see: a
-  // bare word that is not a JSON literal (NaN, Infinity) or nesting that is
-  // too deep. Anything subtler is reported at the start of the text.
-  int depth = 0;
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > kMaxNesting) return at_position("recursion limit exceeded", text, i);
-    } else if (c == ']' || c == '}') {
-      --depth;
-    } else if (is_word_char(c)) {
-      size_t end = i;
-      while (end < text.size() && is_word_char(text[end])) ++end;
-      std::string_view word = text.substr(i, end - i);
-      bool after_number = i > 0 && ((text[i - 1] >= '0' && text[i - 1] <= '9') || text[i - 1] == '.');
-      if (word != "true" && word != "false" && word != "null" && !after_number) {
-        return at_position("expected value", text, i);
-      }
-      i = end - 1;
-    }
-  }
-  size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return at_position("EOF while parsing a value", text, text.size());
-  return at_position("invalid JSON", text, first);
 }
 
 }  // namespace zr::json

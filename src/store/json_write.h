@@ -16,9 +16,21 @@ namespace zr::json {
 
 // Appends `s` as a JSON string literal, quotes included.
 void append_string(std::string& out, std::string_view s);
+// Appends what append_string would write for the value of a JSON string
+// literal whose body (the text between its quotation marks, which must be
+// valid UTF-8 without unescaped control characters or quotation marks) is
+// `escaped`, without unescaping it first. False, appending nothing, when an
+// escape is invalid (an unknown letter, bad hex digits, a lone surrogate).
+bool append_string_from_escaped(std::string& out, std::string_view escaped);
 void append_unsigned(std::string& out, uint64_t u);
 void append_signed(std::string& out, int64_t i);
 void append_float(std::string& out, double d);
+// When `text` is a JSON number with a fraction or an exponent (whitespace
+// may follow) whose value can be written from its own digits, appends what
+// append_float would write for that value and returns true. Otherwise
+// (anything else, or more digits than can be trusted) appends nothing and
+// returns false.
+bool append_float_text(std::string& out, std::string_view text);
 void append_bool(std::string& out, bool b);
 
 // Appends the compact text of `value`.

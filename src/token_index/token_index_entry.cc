@@ -22,6 +22,24 @@ std::string entry_line(const TokenIndexEntry& entry) {
   return line;
 }
 
+std::string entry_line_sorted(const TokenIndexEntry& entry) {
+  std::string line;
+  line.reserve(96);
+  line.append("{\"revoked\":");
+  json::append_bool(line, entry.revoked);
+  line.append(",\"sources\":[");
+  for (size_t i = 0; i < entry.sources.size(); ++i) {
+    if (i > 0) line.push_back(',');
+    json::append_string(line, entry.sources[i]);
+  }
+  line.append("],\"token_count\":");
+  json::append_unsigned(line, entry.token_count);
+  line.append(",\"tokenizer\":");
+  json::append_string(line, entry.tokenizer);
+  line.append("}\n");
+  return line;
+}
+
 namespace {
 
 bool read_members(const json::Value* count, const json::Value* sources, const json::Value* tokenizer,

@@ -26,6 +26,10 @@ struct TokenIndexEntry {
 // in that member order, plus "\n".
 std::string entry_line(const TokenIndexEntry& entry);
 
+// The same entry as the generic compact writer would give its JSON object:
+// {"revoked":..,"sources":[..],"token_count":..,"tokenizer":..} plus "\n".
+std::string entry_line_sorted(const TokenIndexEntry& entry);
+
 // Reads an entry from a parsed value: an object with all four members (any
 // order, none repeated, others ignored) or an array of exactly the four
 // values in member order. nullopt for anything else.

@@ -4,22 +4,155 @@
 // deletions and insertions into replacements, and the conversion to opcodes.
 // Blame carried across versions depends on which lines are paired, so every
 // stage follows a fixed order of operations; do not "simplify" the tie-breaks.
+//
+// The stages only ever ask whether two lines are equal. Lines are first
+// numbered by content (equal lines, equal numbers), and the stages compare
+// the numbers: the divide-and-conquer search asks about the same pairs again
+// at every level of its recursion, and a comparison of two integers from two
+// small arrays costs far less than a walk over the lines' bytes.
 #include "tracking/line_diff.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace zr::tracking {
 namespace {
 
-using Lines = std::vector<std::string_view>;
-
 // Length first: most differing lines differ in length, so their bytes are
 // never touched.
 bool same_line(std::string_view a, std::string_view b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+// ---------------------------------------------------------------------------
+// Line numbering. A line's number is the position of the first line with the
+// same content in the old lines followed by the new ones, so two lines are
+// equal exactly when their numbers are.
+
+uint64_t load64(const char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+uint64_t mix(uint64_t a, uint64_t b) {
+  const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+// A fast 64-bit hash of a line's bytes (multiply-and-fold, three independent
+// lanes for long lines). Only spreads lines over the table: equality is
+// always decided by the bytes.
+uint64_t hash_line(std::string_view line) {
+  constexpr uint64_t k0 = 0xa0761d6478bd642full, k1 = 0xe7037ed1a0b428dbull, k2 = 0x8ebc6af09c88c6e3ull,
+                     k3 = 0x589965cc75374cc3ull;
+  const char* p = line.data();
+  size_t n = line.size();
+  uint64_t h = (n * k0) ^ k1;
+  uint64_t a = 0, b = 0;
+  if (n > 16) {
+    uint64_t h2 = h, h3 = h;
+    while (n > 48) {
+      h = mix(load64(p) ^ k1, load64(p + 8) ^ h);
+      h2 = mix(load64(p + 16) ^ k2, load64(p + 24) ^ h2);
+      h3 = mix(load64(p + 32) ^ k3, load64(p + 40) ^ h3);
+      p += 48;
+      n -= 48;
+    }
+    h ^= h2 ^ h3;
+    while (n > 16) {
+      h = mix(load64(p) ^ k1, load64(p + 8) ^ h);
+      p += 16;
+      n -= 16;
+    }
+    // The last 16 bytes, overlapping what was already mixed if need be.
+    a = load64(p + n - 16);
+    b = load64(p + n - 8);
+  } else if (n >= 8) {
+    a = load64(p);
+    b = load64(p + n - 8);
+  } else if (n >= 4) {
+    uint32_t x, y;
+    std::memcpy(&x, p, 4);
+    std::memcpy(&y, p + n - 4, 4);
+    a = x;
+    b = y;
+  } else if (n > 0) {
+    a = static_cast<uint64_t>(static_cast<unsigned char>(p[0])) << 16 |
+        static_cast<uint64_t>(static_cast<unsigned char>(p[n / 2])) << 8 | static_cast<unsigned char>(p[n - 1]);
+  }
+  return mix(a ^ k2, b ^ h ^ k3);
+}
+
+template <typename Id>
+struct NumberedLines {
+  std::vector<Id> old_ids;
+  std::vector<Id> new_ids;
+  bool shared = false;  // some old line also occurs among the new ones
+};
+
+// Open addressing over a power-of-two table at most two-thirds full. A slot
+// keeps the high half of the line's hash (to skip most byte comparisons) and
+// its number plus one (0 marks an empty slot).
+template <typename Id, typename LineList>
+NumberedLines<Id> number_lines(const LineList& old_lines, const LineList& new_lines) {
+  struct Slot {
+    uint32_t tag;
+    Id number_plus_one;
+  };
+  const size_t total = old_lines.size() + new_lines.size();
+  size_t capacity = 16;
+  while (capacity < total + total / 2) capacity <<= 1;
+  const size_t mask = capacity - 1;
+  std::vector<Slot> slots(capacity, Slot{0, 0});
+  auto line_at = [&](size_t number) -> std::string_view {
+    return number < old_lines.size() ? old_lines[number] : new_lines[number - old_lines.size()];
+  };
+  auto number_of = [&](std::string_view line, size_t position) -> Id {
+    const uint64_t h = hash_line(line);
+    const auto tag = static_cast<uint32_t>(h >> 32);
+    for (size_t s = h & mask;; s = (s + 1) & mask) {
+      Slot& slot = slots[s];
+      if (slot.number_plus_one == 0) {
+        slot = Slot{tag, static_cast<Id>(position + 1)};
+        return static_cast<Id>(position);
+      }
+      if (slot.tag == tag && same_line(line_at(slot.number_plus_one - 1), line)) return slot.number_plus_one - 1;
+    }
+  };
+
+  NumberedLines<Id> out;
+  out.old_ids.reserve(old_lines.size());
+  out.new_ids.reserve(new_lines.size());
+  if (old_lines.empty() || new_lines.empty()) {
+    // The stages only ever compare an old line with a new one, so with one
+    // side empty the numbers are never read: positions will do.
+    for (size_t i = 0; i < old_lines.size(); ++i) out.old_ids.push_back(static_cast<Id>(i));
+    for (size_t j = 0; j < new_lines.size(); ++j) out.new_ids.push_back(static_cast<Id>(old_lines.size() + j));
+    return out;
+  }
+  for (size_t i = 0; i < old_lines.size(); ++i) out.old_ids.push_back(number_of(old_lines[i], i));
+  // A new line usually repeats the old line after the one that the previous
+  // new line repeated: trying that line first spares most new lines the hash
+  // and the table. The guess only saves work; a miss falls back to the table.
+  size_t guess = 0;
+  for (size_t j = 0; j < new_lines.size(); ++j) {
+    Id number;
+    if (guess < old_lines.size() && same_line(old_lines[guess], new_lines[j])) {
+      number = out.old_ids[guess++];
+    } else {
+      number = number_of(new_lines[j], old_lines.size() + j);
+      if (number < old_lines.size()) guess = static_cast<size_t>(number) + 1;
+    }
+    out.shared = out.shared || number < old_lines.size();
+    out.new_ids.push_back(number);
+  }
+  return out;
 }
 
 // One operation of the edit script. A deletion has new_len 0, an insertion
@@ -67,7 +200,7 @@ class DiagonalArray {
 // Where a path on diagonal k starts at depth d, before following its snake:
 // one step down from diagonal k + 1 or one step right from k - 1, whichever
 // reaches further; a tie goes down.
-ptrdiff_t next_start(DiagonalArray& v, ptrdiff_t k, ptrdiff_t d) {
+inline ptrdiff_t next_start(DiagonalArray& v, ptrdiff_t k, ptrdiff_t d) {
   if (k == -d || (k != d && v[k - 1] < v[k + 1])) return v[k + 1];
   return v[k - 1] + 1;
 }
@@ -76,9 +209,10 @@ struct SplitPoint {
   size_t old_pos, new_pos;
 };
 
+template <typename Id>
 class EditScript {
  public:
-  EditScript(const Lines& old_lines, const Lines& new_lines)
+  EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines)
       : old_(old_lines),
         new_(new_lines),
         vf_(max_depth(old_lines.size(), new_lines.size())),
@@ -99,26 +233,28 @@ class EditScript {
   size_t common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   std::optional<SplitPoint> middle_snake(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
 
-  const Lines& old_;
-  const Lines& new_;
+  const std::vector<Id>& old_;
+  const std::vector<Id>& new_;
   DiagonalArray vf_;
   DiagonalArray vb_;
   std::vector<Op> ops_;
 };
 
-size_t EditScript::common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
+template <typename Id>
+size_t EditScript<Id>::common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
   size_t len = 0;
   while (old_start + len < old_end && new_start + len < new_end &&
-         same_line(old_[old_start + len], new_[new_start + len])) {
+         old_[old_start + len] == new_[new_start + len]) {
     ++len;
   }
   return len;
 }
 
-size_t EditScript::common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
+template <typename Id>
+size_t EditScript<Id>::common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const {
   size_t len = 0;
   while (old_end - len > old_start && new_end - len > new_start &&
-         same_line(old_[old_end - len - 1], new_[new_end - len - 1])) {
+         old_[old_end - len - 1] == new_[new_end - len - 1]) {
     ++len;
   }
   return len;
@@ -128,8 +264,9 @@ size_t EditScript::common_suffix(size_t old_start, size_t old_end, size_t new_st
 // forward and backward paths overlap on a diagonal. Coordinates are relative
 // to the range starts; the backward search counts x and y from the ends. The
 // returned split point is absolute.
-std::optional<SplitPoint> EditScript::middle_snake(size_t old_start, size_t old_end, size_t new_start,
-                                                   size_t new_end) {
+template <typename Id>
+std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t old_end, size_t new_start,
+                                                       size_t new_end) {
   const auto n = static_cast<ptrdiff_t>(old_end - old_start);
   const auto m = static_cast<ptrdiff_t>(new_end - new_start);
   const ptrdiff_t delta = n - m;
@@ -150,7 +287,7 @@ std::optional<SplitPoint> EditScript::middle_snake(size_t old_start, size_t old_
       const ptrdiff_t x0 = x;
       const ptrdiff_t y0 = y;
       if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && same_line(old_at(x), new_at(y))) ++x, ++y;
+        while (x < n && y < m && old_at(x) == new_at(y)) ++x, ++y;
       }
       vf_[k] = x;
       // With an odd delta the paths can first meet right after a forward step.
@@ -160,7 +297,7 @@ std::optional<SplitPoint> EditScript::middle_snake(size_t old_start, size_t old_
       ptrdiff_t x = next_start(vb_, k, d);
       ptrdiff_t y = x - k;
       if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && same_line(old_at(n - x - 1), new_at(m - y - 1))) ++x, ++y;
+        while (x < n && y < m && old_at(n - x - 1) == new_at(m - y - 1)) ++x, ++y;
       }
       vb_[k] = x;
       // With an even delta they first meet right after a backward step.
@@ -170,7 +307,8 @@ std::optional<SplitPoint> EditScript::middle_snake(size_t old_start, size_t old_
   return std::nullopt;
 }
 
-void EditScript::conquer(size_t old_start, size_t old_end, size_t new_start, size_t new_end) {
+template <typename Id>
+void EditScript<Id>::conquer(size_t old_start, size_t old_end, size_t new_start, size_t new_end) {
   const size_t prefix = common_prefix(old_start, old_end, new_start, new_end);
   if (prefix > 0) {
     ops_.push_back(make_equal(old_start, new_start, prefix));
@@ -209,9 +347,10 @@ void EditScript::conquer(size_t old_start, size_t old_end, size_t new_start, siz
 // changes of one kind gives one predictable block per change. The list is
 // edited in place while it is walked, so positions are passed and returned.
 
+template <typename Id>
 class Compactor {
  public:
-  Compactor(const Lines& old_lines, const Lines& new_lines, std::vector<Op>& ops)
+  Compactor(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines, std::vector<Op>& ops)
       : old_(old_lines), new_(new_lines), ops_(ops) {}
 
   // Deletions first, then insertions: each pass walks the whole list.
@@ -237,7 +376,7 @@ class Compactor {
   size_t common_tail(const Op& equal, const Op& change) const {
     size_t s = 0;
     while (s < equal.old_len && s < change.new_len &&
-           same_line(old_[equal.old_end() - s - 1], new_[change.new_end() - s - 1])) {
+           old_[equal.old_end() - s - 1] == new_[change.new_end() - s - 1]) {
       ++s;
     }
     return s;
@@ -248,7 +387,7 @@ class Compactor {
   size_t common_head(const Op& equal, const Op& change) const {
     size_t s = 0;
     while (s < equal.old_len && s < change.new_len &&
-           same_line(old_[equal.old_index + s], new_[change.new_index + s])) {
+           old_[equal.old_index + s] == new_[change.new_index + s]) {
       ++s;
     }
     return s;
@@ -257,13 +396,14 @@ class Compactor {
   void erase_at(size_t p) { ops_.erase(ops_.begin() + static_cast<ptrdiff_t>(p)); }
   void insert_at(size_t p, const Op& op) { ops_.insert(ops_.begin() + static_cast<ptrdiff_t>(p), op); }
 
-  const Lines& old_;
-  const Lines& new_;
+  const std::vector<Id>& old_;
+  const std::vector<Id>& new_;
   std::vector<Op>& ops_;
 };
 
 // Moves the change at p towards the start of the list; returns its position.
-size_t Compactor::shift_up(size_t p) {
+template <typename Id>
+size_t Compactor<Id>::shift_up(size_t p) {
   while (p > 0) {
     Op& prev = ops_[p - 1];
     Op& cur = ops_[p];
@@ -312,7 +452,8 @@ size_t Compactor::shift_up(size_t p) {
 }
 
 // Moves the change at p towards the end of the list; returns its position.
-size_t Compactor::shift_down(size_t p) {
+template <typename Id>
+size_t Compactor<Id>::shift_down(size_t p) {
   while (p + 1 < ops_.size()) {
     Op& cur = ops_[p];
     Op& next = ops_[p + 1];
@@ -440,22 +581,57 @@ const char* diff_tag_name(DiffTag tag) {
   return "equal";  // Unreachable: every enumerator is handled above.
 }
 
-std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
-                                   const std::vector<std::string_view>& new_lines) {
-  EditScript script(old_lines, new_lines);
-  script.conquer(0, old_lines.size(), 0, new_lines.size());
+namespace {
+
+// Stages 1 to 3 over numbered lines.
+template <typename Id>
+std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
+  const size_t n = lines.old_ids.size();
+  const size_t m = lines.new_ids.size();
+  // With no line in common the edit script holds only deletions and
+  // insertions, in path order, so the first of each starts at line 0 of its
+  // side. Compaction finds no equal lines to slide over: it only gathers each
+  // kind into one block that keeps the first one's indices, and merging
+  // pairs the two blocks. The result is always this one replacement, which
+  // spares the search its quadratic worst case.
+  if (n > 0 && m > 0 && !lines.shared) return {make_replace(make_delete(0, n, 0), make_insert(0, 0, m))};
+
+  EditScript<Id> script(lines.old_ids, lines.new_ids);
+  script.conquer(0, n, 0, m);
   std::vector<Op> ops = std::move(script).take();
 
-  Compactor(old_lines, new_lines, ops).run();
+  Compactor<Id>(lines.old_ids, lines.new_ids, ops).run();
 
   Merger merger;
   for (const Op& op : ops) merger.add(op);
-  const std::vector<Op> merged = std::move(merger).finish();
+  return std::move(merger).finish();
+}
+
+template <typename LineList>
+std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines) {
+  // Numbers are positions in both lists together; 32 bits suffice for any
+  // input that fits in memory today, and keep the arrays small.
+  const size_t total = old_lines.size() + new_lines.size();
+  const std::vector<Op> merged = total < std::numeric_limits<uint32_t>::max()
+                                     ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines))
+                                     : diff_numbered(number_lines<uint64_t>(old_lines, new_lines));
 
   std::vector<DiffOpcode> opcodes;
   opcodes.reserve(merged.size());
   for (const Op& op : merged) opcodes.push_back(to_opcode(op));
   return opcodes;
+}
+
+}  // namespace
+
+std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
+                                   const std::vector<std::string_view>& new_lines) {
+  return diff_lines(old_lines, new_lines);
+}
+
+std::vector<DiffOpcode> blame_diff(const std::vector<std::string>& old_lines,
+                                   const std::vector<std::string>& new_lines) {
+  return diff_lines(old_lines, new_lines);
 }
 
 }  // namespace zr::tracking

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,5 +33,7 @@ const char* diff_tag_name(DiffTag tag);
 // Pure computation: it cannot fail. Memory is linear in the number of lines.
 std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
                                    const std::vector<std::string_view>& new_lines);
+std::vector<DiffOpcode> blame_diff(const std::vector<std::string>& old_lines,
+                                   const std::vector<std::string>& new_lines);
 
 }  // namespace zr::tracking

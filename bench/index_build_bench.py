@@ -1,0 +1,271 @@
+"""build_index: the native build against a pure-Python build of the same
+index, at three store sizes, in one run.
+
+Usage: PYTHONPATH=<build>/python /usr/bin/python3 bench/index_build_bench.py
+           [work_dir=/tmp/zr-index-build-bench] [sizes=100000,400000,1600000] [repetitions=3]
+
+Each store holds the given number of tracked lines (one or two sections
+each), one section per 100 lines with one to three of 2,000 authors, and one
+merged token-index entry per line. Stores are created on the first run and
+reused. The Python build does what the native one does except rebuilding the
+token binary index (the native build does that extra work too, so the ratio
+is conservative); its `index` layer and index.bin are checked to be
+byte-identical to the native ones.
+"""
+import hashlib
+import json
+import os
+import random
+import statistics
+import struct
+import sys
+import time
+
+import _zr_native as zr
+
+
+def compact(value):
+    return json.dumps(value, separators=(",", ":"), ensure_ascii=False)
+
+
+# --- store generation ------------------------------------------------------
+
+def create_store(root, lines, seed=11):
+    marker = os.path.join(root, ".zr", "bench-lines")
+    if os.path.exists(marker) and open(marker).read() == str(lines):
+        return
+    if os.path.exists(root):
+        import shutil
+        shutil.rmtree(root)
+    zr.init(root)
+    rng = random.Random(seed)
+    authors = ["%064x" % rng.getrandbits(256) for _ in range(2000)]
+    sections, section_shards = [], {}
+    for i in range(max(1, lines // 100)):
+        chosen = rng.sample(authors, rng.randint(1, 3))
+        text = compact({"authors": chosen, "contributors": [], "license": "MIT", "path": "s%d" % i,
+                        "year": "2024"})
+        h = hashlib.sha256(text.encode()).hexdigest()
+        sections.append(h)
+        section_shards.setdefault(h[:2], []).append(
+            '{"section_hash":"%s","path":"s%d","authors":%s,"contributors":[],"license":"MIT","year":"2024"}\n'
+            % (h, i, compact(chosen)))
+    for shard, text in section_shards.items():
+        with open(os.path.join(root, ".zr", "sections", shard), "w") as f:
+            f.write("".join(text))
+    doc_shards, chunk = {}, []
+    merged = os.path.join(root, ".zr", "token-index.bench")
+    os.makedirs(merged, exist_ok=True)
+    for i in range(lines):
+        lh = "%064x" % rng.getrandbits(256)
+        srcs = rng.sample(sections, 1 if rng.random() < 0.7 else 2)
+        doc_shards.setdefault(lh[:2], []).append(
+            '{"file":"data/part-%d.jsonl","line_hash":"%s","revoked":false,"source_type":"track","sources":%s}\n'
+            % (i % 16, lh, compact(srcs)))
+        chunk.append('{"revoked":false,"sources":%s,"token_count":%d,"tokenizer":"bench"}\n'
+                     % (compact(srcs), rng.randint(10, 4000)))
+        if len(chunk) == 100000 or i == lines - 1:
+            with open(os.path.join(merged, "%03d" % (i // 100000 + 1)), "w") as f:
+                f.write("".join(chunk))
+            chunk = []
+    for shard, text in doc_shards.items():
+        with open(os.path.join(root, ".zr", "document-index", shard), "w") as f:
+            f.write("".join(text))
+    with open(os.path.join(root, "data.jsonl"), "w") as f:
+        f.write("".join('{"n":%d}\n' % i for i in range(lines)))
+    with open(marker, "w") as f:
+        f.write(str(lines))
+
+
+# --- the pure-Python build ---------------------------------------------------
+
+def read_records(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    for raw in data.split(b"\n"):
+        if raw.endswith(b"\r"):
+            raw = raw[:-1]
+        if not raw:
+            continue
+        try:
+            yield json.loads(raw)
+        except ValueError:
+            continue
+
+
+def regular_files(d):
+    if not os.path.isdir(d):
+        return []
+    return [os.path.join(d, n) for n in os.listdir(d) if os.path.isfile(os.path.join(d, n))]
+
+
+def safe(key):
+    """Whether a key's first two bytes name a shard file safely."""
+    b = key.encode()
+    return (len(b) >= 2 and (len(b) == 2 or b[2] & 0xC0 != 0x80) and b[:2] != b".."
+            and b"/" not in b[:2] and b"\0" not in b[:2])
+
+
+def python_build(root):
+    s = os.path.join(root, ".zr")
+    source_table = {}
+    for path in regular_files(os.path.join(s, "document-index")):
+        for rec in read_records(path):
+            if not isinstance(rec, dict):
+                continue
+            lh, srcs = rec.get("line_hash"), rec.get("sources")
+            if isinstance(lh, str) and isinstance(srcs, list) and safe(lh):
+                for src in srcs:
+                    if isinstance(src, str):
+                        source_table.setdefault(src, set()).add(lh.encode()[:2].decode())
+    section_table, author_table = {}, {}
+    for path in regular_files(os.path.join(s, "sections")):
+        for rec in read_records(path):
+            if not isinstance(rec, dict):
+                continue
+            h = rec.get("section_hash")
+            if not isinstance(h, str) or not safe(h):
+                continue
+            if h not in section_table:
+                section_table[h] = sorted(source_table.get(h, ()))
+            if isinstance(rec.get("authors"), list):
+                for a in rec["authors"]:
+                    if isinstance(a, str) and safe(a):
+                        author_table.setdefault(a, set()).add(h[:2])
+    groups = {}
+    for a, refs in author_table.items():
+        groups.setdefault(a[:2], [[], []])[0].append(compact({"id": a, "refs": sorted(refs)}) + "\n")
+    for h, refs in section_table.items():
+        groups.setdefault(h[:2], [[], []])[1].append(compact({"id": h, "refs": refs}) + "\n")
+    index_dir = os.path.join(s, "index")
+    for path in regular_files(index_dir):
+        os.remove(path)
+    os.makedirs(index_dir, exist_ok=True)
+    for name in sorted(groups):
+        with open(os.path.join(index_dir, name), "w") as f:
+            f.write("".join(groups[name][0]) + "".join(groups[name][1]))
+
+    entries, positions = [], {}
+    for name in os.listdir(index_dir):
+        path = os.path.join(index_dir, name)
+        if not os.path.isfile(path) or name.rfind(".") > 0:
+            continue
+        for rec in read_records(path):
+            try:
+                key = bytes.fromhex(rec["id"]) if len(rec["id"]) == 64 else None
+            except (ValueError, TypeError, KeyError):
+                key = None
+            if key is None:
+                continue
+            positions.setdefault(key, len(entries))
+            refs = [bytes([0, int(r.lstrip("+"), 16)]) for r in rec.get("refs", []) if isinstance(r, str)]
+            entries.append([key, refs, 65535 - 2 * len(refs), False])
+    token_lines = 0
+    for tokenizer in zr.token_index_list_tokenizers(root):
+        merged = os.path.join(s, "token-index." + tokenizer)
+        if not os.path.isdir(merged):
+            continue
+        chunks = sorted((int(n), n) for n in os.listdir(merged) if n.lstrip("+").isdigit())
+        name = tokenizer.encode()
+        for number, n in chunks:
+            with open(os.path.join(merged, n), "rb") as f:
+                data = f.read()
+            offset = 0
+            for raw in data.split(b"\n"):
+                line_offset, offset = offset, offset + len(raw) + 1
+                if not raw:
+                    continue
+                try:
+                    rec = json.loads(raw)
+                except ValueError:
+                    continue
+                if not isinstance(rec, dict) or not isinstance(rec.get("sources"), list):
+                    continue
+                token_lines += 1
+                ref = b"\x01" + bytes([len(name)]) + name + struct.pack("<HII", number % 65536, line_offset, len(raw))
+                for src in rec["sources"]:
+                    try:
+                        key = bytes.fromhex(src) if isinstance(src, str) and len(src) == 64 else None
+                    except ValueError:
+                        key = None
+                    if key is None:
+                        continue
+                    if key not in positions:
+                        positions[key] = len(entries)
+                        entries.append([key, [], 65535, False])
+                    entry = entries[positions[key]]
+                    if entry[3] or len(ref) > entry[2]:
+                        entry[3] = True
+                        continue
+                    entry[2] -= len(ref)
+                    entry[1].append(ref)
+    entries.sort(key=lambda e: e[0])
+    body, fanout, offset = [], [0] * 256, 24
+    previous = None
+    for key, refs, _, _ in entries:
+        if key[0] != previous:
+            fanout[key[0]] = offset
+            previous = key[0]
+        payload = b"".join(refs)
+        record = key + struct.pack("<H", len(payload)) + payload
+        body.append(record)
+        offset += len(record)
+    out = [b"ZRIDXF02", struct.pack("<IIQ", len(entries), 0, offset)] + body + [struct.pack("<256Q", *fanout)]
+    data_files = [n for n in os.listdir(root) if n.rfind(".") > 0 and n[n.rfind(".") + 1:] == "jsonl"]
+    if data_files:
+        with open(os.path.join(root, data_files[0]), "rb") as f:
+            data = f.read()
+        if data:
+            starts = [0] + [i + 1 for i, c in enumerate(data) if c == 10 and i + 1 < len(data)]
+            out.append(struct.pack("<I%dI" % len(starts), len(starts), *starts))
+    tmp = os.path.join(s, ".tmp-python-index.bin")
+    with open(tmp, "wb") as f:
+        f.write(b"".join(out))
+    os.replace(tmp, os.path.join(s, "index.bin"))
+    return {"authors": len(author_table), "sections": len(section_table),
+            "total": len(author_table) + len(section_table), "token_index_entries": token_lines}
+
+
+# --- timing ------------------------------------------------------------------
+
+def snapshot(root):
+    index_dir = os.path.join(root, ".zr", "index")
+    layer = {n: open(os.path.join(index_dir, n), "rb").read() for n in os.listdir(index_dir)}
+    return layer, open(os.path.join(root, ".zr", "index.bin"), "rb").read()
+
+
+def timed(fn, repetitions):
+    times, result = [], None
+    for _ in range(repetitions):
+        start = time.perf_counter()
+        result = fn()
+        times.append(time.perf_counter() - start)
+    return result, min(times), statistics.median(times)
+
+
+def main():
+    work = sys.argv[1] if len(sys.argv) > 1 else "/tmp/zr-index-build-bench"
+    sizes = [int(x) for x in (sys.argv[2] if len(sys.argv) > 2 else "100000,400000,1600000").split(",")]
+    repetitions = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    print("%9s %9s %12s %12s %12s %12s %8s" % ("lines", "sections", "native ms", "ns/line", "token bin ms",
+                                               "python ms", "ratio"))
+    rows = []
+    for lines in sizes:
+        root = os.path.join(work, "store-%d" % lines)
+        create_store(root, lines)
+        native, n_min, n_med = timed(lambda: zr.build_index(root), repetitions)
+        native_files = snapshot(root)
+        _, t_min, _ = timed(lambda: zr.token_index_build_binary_index(root, "bench"), repetitions)
+        python, p_min, p_med = timed(lambda: python_build(root), max(1, repetitions - 1))
+        assert python == native, (python, native)
+        assert snapshot(root) == native_files, "the Python build wrote other bytes"
+        rows.append((lines, n_med))
+        print("%9d %9d %12.1f %12.0f %12.1f %12.1f %7.1fx" % (
+            lines, native["sections"], n_med * 1e3, n_med / lines * 1e9, t_min * 1e3, p_med * 1e3, p_med / n_med))
+    for (l0, t0), (l1, t1) in zip(rows, rows[1:]):
+        print("growth %d -> %d lines (x%.1f): time x%.2f" % (l0, l1, l1 / l0, t1 / t0))
+    print("target: native at least 5x faster than pure Python; time linear in the store size")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,173 @@
+#include "index/flat_object.h"
+
+#include <simdjson.h>
+
+#include <cstring>
+
+namespace zr::index {
+
+namespace {
+
+// Bytes with the high bit set where a byte of the word is zero.
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+inline uint64_t zero_bytes(uint64_t x) { return (x - kOnes) & ~x & kHighs; }
+
+// True when none of the 8 bytes at `p` ends a plain string run: no quotation
+// mark, backslash, control character or non-ASCII byte.
+inline bool plain_word(const unsigned char* p) {
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  const uint64_t stop = zero_bytes(x ^ (kOnes * '"')) | zero_bytes(x ^ (kOnes * '\\')) |
+                        ((x - kOnes * 0x20) & ~x & kHighs) | (x & kHighs);
+  return stop == 0;
+}
+
+class FlatScanner {
+ public:
+  explicit FlatScanner(std::string_view line)
+      : p_(reinterpret_cast<const unsigned char*>(line.data())), end_(p_ + line.size()) {}
+
+  bool Scan(std::span<const std::string_view> keys, std::span<FlatField> fields) {
+    for (FlatField& field : fields) field = FlatField();
+    SkipSpace();
+    if (!Consume('{')) return false;
+    SkipSpace();
+    if (Consume('}')) return AtEndAfterSpace();
+    for (;;) {
+      std::string_view key;
+      if (!Consume('"') || !String(key)) return false;
+      SkipSpace();
+      if (!Consume(':')) return false;
+      SkipSpace();
+      FlatField value;
+      if (!Value(value)) return false;
+      for (size_t i = 0; i < keys.size(); ++i) {
+        if (keys[i] == key) {
+          value.count = fields[i].count + 1;
+          fields[i] = value;
+          break;
+        }
+      }
+      SkipSpace();
+      if (Consume('}')) return AtEndAfterSpace();
+      if (!Consume(',')) return false;
+      SkipSpace();
+    }
+  }
+
+ private:
+  static bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+  void SkipSpace() {
+    while (p_ < end_ && IsSpace(*p_)) ++p_;
+  }
+
+  bool Consume(unsigned char c) {
+    if (p_ < end_ && *p_ == c) {
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+
+  bool ConsumeWord(std::string_view word) {
+    if (static_cast<size_t>(end_ - p_) < word.size()) return false;
+    if (std::string_view(reinterpret_cast<const char*>(p_), word.size()) != word) return false;
+    p_ += word.size();
+    return true;
+  }
+
+  bool AtEndAfterSpace() {
+    SkipSpace();
+    return p_ == end_;
+  }
+
+  // The rest of a string after its opening quotation mark. Escapes are left
+  // to the full parser; so are control characters, which JSON forbids raw.
+  bool String(std::string_view& out) {
+    const unsigned char* begin = p_;
+    bool non_ascii = false;
+    // Most of a string is plain ASCII: skip it a word at a time.
+    while (end_ - p_ >= 8 && plain_word(p_)) p_ += 8;
+    for (; p_ < end_; ++p_) {
+      const unsigned char c = *p_;
+      if (c == '"') {
+        out = std::string_view(reinterpret_cast<const char*>(begin), static_cast<size_t>(p_ - begin));
+        ++p_;
+        return !non_ascii || simdjson::validate_utf8(out.data(), out.size());
+      }
+      if (c == '\\' || c < 0x20) return false;
+      non_ascii |= c >= 0x80;
+    }
+    return false;
+  }
+
+  bool Value(FlatField& value) {
+    if (p_ == end_) return false;
+    switch (*p_) {
+      case '"':
+        ++p_;
+        value.kind = FlatKind::kString;
+        return String(value.text);
+      case '[':
+        ++p_;
+        value.kind = FlatKind::kStringArray;
+        return StringArray(value.text);
+      case 't':
+        value.kind = FlatKind::kOther;
+        return ConsumeWord("true");
+      case 'f':
+        value.kind = FlatKind::kOther;
+        return ConsumeWord("false");
+      case 'n':
+        value.kind = FlatKind::kOther;
+        return ConsumeWord("null");
+      default:
+        value.kind = FlatKind::kOther;
+        return SmallInteger();
+    }
+  }
+
+  // The rest of an array after "[", when all its elements are strings.
+  bool StringArray(std::string_view& out) {
+    const unsigned char* begin = p_;
+    SkipSpace();
+    if (!Consume(']')) {
+      for (;;) {
+        std::string_view item;
+        if (!Consume('"') || !String(item)) return false;
+        SkipSpace();
+        if (Consume(']')) break;
+        if (!Consume(',')) return false;
+        SkipSpace();
+      }
+    }
+    out = std::string_view(reinterpret_cast<const char*>(begin), static_cast<size_t>(p_ - 1 - begin));
+    return true;
+  }
+
+  // An integer of at most 18 digits, which every reader holds exactly;
+  // longer numbers, fractions and exponents go to the full parser.
+  bool SmallInteger() {
+    Consume('-');
+    if (Consume('0')) return true;  // a digit after it fails the caller's next check
+    int digits = 0;
+    while (p_ < end_ && *p_ >= '0' && *p_ <= '9' && digits < 18) {
+      ++p_;
+      ++digits;
+    }
+    return digits > 0;
+  }
+
+  const unsigned char* p_;
+  const unsigned char* end_;
+};
+
+}  // namespace
+
+bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields) {
+  return FlatScanner(line).Scan(keys, fields);
+}
+
+}  // namespace zr::index

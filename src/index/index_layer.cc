@@ -1,0 +1,94 @@
+#include "index/index_layer.h"
+
+#include <cstring>
+
+#include "index/key_text.h"
+#include "index/record_reader.h"
+#include "store/init.h"
+#include "store/jsonl.h"
+#include "store/store_paths.h"
+
+namespace zr::index {
+
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups) {
+  const std::string dir = store_path(zr_dir, kIndexLayer);
+  if (path_kind(dir) == PathKind::kDirectory) {
+    ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, regular_files_in(dir));
+    for (const std::string& path : stale) ZR_RETURN_IF_ERROR(remove_file(path));
+  }
+  ZR_RETURN_IF_ERROR(create_directories(dir));
+  for (const IndexGroup& group : groups) ZR_RETURN_IF_ERROR(write_file(path_join(dir, group.name), group.text));
+  return Status();
+}
+
+size_t HashKeyHash::operator()(const HashKey& key) const noexcept {
+  // Keys are hashes already: their first bytes are as good as any mix.
+  uint64_t h;
+  std::memcpy(&h, key.data(), sizeof h);
+  return static_cast<size_t>(h);
+}
+
+size_t EntryList::PositionOf(const HashKey& key) {
+  auto [it, inserted] = positions.try_emplace(key, entries.size());
+  if (inserted) entries.push_back(IndexEntry{key, {}});
+  return it->second;
+}
+
+std::optional<uint8_t> parse_shard_ref(std::string_view text) {
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty() || text.size() > 2) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    const int digit = hex_digit(c);
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + digit;
+  }
+  return static_cast<uint8_t>(value);
+}
+
+bool has_extension(std::string_view name) {
+  const size_t dot = name.rfind('.');
+  return dot != std::string_view::npos && dot > 0;
+}
+
+Result<EntryList> read_index_layer(std::string_view zr_dir) {
+  EntryList list;
+  const std::string dir = store_path(zr_dir, kIndexLayer);
+  if (path_kind(dir) != PathKind::kDirectory) return list;
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> items, list_directory(dir));
+  RecordReader reader{"id", "refs"};
+  for (const DirEntry& item : items) {
+    if (item.kind != PathKind::kRegularFile || has_extension(item.name)) continue;
+    ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(path_join(dir, item.name)));
+    for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+      if (!reader.Read(line, readable_after)) return;
+      const MemberView& id = reader.member(0);
+      const MemberView& refs = reader.member(1);
+      if (id.kind != MemberKind::kString) return;
+      const std::optional<HashKey> key = decode_key(id.text);
+      if (!key) return;
+      // A key met twice (hand-edited layers) gets an entry per record; later
+      // token refs join the first, the one a lookup finds.
+      list.positions.try_emplace(*key, list.entries.size());
+      IndexEntry& entry = list.entries.emplace_back(IndexEntry{*key, {}});
+      entry.refs.reserve(refs.strings.size());
+      for (std::string_view ref : refs.strings) {
+        if (std::optional<uint8_t> shard = parse_shard_ref(ref)) entry.refs.emplace_back(ShardRef{*shard});
+      }
+    });
+  }
+  return list;
+}
+
+}  // namespace zr::index

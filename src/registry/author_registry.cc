@@ -1,0 +1,113 @@
+#include "registry/author_registry.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/file.h"
+#include "base/worker_pool.h"
+#include "registry/candidate_lines.h"
+#include "store/jsonl.h"
+#include "store/store_paths.h"
+
+namespace zr::registry {
+
+namespace {
+
+// Opening and writing fail differently: only a failure to open names the
+// shard, a failed write carries the system's message alone.
+Status append_to_shard(const std::string& path, std::string_view line) {
+  if (path.find('\0') != std::string::npos) {
+    return Status::Error("path contains a NUL byte").WithContext("opening shard " + path);
+  }
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening shard " + path);
+  return write_all(fd.get(), line);
+}
+
+void read_file_authors(const std::string& path, const AuthorFilter& filter, std::vector<Author>& out) {
+  Result<MappedFile> file = MappedFile::Open(path);
+  if (!file.ok()) return;  // removed meanwhile, unreadable: contributes nothing
+  json::Parser parser;
+  read_matching_authors(file->view(), filter, parser, out);
+}
+
+Result<std::vector<Author>> lookup_pair(const std::string& dir, const AuthorFilter& filter) {
+  std::vector<Author> found;
+  std::string id = author_id(*filter.name, *filter.email);
+  std::string path = path_join(dir, std::string_view(id).substr(0, 2));
+  if (path_kind(path) != PathKind::kRegularFile) return found;
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  json::Parser parser;
+  read_matching_authors(file.view(), filter, parser, found);
+  return found;
+}
+
+Result<std::vector<Author>> scan_layer(const std::string& dir, const AuthorFilter& filter) {
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  std::vector<std::string> files;
+  files.reserve(entries.size());
+  for (const DirEntry& entry : entries) {
+    if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
+  }
+  std::vector<std::vector<Author>> per_file = parallel_map(files.size(), [&](size_t i) {
+    std::vector<Author> found;
+    read_file_authors(files[i], filter, found);
+    return found;
+  });
+  size_t total = 0;
+  for (const auto& part : per_file) total += part.size();
+  std::vector<Author> found;
+  found.reserve(total);
+  for (auto& part : per_file) {
+    for (Author& author : part) found.push_back(std::move(author));
+  }
+  return found;
+}
+
+}  // namespace
+
+Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email) {
+  Author author{author_id(name, email), std::string(name), std::string(email), false};
+  ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kAuthorsLayer, author.id));
+  ZR_RETURN_IF_ERROR(append_to_shard(path, author_line(author)));
+  return std::move(author.id);
+}
+
+void read_matching_authors(std::string_view text, const AuthorFilter& filter, json::Parser& parser,
+                           std::vector<Author>& out) {
+  auto take = [&](std::string_view line, size_t readable_after) {
+    std::optional<Author> author = parse_author_line(parser, line, readable_after);
+    if (author && filter.Matches(*author)) out.push_back(std::move(*author));
+  };
+  std::optional<std::string_view> sought = filter.name ? filter.name : filter.email;
+  if (!sought) return for_each_line(text, take);
+  CandidateLines candidates(text, *sought);
+  std::string_view line;
+  size_t readable_after = 0;
+  while (candidates.Next(line, readable_after)) take(line, readable_after);
+}
+
+Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
+  std::string dir = store_path(zr_dir, kAuthorsLayer);
+  if (path_kind(dir) != PathKind::kDirectory) return std::vector<Author>();
+  if (filter.name && filter.email) return lookup_pair(dir, filter);
+  return scan_layer(dir, filter);
+}
+
+Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_view name) {
+  return author_query(zr_dir, AuthorFilter{name, std::nullopt});
+}
+
+Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name) {
+  ZR_ASSIGN_OR_RETURN(std::vector<Author> authors, authors_named(zr_dir, name));
+  std::vector<std::string> ids;
+  ids.reserve(authors.size());
+  for (Author& author : authors) ids.push_back(std::move(author.id));
+  return ids;
+}
+
+Result<std::vector<Author>> read_all_authors(std::string_view zr_dir) { return author_query(zr_dir, AuthorFilter{}); }
+
+}  // namespace zr::registry

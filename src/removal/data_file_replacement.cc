@@ -1,0 +1,108 @@
+#include "removal/data_file_replacement.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace zr::removal {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 255;
+constexpr std::string_view kTempInfix = ".purge-";
+constexpr size_t kUniqueSuffixLength = 6;  // create_temp_file's XXXXXX
+
+// A hidden name that tells where a leftover came from: "." + the data file's
+// name + ".purge-", shortened (at a character boundary) so that the unique
+// suffix still fits a file name.
+std::string temp_prefix(std::string_view data_file) {
+  size_t slash = data_file.rfind('/');
+  std::string_view base = slash == std::string_view::npos ? data_file : data_file.substr(slash + 1);
+  size_t room = kMaxNameLength - 1 - kTempInfix.size() - kUniqueSuffixLength;
+  if (base.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base = base.substr(0, cut);
+  }
+  std::string prefix = ".";
+  prefix.append(base);
+  prefix.append(kTempInfix);
+  return prefix;
+}
+
+}  // namespace
+
+std::string parent_directory(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
+  DataFileReplacement replacement;
+  replacement.data_file_ = data_file;
+  if (data_file.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+  struct stat st;
+  if (::stat(data_file.c_str(), &st) != 0) return Status::FromErrno(errno);
+  replacement.mode_ = st.st_mode & 07777;
+  ZR_ASSIGN_OR_RETURN(replacement.fd_,
+                      create_temp_file(parent_directory(data_file), temp_prefix(data_file), replacement.temp_path_));
+  replacement.pending_ = true;
+  replacement.buffer_.reserve(kBufferSize);
+  return replacement;
+}
+
+DataFileReplacement::DataFileReplacement(DataFileReplacement&& other) noexcept
+    : data_file_(std::move(other.data_file_)),
+      temp_path_(std::move(other.temp_path_)),
+      fd_(std::move(other.fd_)),
+      mode_(other.mode_),
+      buffer_(std::move(other.buffer_)),
+      pending_(std::exchange(other.pending_, false)) {}
+
+DataFileReplacement::~DataFileReplacement() {
+  if (!pending_) return;
+  fd_.reset();
+  (void)remove_file(temp_path_);
+}
+
+Status DataFileReplacement::Drain() {
+  Status status = write_all(fd_.get(), buffer_);
+  buffer_.clear();
+  return status;
+}
+
+Status DataFileReplacement::WriteLine(std::string_view line) {
+  if (buffer_.size() + line.size() + 1 > kBufferSize) {
+    ZR_RETURN_IF_ERROR(Drain());
+    // A line longer than the buffer goes out directly.
+    if (line.size() + 1 > kBufferSize) {
+      ZR_RETURN_IF_ERROR(write_all(fd_.get(), line));
+      return write_all(fd_.get(), "\n");
+    }
+  }
+  buffer_.append(line);
+  buffer_.push_back('\n');
+  return Status();
+}
+
+Status DataFileReplacement::Finish() {
+  if (!buffer_.empty()) ZR_RETURN_IF_ERROR(Drain());
+  // The replacement keeps the data file's permissions (the new file starts
+  // private), and reaches the disk before it can take the data file's place.
+  if (::fchmod(fd_.get(), mode_) != 0) return Status::FromErrno(errno);
+  if (::fsync(fd_.get()) != 0) return Status::FromErrno(errno);
+  if (::close(fd_.release()) != 0) return Status::FromErrno(errno);
+  return Status();
+}
+
+Status DataFileReplacement::Commit() {
+  if (::rename(temp_path_.c_str(), data_file_.c_str()) != 0) return Status::FromErrno(errno);
+  pending_ = false;
+  return Status();
+}
+
+}  // namespace zr::removal

@@ -1,0 +1,56 @@
+// Writing the new content of a data file beside it and putting it in place.
+//
+// The new bytes go to a file with a fresh name, created exclusively in the
+// data file's own directory (so the final rename stays on one file system
+// and no existing file is ever truncated or overwritten, whatever its name),
+// through an output buffer. Commit gives the new file the data file's
+// permission bits, flushes it to disk and renames it over the data file.
+// Until then the data file is untouched; an abandoned replacement (an error,
+// or destruction without Commit) removes the temporary file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/file.h"
+#include "base/status.h"
+
+namespace zr::removal {
+
+class DataFileReplacement {
+ public:
+  // The output buffer's size: lines are gathered into writes of this size.
+  static constexpr size_t kBufferSize = 8192;
+
+  static Result<DataFileReplacement> Create(const std::string& data_file);
+
+  DataFileReplacement(DataFileReplacement&& other) noexcept;
+  DataFileReplacement& operator=(DataFileReplacement&&) = delete;
+  ~DataFileReplacement();
+
+  // Appends `line` and a line feed.
+  Status WriteLine(std::string_view line);
+  // Flushes the buffer and the file, then closes it; the data file is still
+  // untouched.
+  Status Finish();
+  // Renames the finished file over the data file.
+  Status Commit();
+
+  const std::string& temp_path() const { return temp_path_; }
+
+ private:
+  DataFileReplacement() = default;
+  Status Drain();
+
+  std::string data_file_;
+  std::string temp_path_;
+  UniqueFd fd_;
+  unsigned mode_ = 0;
+  std::string buffer_;
+  bool pending_ = false;  // the temporary file exists and is ours to remove
+};
+
+// The directory part of a path ("." for a bare name).
+std::string parent_directory(std::string_view path);
+
+}  // namespace zr::removal

@@ -1,0 +1,46 @@
+#include "removal/prepared_log.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "store/oplog.h"
+#include "store/store_paths.h"
+
+namespace zr::removal {
+
+Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
+  PreparedLog log;
+  log.path_ = store_path(zr_dir, kLogName);
+  if (log.path_.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+  log.fd_ = UniqueFd(::open(log.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!log.fd_.valid() && errno == ENOENT) {
+    log.fd_ = UniqueFd(::open(log.path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    log.created_ = log.fd_.valid();
+  }
+  if (!log.fd_.valid()) return Status::FromErrno(errno);
+  return log;
+}
+
+PreparedLog::PreparedLog(PreparedLog&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::move(other.fd_)), created_(std::exchange(other.created_, false)) {}
+
+PreparedLog::~PreparedLog() {
+  if (!created_) return;
+  fd_.reset();
+  (void)remove_file(path_);
+}
+
+Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
+  created_ = false;
+  std::string line = format_log_timestamp(seconds);
+  line.push_back(' ');
+  line.append(operation);
+  line.push_back(' ');
+  line.append(detail);
+  line.push_back('\n');
+  return write_all(fd_.get(), line);
+}
+
+}  // namespace zr::removal

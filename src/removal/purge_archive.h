@@ -1,0 +1,104 @@
+// Purge archives: <zr_dir>/.zr/archive/purge.YYYYMMDDTHHMMSS, one JSON Lines
+// file per second in which a purge removed lines.
+//
+// Each removed line becomes one record {"archived_at":<stamp>,"line":<value>}
+// (keys sorted, compact), in data-file order: `line` is the line's parsed
+// JSON value written anew, not its original text (null if it does not
+// parse). Two purges within one second append to the same file. Restoring
+// reads the newest archive back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/file.h"
+#include "base/status.h"
+#include "store/json_parse.h"
+
+namespace zr::removal {
+
+inline constexpr std::string_view kArchiveDirName = "archive";
+inline constexpr std::string_view kPurgeArchivePrefix = "purge.";
+
+// "YYYYMMDDTHHMMSS" (UTC, Gregorian calendar) of a clock reading in seconds
+// since the epoch; a reading before the epoch counts as 0.
+std::string purge_archive_stamp(int64_t seconds);
+
+// <zr_dir>/.zr/archive
+std::string archive_dir(std::string_view zr_dir);
+// <zr_dir>/.zr/archive/purge.<stamp>
+std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp);
+
+// True for "purge." followed by a stamp of the form above (digits, a "T",
+// digits). Such names sort in time order as plain byte strings.
+bool is_purge_archive_name(std::string_view name);
+
+// Appends the compact text of one archive record, "\n" included, for a
+// removed line given as its text; `parser` and `scratch` are reused.
+void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
+                           std::string& scratch);
+
+// Appends records to the archive of one run and can take them back: until
+// Commit, a failure of the run can restore the archive directory as it was
+// (a new file removed, an existing one cut back to its old length).
+class PurgeArchiveWriter {
+ public:
+  // Creates the archive directory (with its parents) and opens the file for
+  // appending, creating it if missing.
+  static Result<PurgeArchiveWriter> Open(std::string_view zr_dir, int64_t seconds);
+
+  PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept;
+  PurgeArchiveWriter& operator=(PurgeArchiveWriter&&) = delete;
+  ~PurgeArchiveWriter();
+
+  // Buffers the record of one removed line.
+  Status Add(std::string_view line);
+  // Writes out the buffer and flushes the file to disk.
+  Status Flush();
+  // Keeps what was written; the writer no longer rolls back.
+  void Commit();
+  // Undoes every append of this writer (also done on destruction unless
+  // committed). Best effort: nothing more can be done when it fails.
+  void Rollback();
+
+  const std::string& path() const { return path_; }
+  uint64_t count() const { return count_; }
+
+ private:
+  PurgeArchiveWriter() = default;
+  Status WriteBuffer();
+
+  std::string path_;
+  std::string stamp_;
+  std::string dir_created_;  // the archive directory, when this run created it
+  UniqueFd fd_;
+  bool file_created_ = false;
+  uint64_t old_size_ = 0;
+  uint64_t count_ = 0;
+  bool active_ = false;  // rolls back on destruction
+  std::string buffer_;
+  std::string scratch_;
+  std::unique_ptr<json::Parser> parser_;
+};
+
+struct ArchiveWritten {
+  std::string path;
+  uint64_t count = 0;
+};
+
+// Writes the records of `lines` (in order) to the archive of the clock
+// reading `seconds` and logs "purge_archive" with "archived <n> lines to
+// <path>". Nothing at all for no lines. A failure to write leaves the
+// archive as it was.
+Result<std::optional<ArchiveWritten>> write_purge_archive(std::string_view zr_dir,
+                                                          const std::vector<std::string_view>& lines,
+                                                          int64_t seconds);
+
+// The "purge_archive" log detail.
+std::string purge_archive_detail(uint64_t count, std::string_view path);
+
+}  // namespace zr::removal

@@ -1,0 +1,196 @@
+#include "removal/purge_line_sets.h"
+
+#include <set>
+#include <unordered_set>
+
+#include "base/file.h"
+#include "index/attribution_tables.h"
+#include "index/binary_index_reader.h"
+#include "index/layer_scans.h"
+#include "registry/author_registry.h"
+#include "registry/candidate_lines.h"
+#include "removal/revoked_mark.h"
+#include "removal/substring_filter.h"
+#include "store/json_parse.h"
+#include "store/jsonl.h"
+#include "store/shard.h"
+#include "store/store_paths.h"
+#include "tracking/document_record.h"
+
+namespace zr::removal {
+
+namespace {
+
+using StringSet = std::unordered_set<std::string>;
+
+// Maps a file that is known to exist; the caller has checked it.
+Result<MappedFile> map_file(const std::string& path) { return MappedFile::Open(path); }
+
+// Adds the line hash of every record of the revoked-document list.
+Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
+  const std::string path = revoked_list_path(zr_dir);
+  if (path_kind(path) == PathKind::kMissing) return Status();
+  ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+  json::Parser parser;
+  for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+    std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
+    if (record) lines.Add(record->line_hash);
+  });
+  return Status();
+}
+
+// The hashes of the revoked sections, from every regular file of the layer.
+Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
+  std::vector<std::string> hashes;
+  const std::string dir = store_path(zr_dir, kSectionsLayer);
+  if (path_kind(dir) != PathKind::kDirectory) return hashes;
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  json::Parser parser;
+  json::Value record;
+  for (const DirEntry& entry : entries) {
+    if (entry.kind != PathKind::kRegularFile) continue;
+    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path_join(dir, entry.name)));
+    // A line can carry a "revoked" member only if it spells the key plainly
+    // or uses an escape somewhere; the others are passed over unparsed.
+    registry::CandidateLines candidates(file.view(), kRevokedMember);
+    std::string_view line;
+    size_t readable_after = 0;
+    while (candidates.Next(line, readable_after)) {
+      if (!parser.ParseInto(line, readable_after, record)) continue;
+      const json::Value* hash = record.find("section_hash");
+      if (is_marked_revoked(record) && hash != nullptr && hash->is_string()) hashes.push_back(hash->as_string());
+    }
+  }
+  return hashes;
+}
+
+// Adds the line hash of every document-index record that names one of
+// `sections`, from the shards of the layer.
+Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
+                                 LineSet& lines) {
+  const std::string dir = store_path(zr_dir, kDocumentIndexLayer);
+  if (path_kind(dir) != PathKind::kDirectory) return Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  const index::StringSet wanted(sections.begin(), sections.end());
+  index::DocumentFilter filter(wanted);
+  std::vector<tracking::DocumentRecord> records;
+  for (const DirEntry& entry : entries) {
+    if (entry.kind != PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
+    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path_join(dir, entry.name)));
+    records.clear();
+    filter.Collect(file.view(), records);
+    for (const tracking::DocumentRecord& record : records) lines.Add(record.line_hash);
+  }
+  return Status();
+}
+
+std::string shard_file_name(uint8_t shard) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  return std::string{kHex[shard >> 4], kHex[shard & 0xF]};
+}
+
+// The names of the shards the index lists for `keys`, without repeats.
+std::set<std::string> shards_of(const index::BinaryIndex& index, const std::vector<std::string>& keys) {
+  std::set<std::string> shards;
+  for (const std::string& key : keys) {
+    for (const index::Ref& ref : index.Lookup(key)) {
+      if (const index::ShardRef* shard = std::get_if<index::ShardRef>(&ref)) shards.insert(shard_file_name(shard->shard));
+    }
+  }
+  return shards;
+}
+
+std::vector<std::string> non_empty(const std::vector<std::string>& strings) {
+  std::vector<std::string> kept;
+  for (const std::string& s : strings) {
+    if (!s.empty()) kept.push_back(s);
+  }
+  return kept;
+}
+
+}  // namespace
+
+std::string revoked_list_path(std::string_view zr_dir) {
+  return path_join(path_join(store_path(zr_dir, kDocumentIndexLayer), "revoked"), "all");
+}
+
+Result<uint64_t> revoked_list_size(std::string_view zr_dir) {
+  const std::string path = revoked_list_path(zr_dir);
+  if (path_kind(path) == PathKind::kMissing) return uint64_t{0};
+  ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+  uint64_t count = 0;
+  for_each_line(file.view(), [&](std::string_view, size_t) { ++count; });
+  return count;
+}
+
+Result<LineSet> revoked_line_set(std::string_view zr_dir) {
+  LineSet lines;
+  ZR_RETURN_IF_ERROR(add_revoked_list(zr_dir, lines));
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> sections, revoked_sections(zr_dir));
+  if (!sections.empty()) ZR_RETURN_IF_ERROR(add_documents_of_sections(zr_dir, sections, lines));
+  return lines;
+}
+
+Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author_name) {
+  ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
+  bool any_revoked = false;
+  for (const registry::Author& author : authors) any_revoked = any_revoked || author.revoked;
+  if (!any_revoked) {
+    const std::string name(author_name);
+    return Status::Error("author '" + name + "' is not revoked. Revoke first with `zr revoke --author '" + name +
+                         "'` before purging.");
+  }
+  std::vector<std::string> ids;
+  for (const registry::Author& author : authors) ids.push_back(author.id);
+  const StringSet id_set(ids.begin(), ids.end());
+
+  ZR_ASSIGN_OR_RETURN(std::optional<index::BinaryIndex> opened, index::BinaryIndex::Open(zr_dir));
+  if (!opened) return Status::Error("binary index not found, run `zr index build` first");
+  const index::BinaryIndex& index = *opened;
+
+  // The author's sections, from the section shards the index names for the
+  // ids; only lines that contain one of the ids are parsed.
+  std::vector<std::string> sections;
+  StringSet section_set;
+  const std::vector<std::string> id_needles = non_empty(ids);
+  for (const std::string& shard : shards_of(index, ids)) {
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records,
+                        jsonl_read_filtered(path_join(store_path(zr_dir, kSectionsLayer), shard), id_needles));
+    for (const json::Value& record : records) {
+      const json::Value* hash = record.find("section_hash");
+      const json::Value* listed = record.find("authors");
+      if (hash == nullptr || !hash->is_string() || listed == nullptr || !listed->is_array()) continue;
+      for (const json::Value& id : listed->as_array()) {
+        if (id.is_string() && id_set.contains(id.as_string())) {
+          if (section_set.insert(hash->as_string()).second) sections.push_back(hash->as_string());
+          break;
+        }
+      }
+    }
+  }
+
+  // Their lines, from the document-index shards the index names for the
+  // sections; only lines that contain one of the section hashes are parsed.
+  LineSet lines;
+  const SubstringFilter filter(sections);
+  json::Parser parser;
+  for (const std::string& shard : shards_of(index, sections)) {
+    const std::string path = path_join(store_path(zr_dir, kDocumentIndexLayer), shard);
+    if (path_kind(path) == PathKind::kMissing) continue;
+    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+    for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+      if (!filter.Matches(line)) return;
+      std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
+      if (!record) return;
+      for (const std::string& source : record->sources) {
+        if (section_set.contains(source)) {
+          lines.Add(record->line_hash);
+          break;
+        }
+      }
+    });
+  }
+  return lines;
+}
+
+}  // namespace zr::removal

@@ -1,0 +1,40 @@
+#include "removal/shard_toggle.h"
+
+#include <vector>
+
+#include "base/file.h"
+#include "removal/revoked_mark.h"
+#include "store/json_write.h"
+#include "store/jsonl.h"
+#include "store/store_paths.h"
+
+namespace zr::removal {
+
+std::string shard_text(const std::vector<json::Value>& records) {
+  std::string text;
+  for (const json::Value& record : records) {
+    json::append_compact(text, record);
+    text.push_back('\n');
+  }
+  return text;
+}
+
+Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
+                                            const RecordMatch& match, RewritePolicy policy) {
+  ShardToggle outcome;
+  if (path_kind(shard_path) == PathKind::kMissing) return outcome;
+  outcome.present = true;
+  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(shard_path));
+  for (json::Value& record : records) {
+    if (!match(record)) continue;
+    bool mark = toggled_mark(record);
+    if (record.is_object()) record.set(std::string(kRevokedMember), json::Value::Bool(mark));
+    ++outcome.toggled;
+  }
+  if (policy == RewritePolicy::kAlways || outcome.toggled > 0) {
+    ZR_RETURN_IF_ERROR(replace_file_atomically(shard_path, shard_text(records), store_dir(zr_dir)));
+  }
+  return outcome;
+}
+
+}  // namespace zr::removal

@@ -1,0 +1,46 @@
+// Toggling the revocation mark of the matching records of one shard.
+//
+// The shard is read with the lenient JSON Lines reader and, when the policy
+// asks for it, written back whole: every record that was read, in order, as
+// compact JSON with its keys sorted, changed or not. Lines the reader skipped
+// (blank or not JSON) are gone from a rewritten shard.
+//
+// A rewrite never leaves a shard half-written: the new bytes go to a
+// temporary file directly in the store directory (no layer scan reads it
+// there) and are renamed over the shard. A failure leaves the shard as it
+// was and removes the temporary file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/status.h"
+#include "store/json_value.h"
+
+namespace zr::removal {
+
+enum class RewritePolicy {
+  kWhenToggled,  // rewrite only when at least one record matched
+  kAlways,       // rewrite whatever was read, even when nothing matched
+};
+
+struct ShardToggle {
+  bool present = false;  // false: the shard file does not exist, nothing was done
+  uint64_t toggled = 0;  // matching records (each flipped once)
+};
+
+using RecordMatch = std::function<bool(const json::Value& record)>;
+
+// Flips the mark of every record of `shard_path` that `match` selects (a
+// matching record that is no object is counted but cannot carry a mark).
+// `zr_dir` is the store's root; the temporary file goes into its store
+// directory, which must be on the shard's file system.
+Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
+                                            const RecordMatch& match, RewritePolicy policy);
+
+// The text a rewritten shard holds for `records`.
+std::string shard_text(const std::vector<json::Value>& records);
+
+}  // namespace zr::removal

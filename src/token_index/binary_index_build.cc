@@ -1,0 +1,102 @@
+#include "token_index/binary_index_build.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "base/file.h"
+#include "store/store_paths.h"
+#include "token_index/binary_index_format.h"
+#include "token_index/binary_index_reader.h"
+#include "token_index/read_entries.h"
+#include "token_index/token_index_names.h"
+
+namespace zr::token_index {
+
+namespace {
+
+// Removes the temporary file unless it was renamed into place.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  ~TempFileGuard() {
+    if (!path_.empty()) (void)remove_file(path_);
+  }
+  void release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+// Temporary names start with ".tmp-": never "token-index." (which would
+// reveal a phantom tokenizer or look like a per-process file).
+Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
+  std::string temp_path;
+  Result<UniqueFd> created = create_temp_file(store, ".tmp-token-bin-", temp_path);
+  if (!created.ok()) return created.status().WithContext("creating " + target);
+  UniqueFd fd = std::move(created).value();
+  TempFileGuard guard(temp_path);
+  ZR_RETURN_IF_ERROR(write_all(fd.get(), index.bytes));
+  if (::fsync(fd.get()) != 0) return Status::FromErrno(errno);
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (::fchmod(fd.get(), 0666 & ~mask) != 0) return Status::FromErrno(errno);
+
+  // Read back what was written, through the reader the queries use.
+  {
+    ZR_ASSIGN_OR_RETURN(std::optional<TokenBinIndex> reopened, TokenBinIndex::OpenFile(temp_path));
+    if (!reopened) return Status::Error("failed to re-open token binary index for verification");
+    if (reopened->entry_count() != index.entry_count) {
+      return Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
+                           " entries, stored " + std::to_string(reopened->entry_count()));
+    }
+  }
+  if (::close(fd.release()) != 0) return Status::FromErrno(errno);
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) return Status::FromErrno(errno);
+  guard.release();
+  return Status();
+}
+
+}  // namespace
+
+Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer) {
+  ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
+  std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
+  if (path_kind(merged_dir) != PathKind::kDirectory) {
+    return Status::Error("no merged token-index directory for tokenizer '" + std::string(tokenizer) + "'");
+  }
+  ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
+
+  std::vector<EntryRef> entries;
+  std::vector<SourceRef> sources;
+  ZR_RETURN_IF_ERROR(for_each_entry(chunks, [&](TokenIndexEntry&& entry, const EntryLocation& at) {
+    // Entry numbers beyond 32 bits are refused by the encoder; until then
+    // the truncated number is never stored.
+    auto number = static_cast<uint32_t>(entries.size());
+    entries.push_back(EntryRef{at.chunk->number, at.offset, at.length, entry.revoked});
+    for (const std::string& source : entry.sources) {
+      if (std::optional<HashKey> key = source_key(source)) sources.push_back(SourceRef{*key, number});
+    }
+    return Status();
+  }));
+
+  std::string target = binary_index_path(zr_dir, tokenizer);
+  Result<EncodedIndex> encoded = encode_token_bin_index(entries, std::move(sources));
+  if (!encoded.ok()) {
+    (void)remove_file(target);
+    return encoded.status();
+  }
+  ZR_RETURN_IF_ERROR(write_verified(store_dir(zr_dir), target, *encoded));
+  return BinaryIndexCounts{encoded->entry_count, encoded->source_count};
+}
+
+void token_index_rebuild_binary_index_if_present(std::string_view zr_dir, std::string_view tokenizer) {
+  if (!check_tokenizer_name(tokenizer).ok()) return;
+  if (path_kind(binary_index_path(zr_dir, tokenizer)) == PathKind::kMissing) return;
+  (void)token_index_build_binary_index(zr_dir, tokenizer);
+}
+
+}  // namespace zr::token_index

@@ -1,0 +1,65 @@
+// A tokenizer's merged directory: its numbered chunk files, the order that
+// gives every merged entry its number, and writing chunk files safely.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/file.h"
+#include "base/status.h"
+
+namespace zr::token_index {
+
+struct ChunkFile {
+  uint64_t number = 0;
+  std::string path;
+};
+
+// A chunk file's name is an unsigned decimal number below 2^64 with at most
+// one leading "+"; anything else (a sign, a blank, a temporary file) is not
+// a chunk file.
+std::optional<uint64_t> parse_chunk_number(std::string_view name);
+
+// The chunk files of `merged_dir` in merged order: ascending by number, two
+// spellings of one number ("7", "007") in listing order. A directory that is
+// not there has none.
+Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir);
+
+// The chunk files of a tokenizer's merged directory, in merged order.
+Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, std::string_view tokenizer);
+
+// One more than the largest number present, or 1 for none.
+Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks);
+
+// Maps a chunk file for reading; a file that has gone missing maps as empty.
+Result<MappedFile> map_chunk_file(const std::string& path);
+
+// Replaces a chunk file's whole content. The bytes go through a temporary
+// file in the merged directory whose name is no chunk number, so a crash
+// never leaves a half-written chunk or a stray copy that readers would take.
+Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text);
+
+// Adds `text` as a new chunk file of `tokenizer` under the next chunk number,
+// creating the merged directory if needed; returns the number used. For
+// callers that bring entries from elsewhere (another store, say).
+Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text);
+
+// Calls fn(line, offset) for every non-empty piece of `text` between line
+// feeds, with its byte offset. A "\r" before a line feed stays part of the
+// line: the binary index records line lengths that way, and the JSON reader
+// takes it as whitespace.
+template <typename Fn>
+void for_each_raw_line(std::string_view text, Fn&& fn) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? text.size() : nl;
+    if (end > pos) fn(text.substr(pos, end - pos), pos);
+    pos = end + 1;
+  }
+}
+
+}  // namespace zr::token_index

@@ -1,0 +1,32 @@
+// Reading a tokenizer's merged entries in merged order.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "base/status.h"
+#include "token_index/chunk_files.h"
+#include "token_index/token_index_entry.h"
+
+namespace zr::token_index {
+
+// Where a valid entry's line lies: its chunk file, the offset of its first
+// byte and its length without the line feed (a "\r" before it counted).
+struct EntryLocation {
+  const ChunkFile* chunk = nullptr;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+// Calls fn(entry, location) for every valid entry of `chunks`, in merged
+// order; the n-th call is entry number n. Invalid lines are skipped. A chunk
+// that cannot be mapped, or an error returned by fn, ends the walk.
+Status for_each_entry(const std::vector<ChunkFile>& chunks,
+                      const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
+
+// Every valid entry of a tokenizer's merged directory, in merged order.
+Result<std::vector<TokenIndexEntry>> token_index_read_entries(std::string_view zr_dir, std::string_view tokenizer);
+
+}  // namespace zr::token_index

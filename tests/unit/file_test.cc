@@ -1,0 +1,132 @@
+#include "base/file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace zr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(testing::TempDir()) / ("file_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  static std::string read(const std::string& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileTest, ReplaceAtomicallyWritesTheNewBytesAndLeavesNoTemporaryFile) {
+  ASSERT_TRUE(write_file(path("target"), "old contents\n").ok());
+  fs::create_directories(dir_ / "tmp");
+  ASSERT_TRUE(replace_file_atomically(path("target"), "new\n", path("tmp")).ok());
+  EXPECT_EQ(read(path("target")), "new\n");
+  EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
+  // The replacement gets the usual mode of a new file, not mkstemp's 0600.
+  EXPECT_NE(fs::status(path("target")).permissions() & fs::perms::others_read, fs::perms::none);
+}
+
+TEST_F(FileTest, ReplaceAtomicallyLeavesTheTargetIntactOnFailure) {
+  ASSERT_TRUE(write_file(path("target"), "old contents\n").ok());
+  Status missing_temp_dir = replace_file_atomically(path("target"), "new\n", path("no-such-dir"));
+  EXPECT_FALSE(missing_temp_dir.ok());
+  EXPECT_EQ(missing_temp_dir.message(), std::strerror(ENOENT));
+  EXPECT_EQ(read(path("target")), "old contents\n");
+
+  // Renaming over a directory fails after the temporary file was written:
+  // it must not stay behind.
+  fs::create_directories(dir_ / "dir-target" / "child");
+  EXPECT_FALSE(replace_file_atomically(path("dir-target"), "new\n", dir_.string()).ok());
+  EXPECT_TRUE(fs::is_directory(dir_ / "dir-target" / "child"));
+  EXPECT_EQ(names(), (std::vector<std::string>{"dir-target", "target"}));
+}
+
+TEST_F(FileTest, ListDirectoryNamesEveryEntryWithItsKind) {
+  ASSERT_TRUE(write_file(path("file"), "x").ok());
+  fs::create_directories(dir_ / "sub");
+  fs::create_symlink(dir_ / "file", dir_ / "link-to-file");
+  fs::create_symlink(dir_ / "sub", dir_ / "link-to-dir");
+  fs::create_symlink(dir_ / "gone", dir_ / "dangling");
+  Result<std::vector<DirEntry>> listing = list_directory(dir_.string());
+  ASSERT_TRUE(listing.ok());
+  std::vector<std::pair<std::string, PathKind>> got;
+  for (const DirEntry& e : *listing) got.emplace_back(e.name, e.kind);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, PathKind>>{{"dangling", PathKind::kMissing},
+                                                                {"file", PathKind::kRegularFile},
+                                                                {"link-to-dir", PathKind::kDirectory},
+                                                                {"link-to-file", PathKind::kRegularFile},
+                                                                {"sub", PathKind::kDirectory}}));
+  Result<std::vector<DirEntry>> missing = list_directory(path("missing"));
+  ASSERT_FALSE(missing.ok());
+  EXPECT_EQ(missing.status().message(), std::strerror(ENOENT));
+}
+
+TEST_F(FileTest, MappedFileViewsTheWholeFile) {
+  ASSERT_TRUE(write_file(path("empty"), "").ok());
+  Result<MappedFile> empty = MappedFile::Open(path("empty"));
+  ASSERT_TRUE(empty.ok());
+  EXPECT_EQ(empty->view(), "");
+  ASSERT_TRUE(write_file(path("data"), std::string("a\0b\n", 4)).ok());
+  Result<MappedFile> data = MappedFile::Open(path("data"));
+  ASSERT_TRUE(data.ok());
+  EXPECT_EQ(data->view(), std::string_view("a\0b\n", 4));
+  EXPECT_EQ(MappedFile::Open(dir_.string()).status().message(), std::strerror(EISDIR));
+  EXPECT_EQ(MappedFile::Open(path("missing")).status().message(), std::strerror(ENOENT));
+}
+
+TEST_F(FileTest, AppendAddsToTheEndAndNeverCreatesDirectories) {
+  ASSERT_TRUE(append_to_file(path("log"), "one\n").ok());
+  ASSERT_TRUE(append_to_file(path("log"), "two\n").ok());
+  EXPECT_EQ(read(path("log")), "one\ntwo\n");
+  EXPECT_FALSE(append_to_file(path("missing/log"), "x").ok());
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(FileTest, PathsWithNulAreRefusedNotTruncated) {
+  std::string with_nul = path("a") + std::string(1, '\0') + "b";
+  EXPECT_EQ(append_to_file(with_nul, "x").message(), "path contains a NUL byte");
+  EXPECT_EQ(write_file(with_nul, "x").message(), "path contains a NUL byte");
+  EXPECT_FALSE(MappedFile::Open(with_nul).ok());
+  EXPECT_FALSE(list_directory(dir_.string() + std::string(1, '\0')).ok());
+  EXPECT_EQ(path_kind(with_nul), PathKind::kMissing);
+  EXPECT_FALSE(fs::exists(dir_ / "a"));
+}
+
+TEST(PathJoin, JoinsWithOneSeparatorExactlyAsGiven) {
+  EXPECT_EQ(path_join("root", ".zr"), "root/.zr");
+  EXPECT_EQ(path_join("root/", ".zr"), "root/.zr");
+  EXPECT_EQ(path_join("/", "x"), "/x");
+  EXPECT_EQ(path_join("", ".zr"), ".zr");
+  EXPECT_EQ(path_join("a/./b", "../c"), "a/./b/../c");
+}
+
+}  // namespace
+}  // namespace zr

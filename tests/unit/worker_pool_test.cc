@@ -1,0 +1,221 @@
+#include "base/worker_pool.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zr {
+namespace {
+
+// Restores the default thread count after each test.
+class WorkerPoolTest : public ::testing::Test {
+ protected:
+  void TearDown() override { WorkerPool::SetThreadCountForTesting(0); }
+};
+
+void spin_for_microseconds(int us) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+  while (std::chrono::steady_clock::now() < until) {
+  }
+}
+
+TEST_F(WorkerPoolTest, ResultsComeBackInTaskOrderWhateverTheScheduling) {
+  for (size_t threads : {1, 2, 4, 7}) {
+    WorkerPool::SetThreadCountForTesting(threads);
+    EXPECT_EQ(WorkerPool::ThreadCount(), threads);
+    std::mt19937 rng(static_cast<unsigned>(threads));
+    std::vector<int> delays(300);
+    for (int& d : delays) d = static_cast<int>(rng() % 200);
+    // Early tasks are the slow ones, so later ones finish first.
+    std::vector<std::string> out = parallel_map(delays.size(), [&](size_t i) {
+      spin_for_microseconds(i < 20 ? 2000 : delays[i]);
+      return std::to_string(i * i);
+    });
+    ASSERT_EQ(out.size(), delays.size());
+    for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], std::to_string(i * i)) << threads << " threads";
+  }
+}
+
+TEST_F(WorkerPoolTest, SpreadsTasksOverSeveralThreads) {
+  WorkerPool::SetThreadCountForTesting(2);
+  // Each task waits (bounded) until another thread has joined in, which only
+  // happens if two threads really run tasks at the same time.
+  std::atomic<int> arrived{0};
+  std::mutex mu;
+  std::set<std::thread::id> seen;
+  WorkerPool::Run(2, [&](size_t) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      seen.insert(std::this_thread::get_id());
+    }
+    arrived.fetch_add(1);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (arrived.load() < 2 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  });
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(WorkerPoolTest, OneThreadRunsEverythingOnTheCaller) {
+  WorkerPool::SetThreadCountForTesting(1);
+  const auto caller = std::this_thread::get_id();
+  std::vector<bool> on_caller = parallel_map(50, [&](size_t) { return std::this_thread::get_id() == caller; });
+  for (bool b : on_caller) EXPECT_TRUE(b);
+}
+
+TEST_F(WorkerPoolTest, EmptyAndSingleRuns) {
+  WorkerPool::SetThreadCountForTesting(2);
+  EXPECT_TRUE(parallel_map(0, [](size_t i) { return i; }).empty());
+  EXPECT_EQ(parallel_map(1, [](size_t i) { return i + 5; }), std::vector<size_t>{5});
+  EXPECT_FALSE(WorkerPool::InTask());
+  bool inside = false;
+  WorkerPool::Run(1, [&](size_t) { inside = WorkerPool::InTask(); });
+  EXPECT_TRUE(inside);
+}
+
+TEST_F(WorkerPoolTest, ManySmallTasksEachRunExactlyOnce) {
+  WorkerPool::SetThreadCountForTesting(3);
+  constexpr size_t kTasks = 200000;
+  std::vector<std::atomic<int>> runs(kTasks);
+  WorkerPool::Run(kTasks, [&](size_t i) { runs[i].fetch_add(1, std::memory_order_relaxed); });
+  size_t wrong = 0;
+  for (auto& r : runs) wrong += r.load() != 1;
+  EXPECT_EQ(wrong, 0u);
+  std::vector<uint64_t> squares = parallel_map(kTasks, [](size_t i) { return uint64_t{i} * i; });
+  for (size_t i = 0; i < kTasks; i += 997) ASSERT_EQ(squares[i], uint64_t{i} * i);
+}
+
+TEST_F(WorkerPoolTest, NestedRunsCompleteInOrderWithoutDeadlock) {
+  for (size_t threads : {1, 2, 4}) {
+    WorkerPool::SetThreadCountForTesting(threads);
+    auto outer = parallel_map(16, [](size_t i) {
+      auto inner = parallel_map(16, [i](size_t j) {
+        auto innermost = parallel_map(4, [i, j](size_t k) { return i * 1000 + j * 10 + k; });
+        return innermost.back();
+      });
+      return inner;
+    });
+    for (size_t i = 0; i < 16; ++i) {
+      for (size_t j = 0; j < 16; ++j) ASSERT_EQ(outer[i][j], i * 1000 + j * 10 + 3);
+    }
+  }
+}
+
+TEST_F(WorkerPoolTest, TheErrorOfTheLowestFailingTaskIsReported) {
+  WorkerPool::SetThreadCountForTesting(4);
+  // Task 40 fails at once; task 3 fails later, but it is the one a
+  // sequential run would have stopped at.
+  Result<std::vector<int>> r = parallel_try_map(100, [](size_t i) -> Result<int> {
+    if (i == 3) {
+      spin_for_microseconds(5000);
+      return Status::Error("task 3");
+    }
+    if (i == 40) return Status::Error("task 40");
+    return static_cast<int>(i);
+  });
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.status().message(), "task 3");
+
+  Result<std::vector<int>> fine = parallel_try_map(10, [](size_t i) -> Result<int> { return static_cast<int>(i); });
+  ASSERT_TRUE(fine.ok());
+  EXPECT_EQ(fine->back(), 9);
+}
+
+TEST_F(WorkerPoolTest, AnExceptionInATaskReachesTheCallerAndThePoolStaysUsable) {
+  WorkerPool::SetThreadCountForTesting(3);
+  std::atomic<int> finished{0};
+  try {
+    WorkerPool::Run(64, [&](size_t i) {
+      if (i == 50) throw std::runtime_error("fifty");
+      if (i == 20) throw std::runtime_error("twenty");
+      finished.fetch_add(1);
+    });
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "twenty");
+  }
+  // Every other task still ran: the run ends only when all are done.
+  EXPECT_EQ(finished.load(), 62);
+  EXPECT_EQ(parallel_map(8, [](size_t i) { return i; }).back(), 7u);
+}
+
+TEST_F(WorkerPoolTest, RunsFromSeveralThreadsAtOnceAreServedCorrectly) {
+  WorkerPool::SetThreadCountForTesting(2);
+  std::vector<std::thread> callers;
+  std::atomic<int> bad{0};
+  for (int c = 0; c < 4; ++c) {
+    callers.emplace_back([&, c] {
+      for (int round = 0; round < 50; ++round) {
+        auto out = parallel_map(37, [&](size_t i) { return static_cast<int>(i) * c + round; });
+        for (size_t i = 0; i < out.size(); ++i) bad += out[i] != static_cast<int>(i) * c + round;
+      }
+    });
+  }
+  for (auto& t : callers) t.join();
+  EXPECT_EQ(bad.load(), 0);
+}
+
+// The child of a fork has none of its parent's workers; a run there must
+// neither wait for them nor crash.
+TEST_F(WorkerPoolTest, AForkedChildCanUseThePool) {
+  WorkerPool::SetThreadCountForTesting(2);
+  auto sum_of = [](size_t n) {
+    uint64_t sum = 0;
+    for (uint64_t v : parallel_map(n, [](size_t i) { return uint64_t{i}; })) sum += v;
+    return sum;
+  };
+  ASSERT_EQ(sum_of(1000), 499500u);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::alarm(30);  // a hang ends the child with SIGALRM, failing the test
+    bool ok = sum_of(1000) == 499500u && sum_of(5000) == 12497500u;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(sum_of(100), 4950u);  // and the parent's pool still works
+}
+
+// A fork while another thread's run is in flight copies a pool whose locks
+// are held by threads the child does not have.
+TEST_F(WorkerPoolTest, AChildForkedDuringARunCanUseThePool) {
+  WorkerPool::SetThreadCountForTesting(2);
+  std::atomic<bool> running{false};
+  std::atomic<bool> release{false};
+  std::thread runner([&] {
+    WorkerPool::Run(4, [&](size_t) {
+      running = true;
+      while (!release) std::this_thread::yield();
+    });
+  });
+  while (!running) std::this_thread::yield();
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(30);
+    uint64_t sum = 0;
+    for (uint64_t v : parallel_map(1000, [](size_t i) { return uint64_t{i}; })) sum += v;
+    ::_exit(sum == 499500u ? 0 : 1);
+  }
+  release = true;
+  runner.join();
+  ASSERT_GE(child, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+}  // namespace zr
