@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "index/record_reader.h"
@@ -24,11 +23,6 @@ namespace zr::index {
 using PackedPrefix = uint16_t;
 
 PackedPrefix pack_prefix(std::string_view key);  // key has at least two bytes
-
-struct TransparentStringHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
 
 // String keys, each with a set of prefixes; keys keep their first-seen order.
 //

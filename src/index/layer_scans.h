@@ -7,17 +7,22 @@
 // single file that cannot be opened or mapped contributes nothing.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
 
 #include "base/status.h"
-#include "index/attribution_tables.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {
+
+struct TransparentStringHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
 
 // A set of strings that can be probed with a string_view.
 using StringSet = std::unordered_set<std::string, TransparentStringHash, std::equal_to<>>;

@@ -4,6 +4,8 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
+#include <string_view>
 #include <string>
 #include <variant>
 #include <vector>
@@ -16,6 +18,7 @@ namespace zr::module {
 enum class ArgKind {
   kStr,        // str (or a subclass), taken as UTF-8
   kStrList,    // any sequence of str except a str itself
+  kStrListView,  // as kStrList, but the text is borrowed from the str objects
   kStrSet,     // set or frozenset of str
   kU64,        // int (or an index-convertible object) in 0 .. 2^64-1
   kBool,       // exactly a bool
@@ -24,7 +27,28 @@ enum class ArgKind {
 };
 
 using Bytes = std::vector<uint8_t>;
-using Arg = std::variant<std::monostate, std::string, std::vector<std::string>, uint64_t, bool, Bytes, json::Value>;
+
+// Text borrowed from Python str objects, which are kept alive (one new
+// reference each) for as long as the views are. Large line lists are passed
+// without copying every line; only ever created and dropped while the
+// interpreter's lock is held.
+class BorrowedStrs {
+ public:
+  BorrowedStrs() = default;
+  void add(PyObject* owner, std::string_view text);  // steals the reference
+  const std::vector<std::string_view>& views() const { return views_; }
+
+ private:
+  struct Owners {
+    std::vector<PyObject*> objects;
+    ~Owners();
+  };
+  std::vector<std::string_view> views_;
+  std::shared_ptr<Owners> owners_ = std::make_shared<Owners>();
+};
+
+using Arg = std::variant<std::monostate, std::string, std::vector<std::string>, uint64_t, bool, Bytes, json::Value,
+                         BorrowedStrs>;
 
 struct ParamSpec {
   const char* name;
@@ -57,6 +81,7 @@ class Args {
   // nullptr when absent.
   const std::string* opt_str(size_t i) const { return std::get_if<std::string>(&values_[i]); }
   const std::vector<std::string>& strs(size_t i) const { return std::get<std::vector<std::string>>(values_[i]); }
+  const std::vector<std::string_view>& str_views(size_t i) const { return std::get<BorrowedStrs>(values_[i]).views(); }
   uint64_t u64(size_t i) const { return std::get<uint64_t>(values_[i]); }
   const uint64_t* opt_u64(size_t i) const { return std::get_if<uint64_t>(&values_[i]); }
   bool flag(size_t i) const { return std::get<bool>(values_[i]); }

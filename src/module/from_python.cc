@@ -49,6 +49,38 @@ bool convert_str_list(PyObject* object, Arg& out) {
   return true;
 }
 
+bool convert_str_list_view(PyObject* object, Arg& out) {
+  if (PyUnicode_Check(object)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", type_name(object));
+    return false;
+  }
+  Py_ssize_t size = PySequence_Size(object);
+  if (size < 0) return false;
+  BorrowedStrs items;
+  for (Py_ssize_t i = 0; i < size; ++i) {
+    PyObject* item = PySequence_GetItem(object, i);
+    if (item == nullptr) return false;
+    if (!PyUnicode_Check(item)) {
+      PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", type_name(item));
+      Py_DECREF(item);
+      return false;
+    }
+    Py_ssize_t length = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(item, &length);  // cached in the object
+    if (data == nullptr) {
+      Py_DECREF(item);
+      return false;
+    }
+    items.add(item, std::string_view(data, static_cast<size_t>(length)));
+  }
+  out = std::move(items);
+  return true;
+}
+
 bool convert_str_set(PyObject* object, Arg& out) {
   if (!PyAnySet_Check(object)) {
     PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'set'", type_name(object));
@@ -156,6 +188,15 @@ bool convert_json(PyObject* object, Arg& out) {
 
 }  // namespace
 
+void BorrowedStrs::add(PyObject* owner, std::string_view text) {
+  owners_->objects.push_back(owner);
+  views_.push_back(text);
+}
+
+BorrowedStrs::Owners::~Owners() {
+  for (PyObject* object : objects) Py_DECREF(object);
+}
+
 bool convert_argument(PyObject* object, ArgKind kind, Arg& out) {
   switch (kind) {
     case ArgKind::kStr: {
@@ -165,6 +206,7 @@ bool convert_argument(PyObject* object, ArgKind kind, Arg& out) {
       return true;
     }
     case ArgKind::kStrList: return convert_str_list(object, out);
+    case ArgKind::kStrListView: return convert_str_list_view(object, out);
     case ArgKind::kStrSet: return convert_str_set(object, out);
     case ArgKind::kU64: return convert_u64(object, out);
     case ArgKind::kBool: return convert_bool(object, out);

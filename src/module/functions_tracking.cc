@@ -86,7 +86,7 @@ PyObject* track_fn(const Args& a) {
 PyObject* blame_fn(const Args& a) { return py_records(tracking::blame(a.str(0), a.str(1), a.str(2))); }
 
 PyObject* blame_diff_fn(const Args& a) {
-  return py_opcodes(tracking::blame_diff(a.strs(0), a.strs(1)));
+  return py_opcodes(tracking::blame_diff(a.str_views(0), a.str_views(1)));
 }
 
 constexpr const char* kBlameDiffDoc =
@@ -112,7 +112,7 @@ std::vector<FunctionSpec> tracking_functions() {
       {"blame", "blame(zr_dir, file, line_content)", nullptr,
        {Required("zr_dir", K::kStr), Required("file", K::kStr), Required("line_content", K::kStr)}, blame_fn},
       {"blame_diff", "blame_diff(old_lines, new_lines)", kBlameDiffDoc,
-       {Required("old_lines", K::kStrList), Required("new_lines", K::kStrList)}, blame_diff_fn},
+       {Required("old_lines", K::kStrListView), Required("new_lines", K::kStrListView)}, blame_diff_fn},
   };
 }
 

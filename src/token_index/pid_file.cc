@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "base/file.h"
 #include "store/init.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
@@ -13,7 +14,9 @@ namespace zr::token_index {
 Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
                              const std::vector<std::string>& sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
-  ZR_RETURN_IF_ERROR(create_directories(store_dir(zr_dir)));
+  // One stat in the common case; tracking calls this once per line.
+  std::string store = store_dir(zr_dir);
+  if (path_kind(store) != PathKind::kDirectory) ZR_RETURN_IF_ERROR(create_directories(store));
   TokenIndexEntry entry{token_count, sources, std::string(tokenizer), false};
   uint32_t pid = static_cast<uint32_t>(::getpid());
   return append_line(pid_file_path(zr_dir, tokenizer, pid), entry_line(entry));

@@ -345,7 +345,7 @@ def run_limited(call, file_size_limit, **names):
         import resource, signal
         import _zr_native as zr
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (%d, resource.RLIM_INFINITY))
+        resource.setrlimit(resource.RLIMIT_FSIZE, (%d, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
         try:
             print(%s)
         except RuntimeError as e:
