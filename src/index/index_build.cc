@@ -1,5 +1,6 @@
 #include "index/index_build.h"
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,9 +38,11 @@ Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
   ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(std::string(zr_dir)));
   for (const DirEntry& entry : entries) {
     const std::string_view name = entry.name;
-    if (has_extension(name) && name.substr(name.rfind('.') + 1) == "jsonl") {
-      return std::optional<std::string>(path_join(zr_dir, name));
-    }
+    if (!has_extension(name) || name.substr(name.rfind('.') + 1) != "jsonl") continue;
+    // A pipe or device cannot be mapped, and opening a pipe would wait for
+    // a writer: refuse it as mapping would, without opening it.
+    if (entry.kind == PathKind::kOther) return Status::FromErrno(ENODEV);
+    return std::optional<std::string>(path_join(zr_dir, name));
   }
   return std::optional<std::string>();
 }

@@ -34,23 +34,30 @@ std::string sha256_hex(std::string_view bytes) {
 std::string content_hash(const json::Value& value) { return sha256_hex(json::to_compact(value)); }
 
 namespace {
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// Value of each byte as a hex digit (either case), or -1. A table keeps key
+// decoding branch-free: index builds decode millions of keys.
+constexpr std::array<int8_t, 256> make_hex_table() {
+  std::array<int8_t, 256> table{};
+  for (auto& v : table) v = -1;
+  for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<int8_t>(c - 'A' + 10);
+  return table;
 }
+constexpr std::array<int8_t, 256> kHexValue = make_hex_table();
 }  // namespace
 
 std::optional<HashKey> decode_hash_key(std::string_view hex) {
   if (hex.size() != 64) return std::nullopt;
   HashKey key;
+  int bad = 0;
   for (size_t i = 0; i < 32; ++i) {
-    int hi = hex_digit(hex[2 * i]);
-    int lo = hex_digit(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    key[i] = static_cast<uint8_t>(hi << 4 | lo);
+    int hi = kHexValue[static_cast<unsigned char>(hex[2 * i])];
+    int lo = kHexValue[static_cast<unsigned char>(hex[2 * i + 1])];
+    bad |= hi | lo;  // any -1 sets the sign bit
+    key[i] = static_cast<uint8_t>((hi << 4) | (lo & 0xF));
   }
+  if (bad < 0) return std::nullopt;
   return key;
 }
 

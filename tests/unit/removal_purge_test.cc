@@ -19,6 +19,7 @@
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/json_parse.h"
+#include "store/json_write.h"
 #include "store/jsonl.h"
 
 namespace zr::removal {
