@@ -39,8 +39,7 @@ Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
   for (const DirEntry& entry : entries) {
     const std::string_view name = entry.name;
     if (!has_extension(name) || name.substr(name.rfind('.') + 1) != "jsonl") continue;
-    // A pipe or device cannot be mapped, and opening a pipe would wait for
-    // a writer: refuse it as mapping would, without opening it.
+    // Refused as map_layer_file refuses it: opening a pipe would wait.
     if (entry.kind == PathKind::kOther) return Status::FromErrno(ENODEV);
     return std::optional<std::string>(path_join(zr_dir, name));
   }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "index/key_text.h"
 #include "index/record_reader.h"
 #include "store/init.h"
 #include "store/jsonl.h"
@@ -76,7 +75,7 @@ Result<EntryList> read_index_layer(std::string_view zr_dir) {
       const MemberView& id = reader.member(0);
       const MemberView& refs = reader.member(1);
       if (id.kind != MemberKind::kString) return;
-      const std::optional<HashKey> key = decode_key(id.text);
+      const std::optional<HashKey> key = decode_hash_key(id.text);
       if (!key) return;
       // A key met twice (hand-edited layers) gets an entry per record; later
       // token refs join the first, the one a lookup finds.

@@ -1,5 +1,7 @@
 #include "index/record_reader.h"
 
+#include <cerrno>
+
 #include "store/store_paths.h"
 
 namespace zr::index {
@@ -73,7 +75,11 @@ Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
 }
 
 Result<MappedFile> map_layer_file(const std::string& path) {
-  if (path_kind(path) == PathKind::kMissing) return MappedFile();
+  const PathKind kind = path_kind(path);
+  if (kind == PathKind::kMissing) return MappedFile();
+  // A pipe or device cannot be mapped, and opening a pipe would wait for a
+  // writer: refuse it as mapping would, without opening it.
+  if (kind == PathKind::kOther) return Status::FromErrno(ENODEV);
   return MappedFile::Open(path);
 }
 

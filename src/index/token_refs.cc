@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "index/key_text.h"
 #include "index/record_reader.h"
 #include "token_index/chunk_files.h"
 #include "token_index/token_index_names.h"
@@ -79,7 +78,7 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
     ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks, token_index::chunk_files_in(merged_dir));
     const bool refs_fit = tokenizers[t].size() <= kMaxTokenizerNameSize;
     for (const token_index::ChunkFile& chunk : chunks) {
-      ZR_ASSIGN_OR_RETURN(MappedFile file, token_index::map_chunk_file(chunk.path));
+      ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(chunk.path));
       const std::string_view text = file.view();
       const auto chunk_number = static_cast<uint16_t>(chunk.number);
       token_index::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
@@ -93,7 +92,7 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
         }
         bool line_added = false;
         for (std::string_view source : sources.strings) {
-          const std::optional<HashKey> key = decode_key(source);
+          const std::optional<HashKey> key = decode_hash_key(source);
           if (!key) continue;
           if (!line_added) {
             lines.push_back(LineRef{t, chunk_number, static_cast<uint32_t>(offset), static_cast<uint32_t>(line.size())});

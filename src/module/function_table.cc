@@ -10,7 +10,7 @@ const std::vector<FunctionSpec>& function_table() {
   static const std::vector<FunctionSpec> table = [] {
     std::vector<FunctionSpec> all;
     for (auto part : {store_functions, tracking_functions, registry_functions, index_functions, removal_functions,
-                      token_index_functions}) {
+                      token_index_functions, maintenance_functions}) {
       for (FunctionSpec& spec : part()) all.push_back(std::move(spec));
     }
     return all;

@@ -33,6 +33,7 @@ std::vector<FunctionSpec> registry_functions();
 std::vector<FunctionSpec> index_functions();
 std::vector<FunctionSpec> removal_functions();
 std::vector<FunctionSpec> token_index_functions();
+std::vector<FunctionSpec> maintenance_functions();
 
 // Every function of the module, in registration order.
 const std::vector<FunctionSpec>& function_table();

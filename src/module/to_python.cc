@@ -39,6 +39,10 @@ PyObject* py_str(std::string_view text) {
   return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
+PyObject* py_bytes(std::string_view data) {
+  return PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size()));
+}
+
 PyObject* py_none(const Status& status) {
   if (!status.ok()) return raise_status(status);
   Py_RETURN_NONE;

@@ -24,6 +24,7 @@ bool create_internal_fault_class();
 PyObject* raise_status(const Status& status);
 
 PyObject* py_str(std::string_view text);
+PyObject* py_bytes(std::string_view data);
 PyObject* py_none(const Status& status);
 PyObject* py_u64(uint64_t value);
 // A tuple of two ints.

@@ -1,5 +1,6 @@
 #include "removal/data_file_replacement.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@ namespace zr::removal {
 namespace {
 
 constexpr size_t kMaxNameLength = 255;
+// Writeback is started every time this much more has been written.
+constexpr uint64_t kWritebackStep = 8 * 1024 * 1024;
 constexpr std::string_view kTempInfix = ".purge-";
 constexpr size_t kUniqueSuffixLength = 6;  // create_temp_file's XXXXXX
 
@@ -61,6 +64,8 @@ DataFileReplacement::DataFileReplacement(DataFileReplacement&& other) noexcept
       fd_(std::move(other.fd_)),
       mode_(other.mode_),
       buffer_(std::move(other.buffer_)),
+      written_(other.written_),
+      flush_mark_(other.flush_mark_),
       pending_(std::exchange(other.pending_, false)) {}
 
 DataFileReplacement::~DataFileReplacement() {
@@ -69,8 +74,20 @@ DataFileReplacement::~DataFileReplacement() {
   (void)remove_file(temp_path_);
 }
 
+Status DataFileReplacement::Write(std::string_view bytes) {
+  ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
+  written_ += bytes.size();
+  if (written_ - flush_mark_ >= kWritebackStep) {
+    // Only a hint: the flush before the rename is what guarantees the bytes.
+    (void)::sync_file_range(fd_.get(), static_cast<off_t>(flush_mark_), static_cast<off_t>(written_ - flush_mark_),
+                            SYNC_FILE_RANGE_WRITE);
+    flush_mark_ = written_;
+  }
+  return Status();
+}
+
 Status DataFileReplacement::Drain() {
-  Status status = write_all(fd_.get(), buffer_);
+  Status status = Write(buffer_);
   buffer_.clear();
   return status;
 }
@@ -80,8 +97,8 @@ Status DataFileReplacement::WriteLine(std::string_view line) {
     ZR_RETURN_IF_ERROR(Drain());
     // A line longer than the buffer goes out directly.
     if (line.size() + 1 > kBufferSize) {
-      ZR_RETURN_IF_ERROR(write_all(fd_.get(), line));
-      return write_all(fd_.get(), "\n");
+      ZR_RETURN_IF_ERROR(Write(line));
+      return Write("\n");
     }
   }
   buffer_.append(line);

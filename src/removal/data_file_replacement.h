@@ -3,7 +3,8 @@
 // The new bytes go to a file with a fresh name, created exclusively in the
 // data file's own directory (so the final rename stays on one file system
 // and no existing file is ever truncated or overwritten, whatever its name),
-// through an output buffer. Commit gives the new file the data file's
+// through an output buffer. Writeback to the disk is started as the file
+// grows, so that the final flush finds little left to do. Commit gives the new file the data file's
 // permission bits, flushes it to disk and renames it over the data file.
 // Until then the data file is untouched; an abandoned replacement (an error,
 // or destruction without Commit) removes the temporary file.
@@ -41,12 +42,15 @@ class DataFileReplacement {
  private:
   DataFileReplacement() = default;
   Status Drain();
+  Status Write(std::string_view bytes);
 
   std::string data_file_;
   std::string temp_path_;
   UniqueFd fd_;
   unsigned mode_ = 0;
   std::string buffer_;
+  uint64_t written_ = 0;     // bytes handed to the file so far
+  uint64_t flush_mark_ = 0;  // writeback has been started up to here
   bool pending_ = false;  // the temporary file exists and is ours to remove
 };
 

@@ -71,19 +71,20 @@ bool is_purge_archive_name(std::string_view name) {
   return true;
 }
 
-void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
-                           std::string& scratch) {
+void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value) {
   // The record is an object of two members written with sorted keys; the
   // stamp is digits and "T", which need no escaping.
   out.append("{\"archived_at\":\"");
   out.append(stamp);
   out.append("\",\"line\":");
-  if (parser.Canonicalize(line, 0, scratch)) {
-    out.append(scratch);
-  } else {
-    out.append("null");
-  }
+  out.append(compact_value);
   out.append("}\n");
+}
+
+void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
+                           std::string& scratch) {
+  bool parsed = parser.Canonicalize(line, 0, scratch);
+  append_archive_record_of_value(out, stamp, parsed ? std::string_view(scratch) : std::string_view("null"));
 }
 
 std::string purge_archive_detail(uint64_t count, std::string_view path) {
@@ -142,6 +143,16 @@ Status PurgeArchiveWriter::Add(std::string_view line) {
   ++count_;
   if (buffer_.size() >= kArchiveBufferSize) return WriteBuffer();
   return Status();
+}
+
+Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
+  count_ += count;
+  if (buffer_.size() + records.size() < kArchiveBufferSize) {
+    buffer_.append(records);
+    return Status();
+  }
+  if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
+  return write_all(fd_.get(), records);
 }
 
 Status PurgeArchiveWriter::Flush() {

@@ -41,6 +41,8 @@ bool is_purge_archive_name(std::string_view name);
 // removed line given as its text; `parser` and `scratch` are reused.
 void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
                            std::string& scratch);
+// The same for a line given as the compact text of its value.
+void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value);
 
 // Appends records to the archive of one run and can take them back: until
 // Commit, a failure of the run can restore the archive directory as it was
@@ -55,8 +57,14 @@ class PurgeArchiveWriter {
   PurgeArchiveWriter& operator=(PurgeArchiveWriter&&) = delete;
   ~PurgeArchiveWriter();
 
+  // The archive's time stamp, for records built elsewhere.
+  const std::string& stamp() const { return stamp_; }
+
   // Buffers the record of one removed line.
   Status Add(std::string_view line);
+  // Buffers `count` records already formatted with stamp() (the parsed
+  // line's compact text is what hashing a line produces anyway).
+  Status AddRecords(std::string_view records, uint64_t count);
   // Writes out the buffer and flushes the file to disk.
   Status Flush();
   // Keeps what was written; the writer no longer rolls back.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #include "base/file.h"
@@ -21,10 +22,11 @@ namespace zr::removal {
 namespace {
 
 // Chunks of the data file handed to the pool: several per thread, so that a
-// slow chunk does not leave the other threads idle, but large enough that
-// per-chunk set-up is negligible.
+// slow chunk does not leave the other threads idle and the writing of early
+// chunks overlaps the deciding of later ones, but large enough that per-chunk
+// set-up is negligible.
 constexpr size_t kMinChunkBytes = 64 * 1024;
-constexpr size_t kMaxChunkBytes = 4 * 1024 * 1024;
+constexpr size_t kMaxChunkBytes = 2 * 1024 * 1024;
 constexpr size_t kChunksPerThread = 16;
 
 // Calls fn(line, readable_after) for every non-empty line that starts in
@@ -67,46 +69,131 @@ void sha256_digest(std::string_view bytes, HashKey& out) {
   SHA256_Final(out.data(), &context);
 }
 
-// The decisions of the lines of one chunk. Buffers are per chunk and reused
-// for every line: nothing is allocated per line once they are warm.
-std::vector<uint8_t> decide_chunk(std::string_view text, size_t begin, size_t end, const LineSet& lines) {
-  std::vector<uint8_t> decisions;
-  decisions.reserve((end - begin) / 128 + 1);
-  if (lines.matches_nothing()) {
-    for_each_data_line(text, begin, end, [&](std::string_view, size_t) { decisions.push_back(0); });
-    return decisions;
-  }
-  json::Parser parser;
-  std::string canonical;
-  canonical.reserve(4096);
-  HashKey digest;
-  for_each_data_line(text, begin, end, [&](std::string_view line, size_t readable_after) {
-    bool purge = false;
-    if (parser.Canonicalize(line, readable_after, canonical)) {
-      sha256_digest(canonical, digest);
-      purge = lines.ContainsDigest(digest);
-    }
-    decisions.push_back(purge ? 1 : 0);
-  });
-  return decisions;
-}
+// What deciding one chunk produced: a byte per non-empty line (1: purge)
+// and the archive records of the purged lines, ready to be written.
+struct ChunkOutcome {
+  std::vector<uint8_t> purge;
+  std::string archive_records;
+  uint64_t purged = 0;
+};
 
-// Per-chunk decisions in chunk order.
-std::vector<std::vector<uint8_t>> chunk_decisions(std::string_view text, const std::vector<size_t>& bounds,
-                                                  const LineSet& lines) {
-  return parallel_map(bounds.size() - 1,
-                      [&](size_t i) { return decide_chunk(text, bounds[i], bounds[i + 1], lines); });
-}
+// One purge pass over a mapped data file. Chunks are decided on the pool;
+// each decided chunk is written out in chunk order by whichever thread
+// completes the chunk that is next in line, so writing overlaps deciding
+// and a thread never waits for another.
+class Pass {
+ public:
+  Pass(std::string_view text, std::vector<size_t> bounds, const LineSet& lines, DataFileReplacement& output,
+       std::string_view zr_dir, int64_t seconds)
+      : text_(text),
+        bounds_(std::move(bounds)),
+        lines_(lines),
+        output_(output),
+        zr_dir_(zr_dir),
+        seconds_(seconds),
+        stamp_(purge_archive_stamp(seconds)),
+        outcomes_(chunk_count()),
+        decided_(chunk_count(), 0) {}
+
+  size_t chunk_count() const { return bounds_.size() - 1; }
+
+  // Decides chunk `c`, then writes every chunk that has become writable.
+  void Run(size_t c) {
+    Decide(c);
+    std::unique_lock<std::mutex> lock(mu_);
+    decided_[c] = 1;
+    if (writing_) return;  // the thread that is writing will get to it
+    writing_ = true;
+    while (next_ < chunk_count() && decided_[next_]) {
+      size_t i = next_;
+      lock.unlock();
+      Write(i);
+      lock.lock();
+      ++next_;
+    }
+    writing_ = false;
+  }
+
+  const Status& status() const { return status_; }
+  uint64_t kept() const { return kept_; }
+  uint64_t purged() const { return purged_; }
+  std::optional<PurgeArchiveWriter>& archive() { return archive_; }
+
+ private:
+  // Parses and hashes each line with buffers of its own, reused for every
+  // line: nothing is allocated per line once they are warm.
+  void Decide(size_t c) {
+    ChunkOutcome& out = outcomes_[c];
+    out.purge.reserve((bounds_[c + 1] - bounds_[c]) / 128 + 1);
+    if (lines_.matches_nothing()) {
+      for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view, size_t) { out.purge.push_back(0); });
+      return;
+    }
+    json::Parser parser;
+    std::string canonical;
+    canonical.reserve(4096);
+    HashKey digest;
+    for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view line, size_t readable_after) {
+      bool purge = false;
+      if (parser.Canonicalize(line, readable_after, canonical)) {
+        sha256_digest(canonical, digest);
+        purge = lines_.ContainsDigest(digest);
+      }
+      out.purge.push_back(purge ? 1 : 0);
+      if (purge) {
+        append_archive_record_of_value(out.archive_records, stamp_, canonical);
+        ++out.purged;
+      }
+    });
+  }
+
+  // Called for one chunk at a time, in chunk order.
+  void Write(size_t c) {
+    ChunkOutcome outcome = std::move(outcomes_[c]);
+    if (!status_.ok()) return;
+    size_t i = 0;
+    for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view line, size_t) {
+      if (outcome.purge[i++] || !status_.ok()) return;
+      status_ = output_.WriteLine(line);
+      ++kept_;
+    });
+    if (!status_.ok() || outcome.purged == 0) return;
+    // The archive is made when the first removed line reaches it, so a
+    // purge that removes nothing makes none.
+    if (!archive_) {
+      Result<PurgeArchiveWriter> opened = PurgeArchiveWriter::Open(zr_dir_, seconds_);
+      if (!opened.ok()) {
+        status_ = opened.status();
+        return;
+      }
+      archive_.emplace(std::move(opened).value());
+    }
+    status_ = archive_->AddRecords(outcome.archive_records, outcome.purged);
+    purged_ += outcome.purged;
+  }
+
+  const std::string_view text_;
+  const std::vector<size_t> bounds_;
+  const LineSet& lines_;
+  DataFileReplacement& output_;
+  const std::string_view zr_dir_;
+  const int64_t seconds_;
+  const std::string stamp_;
+  std::vector<ChunkOutcome> outcomes_;  // slot c is written by the thread deciding chunk c
+
+  std::mutex mu_;
+  std::vector<uint8_t> decided_;  // guarded by mu_
+  size_t next_ = 0;               // the next chunk to write; guarded by mu_
+  bool writing_ = false;          // a thread is writing; guarded by mu_
+
+  // Touched only by the thread that is writing.
+  Status status_;
+  uint64_t kept_ = 0;
+  uint64_t purged_ = 0;
+  std::optional<PurgeArchiveWriter> archive_;
+};
 
 }  // namespace
-
-std::vector<uint8_t> purge_decisions(std::string_view text, const LineSet& lines) {
-  std::vector<uint8_t> all;
-  for (const std::vector<uint8_t>& part : chunk_decisions(text, chunk_bounds(text), lines)) {
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return all;
-}
 
 Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file, const LineSet& lines,
                                         const PurgeDetail& purge_detail, int64_t seconds) {
@@ -114,45 +201,24 @@ Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::stri
   if (path_kind(data_file) == PathKind::kMissing) return not_found;
   ZR_ASSIGN_OR_RETURN(MappedFile data, MappedFile::Open(data_file));
   if (data.size() == 0) return not_found;
-  const std::string_view text = data.view();
 
+  // Everything that can fail up front is prepared before anything changes.
   ZR_ASSIGN_OR_RETURN(PreparedLog log, PreparedLog::Open(zr_dir));
-
-  const std::vector<size_t> bounds = chunk_bounds(text);
-  const std::vector<std::vector<uint8_t>> decisions = chunk_decisions(text, bounds, lines);
-
-  // Kept lines go to the replacement in order; removed ones are remembered
-  // (as slices of the mapping) for the archive.
-  PurgeCounts counts;
   ZR_ASSIGN_OR_RETURN(DataFileReplacement replacement, DataFileReplacement::Create(data_file));
-  std::vector<std::string_view> removed;
-  Status status;
-  for (size_t c = 0; c + 1 < bounds.size() && status.ok(); ++c) {
-    size_t i = 0;
-    for_each_data_line(text, bounds[c], bounds[c + 1], [&](std::string_view line, size_t) {
-      if (decisions[c][i++]) {
-        removed.push_back(line);
-      } else if (status.ok()) {
-        status = replacement.WriteLine(line);
-        ++counts.kept;
-      }
-    });
-  }
-  ZR_RETURN_IF_ERROR(status);
+
+  Pass pass(data.view(), chunk_bounds(data.view()), lines, replacement, zr_dir, seconds);
+  WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
+  ZR_RETURN_IF_ERROR(pass.status());
   ZR_RETURN_IF_ERROR(replacement.Finish());
-  counts.purged = removed.size();
+  std::optional<PurgeArchiveWriter>& archive = pass.archive();
+  if (archive) ZR_RETURN_IF_ERROR(archive->Flush());
 
-  std::optional<PurgeArchiveWriter> archive;
-  if (!removed.empty()) {
-    ZR_ASSIGN_OR_RETURN(PurgeArchiveWriter writer, PurgeArchiveWriter::Open(zr_dir, seconds));
-    archive.emplace(std::move(writer));
-    for (std::string_view line : removed) ZR_RETURN_IF_ERROR(archive->Add(line));
-    ZR_RETURN_IF_ERROR(archive->Flush());
-  }
-
+  // Until the rename a failure has undone everything (the temporary file,
+  // the archive's new records and a log file this run created go away as
+  // their owners are destroyed); from here on the purge is done.
   ZR_RETURN_IF_ERROR(replacement.Commit());
-  // The data file has changed: from here on nothing is undone.
   log.Keep();
+  PurgeCounts counts{pass.purged(), pass.kept(), 0};
   if (archive) {
     archive->Commit();
     counts.archived = archive->count();

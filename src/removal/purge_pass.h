@@ -9,7 +9,8 @@
 //
 // The keep-or-purge decisions are computed on the worker pool over
 // contiguous chunks of the file and collected in line order, so the result
-// does not depend on the number of threads.
+// does not depend on the number of threads: each decided chunk is written
+// out, in chunk order, while later chunks are still being decided.
 //
 // Nothing is changed until everything that can fail has been done: the log
 // is opened first, the kept lines go to a temporary file beside the data
@@ -44,9 +45,5 @@ using PurgeDetail = std::function<std::string(uint64_t purged)>;
 // or empty data file fails with "data file not found: <data_file>".
 Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file, const LineSet& lines,
                                         const PurgeDetail& purge_detail, int64_t seconds);
-
-// The keep-or-purge decision of every non-empty line of `text`, in line
-// order (1: purge), computed on the worker pool.
-std::vector<uint8_t> purge_decisions(std::string_view text, const LineSet& lines);
 
 }  // namespace zr::removal

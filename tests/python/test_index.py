@@ -264,7 +264,22 @@ def test_missing_store_and_unreadable_data_file(tmp_path):
     root = str(tmp_path)
     assert zr.build_index(root)["total"] == 0  # the index layer is created with its parents
     assert os.path.isdir(os.path.join(root, ".zr", "index"))
+    with open(os.path.join(root, "d.jsonl"), "w") as f:
+        f.write("{}\n")
+    zr.build_index(root)
+    assert read_bin(root) == ([], [0])
+    os.remove(os.path.join(root, "d.jsonl"))
     os.mkdir(os.path.join(root, "d.jsonl"))
-    with pytest.raises(RuntimeError):
+    with pytest.raises(RuntimeError, match="Is a directory"):
         zr.build_index(root)
-    assert read_bin(root) == ([], None)  # index.bin is still complete, without a table
+    assert read_bin(root) == ([], None)  # a new index.bin all the same, without a table
+    os.rmdir(os.path.join(root, "d.jsonl"))
+    # Pipes are refused, never waited on.
+    os.mkfifo(os.path.join(root, "p.jsonl"))
+    with pytest.raises(RuntimeError, match="No such device"):
+        zr.build_index(root)
+    os.remove(os.path.join(root, "p.jsonl"))
+    os.makedirs(os.path.join(root, ".zr", "token-index.t"))
+    os.mkfifo(os.path.join(root, ".zr", "token-index.t", "001"))
+    with pytest.raises(RuntimeError, match="No such device"):
+        zr.build_index(root)

@@ -8,10 +8,8 @@
 
 #include "index/flat_object.h"
 #include "index/index_layer.h"
-#include "index/key_text.h"
 #include "index/layer_scans.h"
 #include "index/record_reader.h"
-#include "store/content_hash.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 
@@ -169,17 +167,6 @@ TEST(IndexLayerNames, ShardRefsExtensionsAndSafeKeys) {
   for (std::string_view bad : std::vector<std::string_view>{"", "a", "a\xc3\xa9", "./x", "a/", "..",
                                                              std::string_view("a\0b", 3)}) {
     EXPECT_FALSE(names_safe_shard(bad));
-  }
-}
-
-TEST(KeyText, DecodesLikeTheStoreDecoder) {
-  std::mt19937 rng(5);
-  const std::string digits = "0123456789abcdefABCDEF";
-  for (int round = 0; round < 20000; ++round) {
-    std::string text(round % 50 == 0 ? 63 + rng() % 3 : 64, '0');
-    for (char& c : text) c = digits[rng() % digits.size()];
-    if (round % 3 == 0) text[rng() % text.size()] = static_cast<char>(rng() % 256);
-    ASSERT_EQ(decode_key(text), decode_hash_key(text)) << text;
   }
 }
 

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Purge benchmark: purge_revoked on generated data files of about 35, 140 and
+# 560 MB with about 10% of their lines revoked. Per size: the native purge at
+# 1 and 2 pool threads, raw SHA-256 over the same lines, the pure-Python
+# purge and the native purge called from Python, and the peak memory of a
+# process that runs one purge.
+#
+# Usage: bench/run_purge.sh [build_dir=build] [work_dir=/tmp/zr-purge-bench] [sizes="35 140 560"]
+# Data is generated on the first run and reused later. Run it on an otherwise
+# idle machine: the figures are wall-clock times with a warm page cache.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir="${1:-build}"
+work_dir="${2:-/tmp/zr-purge-bench}"
+sizes="${3:-35 140 560}"
+
+if [ ! -f "$build_dir/build.ninja" ]; then
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+ninja -C "$build_dir" -j2 purge_bench _zr_native >/dev/null
+
+results=()
+for size in $sizes; do
+  dir="$work_dir/$size"
+  if [ ! -f "$dir/pristine.jsonl" ]; then
+    "$build_dir/purge_bench" generate "$dir" "$size" >&2
+  fi
+  reps=3
+  [ "$size" -ge 500 ] && reps=2
+  native="$("$build_dir/purge_bench" run "$dir" "$reps")"
+  memory="$("$build_dir/purge_bench" once "$dir")"
+  python="$(PYTHONPATH="$build_dir/python" /usr/bin/python3 bench/purge_baseline.py "$dir" 1)"
+  results+=("$native"$'\n'"$memory"$'\n'"$python")
+done
+
+/usr/bin/python3 - "${results[@]}" <<'PY'
+import sys
+rows = []
+for block in sys.argv[1:]:
+    f = dict(line.split("=", 1) for line in block.splitlines() if "=" in line)
+    rows.append(f)
+print("%8s %9s %9s %9s %9s %8s %8s %8s %9s %9s %6s" % (
+    "size MB", "1t MB/s", "2t MB/s", "2t/1t", "sha1t MB/s", "1t/sha", "py MB/s", "2t/py",
+    "peak MB", "budget MB", "same"))
+for f in rows:
+    mb = float(f["size_mb"])
+    t1, t2 = float(f["purge_1t_s"]), float(f["purge_2t_s"])
+    sha1 = float(f["sha_1t_s"])
+    py = float(f["python_s"])
+    print("%8.0f %9.0f %9.0f %9.2f %9.0f %8.2f %8.1f %8.1f %9.0f %9.0f %6s" % (
+        mb, mb / t1, mb / t2, t1 / t2, mb / sha1, sha1 / t1, mb / py, py / t2,
+        float(f["peak_rss_mb"]), mb / 1.048576 + 64, f["same_output"]))
+    print("         purged %s of %s lines; native from Python %.2f s (%.0f MB/s); sha at 2 threads %.0f MB/s" % (
+        f["purged"], int(f["purged"]) + int(f["kept"]), float(f["native_from_python_s"]),
+        mb / float(f["native_from_python_s"]), mb / float(f["sha_2t_s"])))
+print("targets: 2t/1t >= 1.7, 2t/py >= 5, peak <= file size + 64 MB; linear growth = flat MB/s")
+PY

@@ -1,0 +1,59 @@
+#include "removal/clean_docidx.h"
+
+#include <string>
+#include <vector>
+
+#include "base/file.h"
+#include "removal/record_archive_io.h"
+#include "store/store_paths.h"
+
+namespace zr::removal {
+
+namespace {
+
+constexpr std::string_view kDocidxPrefix = "docidx.";
+
+bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
+bool is_docidx_file_name(std::string_view name) {
+  if (!name.starts_with(kDocidxPrefix)) return false;
+  std::string_view rest = name.substr(kDocidxPrefix.size());
+  return !(rest.size() == 2 && is_hex_digit(rest[0]) && is_hex_digit(rest[1]));
+}
+
+Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
+  std::string dir = store_dir(zr_dir);
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  std::vector<std::string> files;
+  for (const DirEntry& entry : entries) {
+    if (entry.kind == PathKind::kRegularFile && is_docidx_file_name(entry.name)) {
+      files.push_back(path_join(dir, entry.name));
+    }
+  }
+
+  DocidxFoldCounts counts;
+  BatchedAppender appender;
+  for (const std::string& file : files) {
+    ZR_RETURN_IF_ERROR(for_each_record(file, [&](const json::Value& record) {
+      const json::Value* hash = record.find("line_hash");
+      if (hash == nullptr || !hash->is_string()) return Status();
+      // A hash that cannot name a shard would make a path outside the layer.
+      Result<std::string> shard = shard_path(zr_dir, kDocumentIndexLayer, hash->as_string());
+      if (!shard.ok()) return Status();
+      ++counts.records_merged;
+      return appender.AddRecord(*shard, record);
+    }));
+  }
+  ZR_RETURN_IF_ERROR(appender.Flush());
+
+  for (const std::string& file : files) {
+    if (path_kind(file) == PathKind::kMissing) continue;
+    ZR_RETURN_IF_ERROR(remove_file(file));
+    ++counts.files_deleted;
+  }
+  return counts;
+}
+
+}  // namespace zr::removal

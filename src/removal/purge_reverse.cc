@@ -1,0 +1,88 @@
+#include "removal/purge_reverse.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "base/file.h"
+#include "removal/purge_archive.h"
+#include "removal/record_archive_io.h"
+#include "store/json_write.h"
+#include "store/oplog.h"
+
+namespace zr::removal {
+
+namespace {
+
+void report_no_archive() {
+  // The command-line tool shows this as is; flushed at once so that it is
+  // not overtaken by later output of the process.
+  static constexpr char kMessage[] = "No purge archive found\n";
+  std::fwrite(kMessage, 1, sizeof kMessage - 1, stdout);
+  std::fflush(stdout);
+}
+
+// The name of the newest purge archive: names sort in time order.
+Result<std::optional<std::string>> newest_purge_archive(const std::string& dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  std::optional<std::string> newest;
+  for (const DirEntry& entry : entries) {
+    if (!entry.name.starts_with(kPurgeArchivePrefix)) continue;
+    if (!newest || entry.name > *newest) newest = entry.name;
+  }
+  return newest;
+}
+
+// True when `path` is a non-empty file whose last byte is not a line feed.
+bool lacks_final_newline(const std::string& path) {
+  if (path_kind(path) != PathKind::kRegularFile) return false;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || st.st_size == 0) return false;
+  char last = '\n';
+  if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) return false;
+  return last != '\n';
+}
+
+}  // namespace
+
+Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
+  std::string dir = archive_dir(zr_dir);
+  if (path_kind(dir) != PathKind::kDirectory) {
+    report_no_archive();
+    return uint64_t{0};
+  }
+  ZR_ASSIGN_OR_RETURN(std::optional<std::string> newest, newest_purge_archive(dir));
+  if (!newest) {
+    report_no_archive();
+    return uint64_t{0};
+  }
+  std::string archive = path_join(dir, *newest);
+
+  std::string restored;
+  uint64_t count = 0;
+  ZR_RETURN_IF_ERROR(for_each_record(archive, [&](const json::Value& record) {
+    const json::Value* line = record.find("line");
+    if (line == nullptr) return Status();
+    json::append_compact(restored, *line);
+    restored.push_back('\n');
+    ++count;
+    return Status();
+  }));
+  if (count > 0) {
+    if (lacks_final_newline(data_file)) restored.insert(restored.begin(), '\n');
+    ZR_RETURN_IF_ERROR(append_to_file(data_file, restored));
+  }
+  ZR_RETURN_IF_ERROR(remove_file(archive));
+  ZR_RETURN_IF_ERROR(
+      oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));
+  return count;
+}
+
+}  // namespace zr::removal

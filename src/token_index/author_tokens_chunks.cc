@@ -1,0 +1,70 @@
+#include "token_index/author_tokens_chunks.h"
+
+#include "store/json_parse.h"
+#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/binary_index_format.h"
+#include "token_index/token_index_entry.h"
+
+namespace zr::token_index {
+
+ChunkLocator::ChunkLocator(const TokenBinIndex& index, const std::vector<ChunkFile>& chunks) : index_(index) {
+  for (const ChunkFile& chunk : chunks) {
+    // Larger numbers cannot be named by an entry record.
+    if (chunk.number > kMaxChunkNumber) continue;
+    numbers_[static_cast<uint16_t>(chunk.number)].files.push_back(Spelling{&chunk, 0, std::nullopt});
+  }
+}
+
+Result<const MappedFile*> ChunkLocator::mapped(Spelling& spelling) {
+  if (!spelling.map) {
+    ZR_ASSIGN_OR_RETURN(MappedFile file, map_chunk_file(spelling.chunk->path));
+    spelling.map = std::move(file);
+  }
+  return spelling.map->size() == 0 ? nullptr : &*spelling.map;
+}
+
+uint64_t ChunkLocator::first_entry_of(uint16_t chunk) const {
+  uint64_t low = 0;
+  uint64_t high = index_.entry_count();
+  while (low < high) {
+    uint64_t mid = low + (high - low) / 2;
+    std::optional<TokenBinEntry> entry = index_.entry(mid);
+    if (entry && entry->chunk < chunk) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low;
+}
+
+Status ChunkLocator::resolve_runs(uint16_t chunk, Number& number) {
+  json::Parser parser;
+  uint64_t next = first_entry_of(chunk);
+  for (Spelling& spelling : number.files) {
+    spelling.first_entry = next;
+    ZR_ASSIGN_OR_RETURN(const MappedFile* file, mapped(spelling));
+    if (file == nullptr) continue;
+    std::string_view text = file->view();
+    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+      if (read_entry_line(parser, line, text.size() - (offset + line.size()))) ++next;
+    });
+  }
+  number.runs_known = true;
+  return Status();
+}
+
+Result<const MappedFile*> ChunkLocator::file_of(uint32_t entry_number, uint16_t chunk) {
+  auto it = numbers_.find(chunk);
+  if (it == numbers_.end()) return nullptr;
+  Number& number = it->second;
+  if (number.files.size() == 1) return mapped(number.files.front());
+  if (!number.runs_known) ZR_RETURN_IF_ERROR(resolve_runs(chunk, number));
+  Spelling* holder = &number.files.front();
+  for (Spelling& spelling : number.files) {
+    if (spelling.first_entry <= entry_number) holder = &spelling;
+  }
+  return mapped(*holder);
+}
+
+}  // namespace zr::token_index
