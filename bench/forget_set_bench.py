@@ -23,7 +23,7 @@ import _zr_native as zr
 TK = "bench-tk"
 
 
-def make_store(root, entries, chunks, authors, sections_per_author, revoked_share, seed):
+def make_store(root, entries, chunks, authors, sections_per_author, revoked_share, seed, layout):
     zr.init(root)
     rng = random.Random(seed)
     sections = []
@@ -38,9 +38,11 @@ def make_store(root, entries, chunks, authors, sections_per_author, revoked_shar
     for c in range(1, chunks + 1):
         lines = []
         for i in range(written, min(entries, written + per_chunk)):
-            # Entry i belongs to the author of section i % len(sections), so
-            # every author holds 1 / authors of the entries.
-            source = sections[i % len(sections)]
+            # Every author holds 1 / authors of the entries: spread evenly
+            # over all chunk files (the index's worst case, one line here and
+            # there), or in runs of 100 lines as tracking a file gives.
+            slot = i if layout == "spread" else i // 100
+            source = sections[slot % len(sections)]
             revoked = "true" if rng.random() < revoked_share else "false"
             lines.append(f'{{"revoked":{revoked},"sources":["{source}"],'
                          f'"token_count":{rng.randint(1, 4096)},"tokenizer":"{TK}"}}\n')
@@ -75,6 +77,8 @@ def main():
     parser.add_argument("--revoked-share", type=float, default=0.1)
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--layout", choices=["spread", "runs"], default="spread",
+                        help="how each author's entries lie in the chunk files")
     parser.add_argument("--dir", help="work directory (default: a fresh temporary one, removed afterwards)")
     args = parser.parse_args()
 
@@ -82,8 +86,9 @@ def main():
     try:
         start = time.perf_counter()
         make_store(root, args.entries, args.chunks, args.authors, args.sections_per_author,
-                   args.revoked_share, args.seed)
-        print(f"store: {args.entries} entries in {args.chunks} chunk files, {args.authors} authors "
+                   args.revoked_share, args.seed, args.layout)
+        print(f"store: {args.entries} entries in {args.chunks} chunk files, {args.authors} authors, "
+              f"layout {args.layout} "
               f"({time.perf_counter() - start:.1f} s to write)")
         start = time.perf_counter()
         print(f"build: {zr.token_index_build_binary_index(root, TK)} "

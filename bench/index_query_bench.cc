@@ -76,7 +76,11 @@ bool create_store(const std::string& zr_dir, size_t lines, size_t sections) {
   std::vector<std::string> author_shards(256), section_shards(256), document_shards(256);
   std::vector<std::string> ids;
   for (size_t k = 0; k < kAuthors; ++k) {
-    zr::registry::Author a{"", "Author " + std::to_string(k), "a" + std::to_string(k) + "@example.org", false};
+    std::string name = "Author ";
+    name.append(std::to_string(k));
+    std::string email = "a";
+    email.append(std::to_string(k)).append("@example.org");
+    zr::registry::Author a{"", name, email, false};
     a.id = zr::registry::author_id(a.name, a.email);
     add(author_shards, a.id, zr::registry::author_line(a));
     ids.push_back(a.id);

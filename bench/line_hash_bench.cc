@@ -222,7 +222,7 @@ std::string python_repr(double v) {
     }
   } else {
     out += digits.substr(0, 1);
-    if (n > 1) out += "." + digits.substr(1);
+    if (n > 1) out.append(".").append(digits, 1);
     char tail[16];
     std::snprintf(tail, sizeof tail, "e%c%02d", exponent < 0 ? '-' : '+', exponent < 0 ? -exponent : exponent);
     out += tail;

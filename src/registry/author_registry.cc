@@ -1,7 +1,6 @@
 #include "registry/author_registry.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,22 +26,23 @@ Status append_to_shard(const std::string& path, std::string_view line) {
   return write_all(fd.get(), line);
 }
 
-// Mapping every page up front takes one call instead of a page fault per
-// few pages as the scan advances; where the kernel cannot, faults do it.
-void populate(const MappedFile& file) {
-#ifdef MADV_POPULATE_READ
-  if (file.size() > 0) (void)::madvise(const_cast<char*>(file.data()), file.size(), MADV_POPULATE_READ);
-#else
-  (void)file;
-#endif
-}
+// One file of the scan. Its mapping is kept until the whole scan is done:
+// unmapping while another thread of the process runs interrupts that thread's
+// core to flush its address translations, which costs more than the scan of
+// a small file.
+struct FileScan {
+  MappedFile mapping;
+  std::vector<Author> found;
+};
 
-void read_file_authors(const std::string& path, const AuthorFilter& filter, std::vector<Author>& out) {
+FileScan scan_file(const std::string& path, const AuthorFilter& filter) {
+  FileScan scan;
   Result<MappedFile> file = MappedFile::Open(path);
-  if (!file.ok()) return;  // removed meanwhile, unreadable: contributes nothing
-  populate(*file);
+  if (!file.ok()) return scan;  // removed meanwhile, unreadable: contributes nothing
+  scan.mapping = std::move(file).value();
   json::Parser parser;
-  read_matching_authors(file->view(), filter, parser, out);
+  read_matching_authors(scan.mapping.view(), filter, parser, scan.found);
+  return scan;
 }
 
 Result<std::vector<Author>> lookup_pair(const std::string& dir, const AuthorFilter& filter) {
@@ -63,19 +63,15 @@ Result<std::vector<Author>> scan_layer(const std::string& dir, const AuthorFilte
   for (const DirEntry& entry : entries) {
     if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
   }
-  std::vector<std::vector<Author>> per_file = parallel_map(files.size(), [&](size_t i) {
-    std::vector<Author> found;
-    read_file_authors(files[i], filter, found);
-    return found;
-  });
+  std::vector<FileScan> per_file = parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
   size_t total = 0;
-  for (const auto& part : per_file) total += part.size();
+  for (const FileScan& part : per_file) total += part.found.size();
   std::vector<Author> found;
   found.reserve(total);
-  for (auto& part : per_file) {
-    for (Author& author : part) found.push_back(std::move(author));
+  for (FileScan& part : per_file) {
+    for (Author& author : part.found) found.push_back(std::move(author));
   }
-  return found;
+  return found;  // the mappings go here, on one thread, with the workers idle
 }
 
 }  // namespace

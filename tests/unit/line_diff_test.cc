@@ -21,8 +21,9 @@ DiffOpcode rep(size_t i1, size_t i2, size_t j1, size_t j2) { return {DiffTag::kR
 std::string show(const std::vector<DiffOpcode>& ops) {
   std::string out;
   for (const auto& op : ops) {
-    out += "(" + std::string(diff_tag_name(op.tag)) + " " + std::to_string(op.i1) + " " + std::to_string(op.i2) +
-           " " + std::to_string(op.j1) + " " + std::to_string(op.j2) + ") ";
+    out.append("(").append(diff_tag_name(op.tag));
+    for (size_t v : {op.i1, op.i2, op.j1, op.j2}) out.append(" ").append(std::to_string(v));
+    out.append(") ");
   }
   return out;
 }
