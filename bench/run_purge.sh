@@ -27,9 +27,9 @@ for size in $sizes; do
   if [ ! -f "$dir/pristine.jsonl" ]; then
     "$build_dir/purge_bench" generate "$dir" "$size" >&2
   fi
-  reps=5 py_reps=3
-  [ "$size" -ge 100 ] && reps=3 py_reps=2
-  [ "$size" -ge 500 ] && reps=2 py_reps=1
+  reps=7 py_reps=3
+  [ "$size" -ge 100 ] && reps=5 py_reps=2
+  [ "$size" -ge 500 ] && reps=3 py_reps=1
   native="$("$build_dir/purge_bench" run "$dir" "$reps")"
   memory="$("$build_dir/purge_bench" once "$dir")"
   python="$(PYTHONPATH="$build_dir/python" /usr/bin/python3 bench/purge_baseline.py "$dir" "$py_reps")"
