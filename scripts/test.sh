@@ -1,6 +1,14 @@
 #!/usr/bin/env bash
-# Builds the module and runs every test (GoogleTest units and pytest) through CTest.
+# Builds the module and runs every test (GoogleTest units and pytest) through
+# CTest. In CI (CI=true), or with ZR_SANITIZE_TESTS=1, the same tests then run
+# again against a build with the address and undefined-behaviour sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 ctest --test-dir "${ZR_BUILD_DIR:-build}" --output-on-failure
+
+if [ "${CI:-}" = "true" ] || [ "${ZR_SANITIZE_TESTS:-0}" = "1" ]; then
+  echo "== again under the address and undefined-behaviour sanitizers"
+  ZR_BUILD_DIR=build-asan ZR_CMAKE_ARGS="-DZR_SANITIZE=ON -DZR_BUILD_BENCH=OFF" bash scripts/setup.sh
+  ctest --test-dir build-asan --output-on-failure
+fi
