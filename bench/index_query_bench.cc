@@ -129,7 +129,7 @@ double cpu_ms() {
 struct Timing {
   double min_ms = 0;
   double median_ms = 0;
-  double cpu_ms_per_query = 0;  // all threads: shows the work, whatever else runs
+  double cpu_ms_per_query = 0;      // all threads: shows the work, whatever else runs
   std::vector<std::string> result;  // records as sorted text, to compare the paths
 };
 

@@ -60,13 +60,15 @@ MappedFile::~MappedFile() {
 
 Result<MappedFile> MappedFile::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO found where a file should be must not wait
+  // for a writer that never comes. It changes nothing for regular files.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return Status::FromErrno(errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  // Mapping a directory would fail with a less helpful message; reading one
-  // as a file is refused the way read(2) refuses it.
+  // Only regular files can be mapped; say why for the common cases.
   if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR);
+  if (!S_ISREG(st.st_mode)) return Status::FromErrno(ENODEV);
   MappedFile mapped;
   if (st.st_size == 0) return mapped;
   void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);

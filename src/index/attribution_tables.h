@@ -96,8 +96,9 @@ class AttributionTables {
   RecordReader section_reader_{"section_hash", "authors"};
   PrefixSets sources_;   // source -> line-hash prefixes
   PrefixSets sections_;  // the section hashes (their sets stay empty)
-  std::vector<std::vector<PackedPrefix>> section_refs_;  // by slot of sections_: document shards, ascending
   PrefixSets authors_;   // author id -> section-hash prefixes
+  // By slot of sections_: the section's document shards, ascending.
+  std::vector<std::vector<PackedPrefix>> section_refs_;
 };
 
 }  // namespace zr::index

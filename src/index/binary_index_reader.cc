@@ -167,7 +167,7 @@ Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path
   if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
     return std::optional<BinaryIndex>();
   }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // never wait on a FIFO
   if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path);
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
   // A directory opens for reading on this platform but is no index.

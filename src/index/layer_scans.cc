@@ -45,13 +45,14 @@ Result<std::vector<T>> scan_layer(std::string_view zr_dir, std::string_view laye
 
 template <typename Keep>
 Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bool can_match, Keep&& keep) {
-  return scan_layer<std::string>(zr_dir, kSectionsLayer, can_match, [&](std::string_view text, std::vector<std::string>& out) {
-    json::Parser parser;
-    for_each_line(text, [&](std::string_view line, size_t readable_after) {
-      std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
-      if (section && keep(*section)) out.push_back(std::move(section->section_hash));
-    });
-  });
+  return scan_layer<std::string>(
+      zr_dir, kSectionsLayer, can_match, [&](std::string_view text, std::vector<std::string>& out) {
+        json::Parser parser;
+        for_each_line(text, [&](std::string_view line, size_t readable_after) {
+          std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
+          if (section && keep(*section)) out.push_back(std::move(section->section_hash));
+        });
+      });
 }
 
 constexpr std::array<std::string_view, 3> kDocumentKeys = {"line_hash", "file", "sources"};
@@ -93,10 +94,9 @@ void DocumentFilter::Collect(std::string_view text, std::vector<DocumentRecord>&
 }
 
 Result<std::vector<DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections) {
-  return scan_layer<DocumentRecord>(zr_dir, kDocumentIndexLayer, !sections.empty(),
-                                    [&](std::string_view text, std::vector<DocumentRecord>& out) {
-                                      DocumentFilter(sections).Collect(text, out);
-                                    });
+  return scan_layer<DocumentRecord>(
+      zr_dir, kDocumentIndexLayer, !sections.empty(),
+      [&](std::string_view text, std::vector<DocumentRecord>& out) { DocumentFilter(sections).Collect(text, out); });
 }
 
 Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,

@@ -32,7 +32,8 @@ Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_
 
 // The section_hash of every section whose authors include one of
 // `author_ids`.
-Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir, const std::vector<std::string>& author_ids);
+Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
+                                                     const std::vector<std::string>& author_ids);
 
 // The section_hash of every section whose license equals `license` byte for
 // byte.

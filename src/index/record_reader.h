@@ -24,7 +24,7 @@ enum class MemberKind { kAbsent, kString, kArray, kOther };
 
 struct MemberView {
   MemberKind kind = MemberKind::kAbsent;
-  std::string_view text;                 // kString: the value
+  std::string_view text;                  // kString: the value
   std::vector<std::string_view> strings;  // kArray: its string elements, in order (others left out)
 };
 

@@ -95,11 +95,12 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
           const std::optional<HashKey> key = decode_hash_key(source);
           if (!key) continue;
           if (!line_added) {
-            lines.push_back(LineRef{t, chunk_number, static_cast<uint32_t>(offset), static_cast<uint32_t>(line.size())});
+            lines.push_back(
+                LineRef{t, chunk_number, static_cast<uint32_t>(offset), static_cast<uint32_t>(line.size())});
             line_added = true;
           }
-          pending.push_back(PendingRef{static_cast<uint32_t>(list.PositionOf(*key)),
-                                       static_cast<uint32_t>(lines.size() - 1)});
+          pending.push_back(
+              PendingRef{static_cast<uint32_t>(list.PositionOf(*key)), static_cast<uint32_t>(lines.size() - 1)});
         }
       });
     }

@@ -39,13 +39,9 @@ PyObject* build_index_fn(const Args& a) {
 
 PyObject* show_by_author_fn(const Args& a) { return py_document_records(index::show_by_author(a.str(0), a.str(1))); }
 
-PyObject* show_by_license_fn(const Args& a) {
-  return py_document_records(index::show_by_license(a.str(0), a.str(1)));
-}
+PyObject* show_by_license_fn(const Args& a) { return py_document_records(index::show_by_license(a.str(0), a.str(1))); }
 
-PyObject* show_by_section_fn(const Args& a) {
-  return py_document_records(index::show_by_section(a.str(0), a.str(1)));
-}
+PyObject* show_by_section_fn(const Args& a) { return py_document_records(index::show_by_section(a.str(0), a.str(1))); }
 
 }  // namespace
 

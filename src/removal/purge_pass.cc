@@ -5,6 +5,9 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -157,6 +160,7 @@ class Pass {
       status_ = output_.WriteLine(line);
       ++kept_;
     });
+    ReleaseBefore(bounds_[c + 1]);
     if (!status_.ok() || outcome.purged == 0) return;
     // The archive is made when the first removed line reaches it, so a
     // purge that removes nothing makes none.
@@ -170,6 +174,19 @@ class Pass {
     }
     status_ = archive_->AddRecords(outcome.archive_records, outcome.purged);
     purged_ += outcome.purged;
+  }
+
+  // The mapped pages below `offset` are no longer needed: every line that
+  // starts there has been decided and written, and parsing only ever reads
+  // ahead. Giving them back as the pass goes keeps the memory the pass holds
+  // to the chunks in flight, however large the data file. (Were a page read
+  // again, it would come back from the unchanged file.)
+  void ReleaseBefore(size_t offset) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    size_t end = offset / page * page;
+    if (end <= released_) return;
+    (void)::madvise(const_cast<char*>(text_.data()) + released_, end - released_, MADV_DONTNEED);
+    released_ = end;
   }
 
   const std::string_view text_;
@@ -190,6 +207,7 @@ class Pass {
   Status status_;
   uint64_t kept_ = 0;
   uint64_t purged_ = 0;
+  size_t released_ = 0;  // mapped bytes given back so far
   std::optional<PurgeArchiveWriter> archive_;
 };
 
@@ -209,9 +227,13 @@ Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::stri
   Pass pass(data.view(), chunk_bounds(data.view()), lines, replacement, zr_dir, seconds);
   WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
   ZR_RETURN_IF_ERROR(pass.status());
-  ZR_RETURN_IF_ERROR(replacement.Finish());
+  // Both files must reach the disk before the rename; their flushes wait on
+  // the disk, so they wait together.
   std::optional<PurgeArchiveWriter>& archive = pass.archive();
-  if (archive) ZR_RETURN_IF_ERROR(archive->Flush());
+  Status flushed[2];
+  WorkerPool::Run(archive ? 2 : 1, [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
+  ZR_RETURN_IF_ERROR(flushed[0]);
+  ZR_RETURN_IF_ERROR(flushed[1]);
 
   // Until the rename a failure has undone everything (the temporary file,
   // the archive's new records and a log file this run created go away as

@@ -45,7 +45,7 @@ Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& 
   if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
     return std::optional<TokenBinIndex>();
   }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // never wait on a FIFO
   if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path);
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
   uint64_t size = static_cast<uint64_t>(st.st_size);

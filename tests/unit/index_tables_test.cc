@@ -37,20 +37,5 @@ TEST(PrefixSets, SetsAreDistinctAndInByteOrder) {
   EXPECT_EQ(sets.Sorted(s), (std::vector<PackedPrefix>{P("00"), P("3:"), P("3F"), P("3f"), P("a0"), P("zz")}));
 }
 
-TEST(AttributionTables, AuthorRecordsBeforeSectionRecordsPerShard) {
-  const std::string h = "ab" + std::string(62, '1');
-  const std::string a = "ab" + std::string(62, '2');
-  AttributionTables tables;
-  tables.AddDocumentText("{\"line_hash\":\"3f\",\"sources\":[\"" + h + "\"]}\n{\"line_hash\":\"a0x\",\"sources\":[\"" +
-                         h + "\",\"" + h + "\"]}\n");
-  tables.AddSectionText("{\"section_hash\":\"" + h + "\",\"authors\":[\"" + a + "\",\"" + a + "\"]}\n");
-  EXPECT_EQ(tables.author_count(), 1u);
-  EXPECT_EQ(tables.section_count(), 1u);
-  const std::vector<IndexGroup> groups = tables.RenderGroups();
-  ASSERT_EQ(groups.size(), 1u);
-  EXPECT_EQ(groups[0].name, "ab");
-  EXPECT_EQ(groups[0].text, "{\"id\":\"" + a + "\",\"refs\":[\"ab\"]}\n{\"id\":\"" + h + "\",\"refs\":[\"3f\",\"a0\"]}\n");
-}
-
 }  // namespace
 }  // namespace zr::index
