@@ -4,6 +4,7 @@
 
 #include "index/attribution_queries.h"
 #include "index/index_build.h"
+#include "module/document_records.h"
 #include "module/function_table.h"
 #include "module/to_python.h"
 
@@ -12,21 +13,6 @@ namespace zr::module {
 namespace {
 
 using K = ArgKind;
-
-PyObject* py_document_records(const Result<std::vector<tracking::DocumentRecord>>& r) {
-  if (!r.ok()) return raise_status(r.status());
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(r->size()));
-  if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < r->size(); ++i) {
-    PyObject* item = py_json(tracking::document_record_value((*r)[i]));
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
-}
 
 PyObject* build_index_fn(const Args& a) {
   Result<index::IndexBuildCounts> r = index::build_index(a.str(0));

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "module/document_records.h"
 #include "module/function_table.h"
 #include "module/to_python.h"
 #include "tracking/document_index.h"
@@ -17,21 +18,6 @@ namespace zr::module {
 namespace {
 
 using K = ArgKind;
-
-PyObject* py_records(const Result<std::vector<tracking::DocumentRecord>>& r) {
-  if (!r.ok()) return raise_status(r.status());
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(r->size()));
-  if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < r->size(); ++i) {
-    PyObject* item = py_json(tracking::document_record_value((*r)[i]));
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
-  }
-  return list;
-}
 
 // Owns one reference.
 struct PyRef {
@@ -71,7 +57,7 @@ PyObject* index_document_fn(const Args& a) {
   return py_none(tracking::index_document(a.str(0), a.str(1), a.str(2), a.strs(3), a.str(4)));
 }
 
-PyObject* lookup_document_fn(const Args& a) { return py_records(tracking::lookup_document(a.str(0), a.str(1))); }
+PyObject* lookup_document_fn(const Args& a) { return py_document_records(tracking::lookup_document(a.str(0), a.str(1))); }
 
 PyObject* read_all_documents_fn(const Args& a) { return to_python(tracking::read_all_documents(a.str(0))); }
 
@@ -83,7 +69,7 @@ PyObject* track_fn(const Args& a) {
   return to_python(tracking::track(a.json(0), a.str(1), a.strs(2), a.str(3), token_count, tokenizer));
 }
 
-PyObject* blame_fn(const Args& a) { return py_records(tracking::blame(a.str(0), a.str(1), a.str(2))); }
+PyObject* blame_fn(const Args& a) { return py_document_records(tracking::blame(a.str(0), a.str(1), a.str(2))); }
 
 PyObject* blame_diff_fn(const Args& a) {
   return py_opcodes(tracking::blame_diff(a.str_views(0), a.str_views(1)));
