@@ -23,44 +23,27 @@ bool to_utf8(PyObject* object, std::string& out) {
   return true;
 }
 
-bool convert_str_list(PyObject* object, Arg& out) {
+// The length of a sequence to be read as a list (a str is refused, as the
+// list of its characters is never what a caller means); -1 with an
+// exception set otherwise.
+Py_ssize_t list_length(PyObject* object) {
   if (PyUnicode_Check(object)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
+    return -1;
   }
   if (!PySequence_Check(object)) {
     PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", type_name(object));
-    return false;
+    return -1;
   }
-  Py_ssize_t size = PySequence_Size(object);
-  if (size < 0) return false;
-  std::vector<std::string> items;
-  items.reserve(static_cast<size_t>(size));
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    PyObject* item = PySequence_GetItem(object, i);
-    if (item == nullptr) return false;
-    std::string text;
-    bool ok = to_utf8(item, text);
-    Py_DECREF(item);
-    if (!ok) return false;
-    items.push_back(std::move(text));
-  }
-  out = std::move(items);
-  return true;
+  return PySequence_Size(object);
 }
 
-bool convert_str_list_view(PyObject* object, Arg& out) {
-  if (PyUnicode_Check(object)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
-  }
-  if (!PySequence_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", type_name(object));
-    return false;
-  }
-  Py_ssize_t size = PySequence_Size(object);
+// Calls keep(item, text) for every element of a list of str, in order. `keep`
+// receives a new reference to the item and must release or keep it.
+template <typename Keep>
+bool for_each_str_item(PyObject* object, Keep&& keep) {
+  Py_ssize_t size = list_length(object);
   if (size < 0) return false;
-  BorrowedStrs items;
   for (Py_ssize_t i = 0; i < size; ++i) {
     PyObject* item = PySequence_GetItem(object, i);
     if (item == nullptr) return false;
@@ -70,15 +53,32 @@ bool convert_str_list_view(PyObject* object, Arg& out) {
       return false;
     }
     Py_ssize_t length = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(item, &length);  // cached in the object
+    const char* data = PyUnicode_AsUTF8AndSize(item, &length);  // raises for lone surrogates
     if (data == nullptr) {
       Py_DECREF(item);
       return false;
     }
-    items.add(item, std::string_view(data, static_cast<size_t>(length)));
+    keep(item, std::string_view(data, static_cast<size_t>(length)));
   }
-  out = std::move(items);
   return true;
+}
+
+bool convert_str_list(PyObject* object, Arg& out) {
+  std::vector<std::string> items;
+  bool ok = for_each_str_item(object, [&](PyObject* item, std::string_view text) {
+    items.emplace_back(text);
+    Py_DECREF(item);
+  });
+  if (ok) out = std::move(items);
+  return ok;
+}
+
+bool convert_str_list_view(PyObject* object, Arg& out) {
+  BorrowedStrs items;
+  // The text lives in the str object, which `items` keeps alive.
+  bool ok = for_each_str_item(object, [&](PyObject* item, std::string_view text) { items.add(item, text); });
+  if (ok) out = std::move(items);
+  return ok;
 }
 
 bool convert_str_set(PyObject* object, Arg& out) {
@@ -131,15 +131,7 @@ bool convert_bytes_like(PyObject* object, Arg& out) {
     out = Bytes(data, data + size);
     return true;
   }
-  if (PyUnicode_Check(object)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return false;
-  }
-  if (!PySequence_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", type_name(object));
-    return false;
-  }
-  Py_ssize_t size = PySequence_Size(object);
+  Py_ssize_t size = list_length(object);
   if (size < 0) return false;
   Bytes bytes;
   bytes.reserve(static_cast<size_t>(size));
