@@ -104,14 +104,15 @@ Status write_all(int fd, std::string_view data) {
 
 Status append_to_file(const std::string& path, std::string_view data) {
   if (has_nul(path)) return nul_in_path();
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
   if (!fd.valid()) return Status::FromErrno(errno);
   return write_all(fd.get(), data);
 }
 
 Status write_file(const std::string& path, std::string_view data) {
   if (has_nul(path)) return nul_in_path();
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
   if (!fd.valid()) return Status::FromErrno(errno);
   return write_all(fd.get(), data);
 }

@@ -1,6 +1,5 @@
 #include "removal/data_file_replacement.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,8 +11,6 @@ namespace zr::removal {
 namespace {
 
 constexpr size_t kMaxNameLength = 255;
-// Writeback is started every time this much more has been written.
-constexpr uint64_t kWritebackStep = 8 * 1024 * 1024;
 constexpr std::string_view kTempInfix = ".purge-";
 constexpr size_t kUniqueSuffixLength = 6;  // create_temp_file's XXXXXX
 
@@ -64,8 +61,7 @@ DataFileReplacement::DataFileReplacement(DataFileReplacement&& other) noexcept
       fd_(std::move(other.fd_)),
       mode_(other.mode_),
       buffer_(std::move(other.buffer_)),
-      written_(other.written_),
-      flush_mark_(other.flush_mark_),
+      writeback_(other.writeback_),
       pending_(std::exchange(other.pending_, false)) {}
 
 DataFileReplacement::~DataFileReplacement() {
@@ -76,13 +72,7 @@ DataFileReplacement::~DataFileReplacement() {
 
 Status DataFileReplacement::Write(std::string_view bytes) {
   ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
-  written_ += bytes.size();
-  if (written_ - flush_mark_ >= kWritebackStep) {
-    // Only a hint: the flush before the rename is what guarantees the bytes.
-    (void)::sync_file_range(fd_.get(), static_cast<off_t>(flush_mark_), static_cast<off_t>(written_ - flush_mark_),
-                            SYNC_FILE_RANGE_WRITE);
-    flush_mark_ = written_;
-  }
+  writeback_.Wrote(fd_.get(), bytes.size());
   return Status();
 }
 

@@ -15,6 +15,7 @@
 
 #include "base/file.h"
 #include "base/status.h"
+#include "removal/writeback.h"
 
 namespace zr::removal {
 
@@ -49,8 +50,7 @@ class DataFileReplacement {
   UniqueFd fd_;
   unsigned mode_ = 0;
   std::string buffer_;
-  uint64_t written_ = 0;     // bytes handed to the file so far
-  uint64_t flush_mark_ = 0;  // writeback has been started up to here
+  WritebackPacer writeback_;
   bool pending_ = false;  // the temporary file exists and is ours to remove
 };
 

@@ -99,6 +99,7 @@ PurgeArchiveWriter::PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept
       file_created_(other.file_created_),
       old_size_(other.old_size_),
       count_(other.count_),
+      writeback_(other.writeback_),
       active_(std::exchange(other.active_, false)),
       buffer_(std::move(other.buffer_)),
       scratch_(std::move(other.scratch_)),
@@ -118,7 +119,9 @@ Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int
   writer.path_ = purge_archive_path(zr_dir, writer.stamp_);
   // An archive of the same second is appended to and must be cut back to
   // its old length on failure; a new one is removed instead.
-  writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO in the archive's place must not make the call wait
+  // for a reader; only a regular file is appended to.
+  writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
   if (!writer.fd_.valid() && errno == ENOENT) {
     writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     writer.file_created_ = writer.fd_.valid();
@@ -126,14 +129,24 @@ Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int
   if (!writer.fd_.valid()) return Status::FromErrno(errno);
   struct stat st;
   if (::fstat(writer.fd_.get(), &st) != 0) return Status::FromErrno(errno);
+  if (!S_ISREG(st.st_mode)) {
+    writer.fd_.reset();
+    return Status::FromErrno(ENODEV);
+  }
   writer.old_size_ = static_cast<uint64_t>(st.st_size);
   writer.parser_ = std::make_unique<json::Parser>();
   writer.buffer_.reserve(kArchiveBufferSize);
   return writer;
 }
 
+Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
+  ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
+  writeback_.Wrote(fd_.get(), bytes.size());
+  return Status();
+}
+
 Status PurgeArchiveWriter::WriteBuffer() {
-  Status status = write_all(fd_.get(), buffer_);
+  Status status = WriteOut(buffer_);
   buffer_.clear();
   return status;
 }
@@ -152,7 +165,7 @@ Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) 
     return Status();
   }
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
-  return write_all(fd_.get(), records);
+  return WriteOut(records);
 }
 
 Status PurgeArchiveWriter::Flush() {

@@ -17,6 +17,7 @@
 
 #include "base/file.h"
 #include "base/status.h"
+#include "removal/writeback.h"
 #include "store/json_parse.h"
 
 namespace zr::removal {
@@ -79,6 +80,7 @@ class PurgeArchiveWriter {
  private:
   PurgeArchiveWriter() = default;
   Status WriteBuffer();
+  Status WriteOut(std::string_view bytes);
 
   std::string path_;
   std::string stamp_;
@@ -87,6 +89,7 @@ class PurgeArchiveWriter {
   bool file_created_ = false;
   uint64_t old_size_ = 0;
   uint64_t count_ = 0;
+  WritebackPacer writeback_;
   bool active_ = false;  // rolls back on destruction
   std::string buffer_;
   std::string scratch_;

@@ -1,11 +1,13 @@
 #include "removal/purge_line_sets.h"
 
+#include <array>
 #include <set>
 #include <unordered_set>
 
 #include "base/file.h"
 #include "index/attribution_tables.h"
 #include "index/binary_index_reader.h"
+#include "index/flat_object.h"
 #include "index/layer_scans.h"
 #include "registry/author_registry.h"
 #include "registry/candidate_lines.h"
@@ -23,6 +25,8 @@ namespace {
 
 using StringSet = std::unordered_set<std::string>;
 
+constexpr std::array<std::string_view, 3> kDocumentKeys = {"line_hash", "file", "sources"};
+
 // Maps a file that is known to exist; the caller has checked it.
 Result<MappedFile> map_file(const std::string& path) { return MappedFile::Open(path); }
 
@@ -32,7 +36,18 @@ Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
   if (path_kind(path) == PathKind::kMissing) return Status();
   ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
   json::Parser parser;
+  std::array<index::FlatField, 3> fields;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+    // Lines of the plain form written by tools are read without a parse;
+    // the record's own members must each occur once, with their types.
+    if (index::scan_flat_object(line, kDocumentKeys, fields)) {
+      if (fields[0].count == 1 && fields[1].count == 1 && fields[2].count == 1 &&
+          fields[0].kind == index::FlatKind::kString && fields[1].kind == index::FlatKind::kString &&
+          fields[2].kind == index::FlatKind::kStringArray) {
+        lines.Add(fields[0].text);
+      }
+      return;
+    }
     std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
     if (record) lines.Add(record->line_hash);
   });

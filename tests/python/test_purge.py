@@ -53,6 +53,9 @@ def snapshot(*dirs):
                 snap[os.path.join(dirpath, name)] = "dir"
             for name in files:
                 path = os.path.join(dirpath, name)
+                if not os.path.isfile(path):
+                    snap[path] = "special"
+                    continue
                 with open(path, "rb") as f:
                     snap[path] = (f.read(), stat.S_IMODE(os.stat(path).st_mode))
     return snap
@@ -153,6 +156,26 @@ class TestPurgeRevoked:
         data.write_text("".join(compact(v) + "\n" for v in (A, B, C)))
         assert zr.purge_revoked(r, str(data), False) == {"purged": 2, "kept": 1, "archived": 2}
         assert data.read_text() == compact(B) + "\n"
+
+    def test_revoked_list_lines_are_read_as_document_records(self, root):
+        values = [{"v": i} for i in range(8)]
+        h = [line_hash(v) for v in values]
+        path = root / ".zr" / "document-index" / "revoked" / "all"
+        path.parent.mkdir()
+        path.write_text("\n".join([
+            '{"line_hash":"%s","file":"f","sources":[],"extra":true}' % h[0],
+            json.dumps([h[1], "f", ["s"]]),
+            '{"line_hash":"%s","file":"f","sources":["\\u0073"]}' % h[2],  # escaped: parsed in full
+            '{"line_hash":"%s","line_hash":"%s","file":"f","sources":[]}' % (h[3], h[3]),  # repeated member
+            '{"line_hash":"%s","file":"f","sources":"s"}' % h[4],  # sources not an array
+            '{"line_hash":"%s","file":"f","sources":[1]}' % h[5],  # not an array of strings
+            '{"line_hash":"%s","sources":[]}' % h[6],  # no file
+            '{"line_hash":"%s","file":"f","sources":[]' % h[7],  # cut off
+        ]) + "\n")
+        data = root / "data.jsonl"
+        data.write_text("".join(compact(v) + "\n" for v in values))
+        assert zr.purge_revoked(str(root), str(data), False)["purged"] == 3
+        assert data.read_text() == "".join(compact(v) + "\n" for v in values[3:])
 
     def test_dry_run_counts_the_revoked_list_and_writes_nothing(self, root, tmp_path):
         path = root / ".zr" / "document-index" / "revoked" / "all"
@@ -432,6 +455,19 @@ class TestFaults:
         before = snapshot(root)
         with pytest.raises(RuntimeError):
             zr.purge_revoked(str(root), str(data), False)
+        assert snapshot(root) == before
+
+    @pytest.mark.parametrize("fifo", ["log", "data"])
+    def test_a_fifo_where_a_file_should_be_is_refused_without_waiting(self, setup, fifo):
+        root, data = setup
+        path = root / ".zr" / "log" if fifo == "log" else data
+        path.unlink()
+        os.mkfifo(path)
+        before = snapshot(root)
+        # In a child, so that a call that waited for the FIFO's other end
+        # would fail the test instead of hanging it.
+        out = run_limited("zr.purge_revoked(ROOT, DATA, False)", 2**40, ROOT=str(root), DATA=str(data))
+        assert out.startswith("error: ")
         assert snapshot(root) == before
 
     def test_a_missing_store_stops_the_purge_before_anything(self, tmp_path):
