@@ -40,13 +40,7 @@ PreparedLog::~PreparedLog() {
 
 Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
   created_ = false;
-  std::string line = format_log_timestamp(seconds);
-  line.push_back(' ');
-  line.append(operation);
-  line.push_back(' ');
-  line.append(detail);
-  line.push_back('\n');
-  return write_all(fd_.get(), line);
+  return write_all(fd_.get(), format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::removal

@@ -24,15 +24,19 @@ int64_t unix_seconds_now() {
   return seconds < 0 ? 0 : seconds;
 }
 
-Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
-                       int64_t seconds) {
+std::string format_log_line(int64_t seconds, std::string_view operation, std::string_view detail) {
   std::string line = format_log_timestamp(seconds);
   line.push_back(' ');
   line.append(operation);
   line.push_back(' ');
   line.append(detail);
   line.push_back('\n');
-  return append_to_file(store_path(zr_dir, kLogName), line);
+  return line;
+}
+
+Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
+                       int64_t seconds) {
+  return append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
 }
 
 Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {

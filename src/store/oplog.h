@@ -14,6 +14,9 @@ namespace zr {
 // The log timestamp of `seconds` since the epoch (negative counts as 0).
 std::string format_log_timestamp(int64_t seconds);
 
+// One log line: "<timestamp> <operation> <detail>\n".
+std::string format_log_line(int64_t seconds, std::string_view operation, std::string_view detail);
+
 // Whole seconds since the epoch by the system clock (0 before the epoch).
 int64_t unix_seconds_now();
 
