@@ -9,15 +9,6 @@ namespace zr::registry {
 
 namespace {
 
-void append_string_list(std::string& out, const std::vector<std::string>& items) {
-  out.push_back('[');
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out.push_back(',');
-    json::append_string(out, items[i]);
-  }
-  out.push_back(']');
-}
-
 bool read_string_list(const json::Value* value, std::vector<std::string>& out) {
   if (!value || !value->is_array()) return false;
   out.clear();
@@ -43,9 +34,9 @@ std::string section_hash_of(std::string_view path, const std::vector<std::string
   std::string text;
   text.reserve(128 + path.size() + license.size() + 67 * authors.size());
   text.append("{\"authors\":");
-  append_string_list(text, authors);
+  json::append_string_array(text, authors);
   text.append(",\"contributors\":");
-  append_string_list(text, contributors);
+  json::append_string_array(text, contributors);
   text.append(",\"license\":");
   json::append_string(text, license);
   text.append(",\"path\":");
@@ -64,9 +55,9 @@ std::string section_line(const Section& section) {
   line.append(",\"path\":");
   json::append_string(line, section.path);
   line.append(",\"authors\":");
-  append_string_list(line, section.authors);
+  json::append_string_array(line, section.authors);
   line.append(",\"contributors\":");
-  append_string_list(line, section.contributors);
+  json::append_string_array(line, section.contributors);
   line.append(",\"license\":");
   json::append_string(line, section.license);
   line.append(",\"year\":");

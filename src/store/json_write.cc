@@ -6,6 +6,15 @@ namespace zr::json {
 
 void append_bool(std::string& out, bool b) { out.append(b ? "true" : "false"); }
 
+void append_string_array(std::string& out, const std::vector<std::string>& items) {
+  out.push_back('[');
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    append_string(out, items[i]);
+  }
+  out.push_back(']');
+}
+
 void append_compact(std::string& out, const Value& value) {
   switch (value.kind()) {
     case Kind::kNull: out.append("null"); return;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/json_value.h"
 
@@ -32,6 +33,8 @@ void append_float(std::string& out, double d);
 // returns false.
 bool append_float_text(std::string& out, std::string_view text);
 void append_bool(std::string& out, bool b);
+// Appends a JSON array of strings, in the order given.
+void append_string_array(std::string& out, const std::vector<std::string>& items);
 
 // Appends the compact text of `value`.
 void append_compact(std::string& out, const Value& value);

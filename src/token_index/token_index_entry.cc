@@ -9,12 +9,9 @@ std::string entry_line(const TokenIndexEntry& entry) {
   line.reserve(96);
   line.append("{\"token_count\":");
   json::append_unsigned(line, entry.token_count);
-  line.append(",\"sources\":[");
-  for (size_t i = 0; i < entry.sources.size(); ++i) {
-    if (i > 0) line.push_back(',');
-    json::append_string(line, entry.sources[i]);
-  }
-  line.append("],\"tokenizer\":");
+  line.append(",\"sources\":");
+  json::append_string_array(line, entry.sources);
+  line.append(",\"tokenizer\":");
   json::append_string(line, entry.tokenizer);
   line.append(",\"revoked\":");
   json::append_bool(line, entry.revoked);
@@ -27,12 +24,9 @@ std::string entry_line_sorted(const TokenIndexEntry& entry) {
   line.reserve(96);
   line.append("{\"revoked\":");
   json::append_bool(line, entry.revoked);
-  line.append(",\"sources\":[");
-  for (size_t i = 0; i < entry.sources.size(); ++i) {
-    if (i > 0) line.push_back(',');
-    json::append_string(line, entry.sources[i]);
-  }
-  line.append("],\"token_count\":");
+  line.append(",\"sources\":");
+  json::append_string_array(line, entry.sources);
+  line.append(",\"token_count\":");
   json::append_unsigned(line, entry.token_count);
   line.append(",\"tokenizer\":");
   json::append_string(line, entry.tokenizer);

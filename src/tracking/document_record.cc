@@ -14,12 +14,9 @@ std::string document_line(std::string_view line_hash, std::string_view file,
   json::append_string(line, line_hash);
   line.append(",\"revoked\":false,\"source_type\":");
   json::append_string(line, source_type);
-  line.append(",\"sources\":[");
-  for (size_t i = 0; i < sources.size(); ++i) {
-    if (i > 0) line.push_back(',');
-    json::append_string(line, sources[i]);
-  }
-  line.append("]}\n");
+  line.append(",\"sources\":");
+  json::append_string_array(line, sources);
+  line.append("}\n");
   return line;
 }
 
