@@ -50,7 +50,7 @@ class BorrowedStrs {
 using Arg = std::variant<std::monostate, std::string, std::vector<std::string>, uint64_t, bool, Bytes, json::Value,
                          BorrowedStrs>;
 
-struct ParamSpec {
+struct Param {
   const char* name;
   ArgKind kind;
   bool required = true;     // must be passed (possibly as None when nullable)
@@ -60,17 +60,17 @@ struct ParamSpec {
 };
 
 // A parameter that must be passed.
-inline ParamSpec Required(const char* name, ArgKind kind) { return ParamSpec{name, kind, true, false, {}, false}; }
+inline Param Required(const char* name, ArgKind kind) { return Param{name, kind, true, false, {}, false}; }
 // A parameter that must be passed but may be None.
-inline ParamSpec Nullable(const char* name, ArgKind kind) { return ParamSpec{name, kind, true, true, {}, false}; }
+inline Param Nullable(const char* name, ArgKind kind) { return Param{name, kind, true, true, {}, false}; }
 // A parameter defaulting to None.
-inline ParamSpec Optional(const char* name, ArgKind kind) { return ParamSpec{name, kind, false, true, {}, false}; }
+inline Param Optional(const char* name, ArgKind kind) { return Param{name, kind, false, true, {}, false}; }
 // A parameter with a default value.
-inline ParamSpec Defaulted(const char* name, ArgKind kind, Arg value) {
-  return ParamSpec{name, kind, false, false, std::move(value), false};
+inline Param Defaulted(const char* name, ArgKind kind, Arg value) {
+  return Param{name, kind, false, false, std::move(value), false};
 }
 // A json parameter converted after all the others.
-inline ParamSpec JsonLast(const char* name) { return ParamSpec{name, ArgKind::kJson, true, false, {}, true}; }
+inline Param JsonLast(const char* name) { return Param{name, ArgKind::kJson, true, false, {}, true}; }
 
 // The converted arguments of one call, in parameter order.
 class Args {

@@ -24,24 +24,24 @@ std::string quoted_list(const std::vector<const char*>& names) {
   return out;
 }
 
-PyObject* too_many_positional(const FunctionSpec& spec, Py_ssize_t given) {
-  size_t max = spec.params.size();
+PyObject* too_many_positional(const FunctionRecord& record, Py_ssize_t given) {
+  size_t max = record.params.size();
   size_t min = 0;
-  for (const ParamSpec& p : spec.params) min += p.required ? 1 : 0;
+  for (const Param& p : record.params) min += p.required ? 1 : 0;
   std::string takes = min == max ? std::to_string(max) : "from " + std::to_string(min) + " to " + std::to_string(max);
-  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", spec.name, takes.c_str(),
+  PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", record.name, takes.c_str(),
                max == 1 && min == max ? "" : "s", given, given == 1 ? "was" : "were");
   return nullptr;
 }
 
 // Fills `bound` (borrowed references, nullptr when not passed). Returns false
 // with a TypeError set on a call error.
-bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+bool bind(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
           std::vector<PyObject*>& bound) {
-  const size_t count = spec.params.size();
+  const size_t count = record.params.size();
   bound.assign(count, nullptr);
   if (static_cast<size_t>(nargs) > count) {
-    too_many_positional(spec, nargs);
+    too_many_positional(record, nargs);
     return false;
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) bound[static_cast<size_t>(i)] = args[i];
@@ -52,24 +52,24 @@ bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyO
     if (name == nullptr) return false;
     size_t index = count;
     for (size_t p = 0; p < count; ++p) {
-      if (std::string_view(spec.params[p].name) == name) index = p;
+      if (std::string_view(record.params[p].name) == name) index = p;
     }
     if (index == count) {
-      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", spec.name, name);
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", record.name, name);
       return false;
     }
     if (bound[index] != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", spec.name, name);
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", record.name, name);
       return false;
     }
     bound[index] = args[nargs + k];
   }
   std::vector<const char*> missing;
   for (size_t p = 0; p < count; ++p) {
-    if (bound[p] == nullptr && spec.params[p].required) missing.push_back(spec.params[p].name);
+    if (bound[p] == nullptr && record.params[p].required) missing.push_back(record.params[p].name);
   }
   if (!missing.empty()) {
-    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", spec.name, missing.size(),
+    PyErr_Format(PyExc_TypeError, "%s() missing %zu required positional argument%s: %s", record.name, missing.size(),
                  missing.size() == 1 ? "" : "s", quoted_list(missing).c_str());
     return false;
   }
@@ -78,7 +78,7 @@ bool bind(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyO
 
 // A TypeError of a conversion names the parameter; other failures pass
 // through unchanged.
-void prefix_type_error(const ParamSpec& param) {
+void prefix_type_error(const Param& param) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
@@ -96,7 +96,7 @@ void prefix_type_error(const ParamSpec& param) {
   Py_XDECREF(traceback);
 }
 
-bool convert_one(const ParamSpec& param, PyObject* object, Arg& out) {
+bool convert_one(const Param& param, PyObject* object, Arg& out) {
   if (object == nullptr) {
     out = param.default_value;
     return true;
@@ -111,26 +111,26 @@ bool convert_one(const ParamSpec& param, PyObject* object, Arg& out) {
   return false;
 }
 
-PyObject* call(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* call(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   std::vector<PyObject*> bound;
-  if (!bind(spec, args, nargs, kwnames, bound)) return nullptr;
-  std::vector<Arg> values(spec.params.size());
-  for (size_t p = 0; p < spec.params.size(); ++p) {
-    if (spec.params[p].convert_last) continue;
-    if (!convert_one(spec.params[p], bound[p], values[p])) return nullptr;
+  if (!bind(record, args, nargs, kwnames, bound)) return nullptr;
+  std::vector<Arg> values(record.params.size());
+  for (size_t p = 0; p < record.params.size(); ++p) {
+    if (record.params[p].convert_last) continue;
+    if (!convert_one(record.params[p], bound[p], values[p])) return nullptr;
   }
-  for (size_t p = 0; p < spec.params.size(); ++p) {
-    if (!spec.params[p].convert_last) continue;
-    if (!convert_one(spec.params[p], bound[p], values[p])) return nullptr;
+  for (size_t p = 0; p < record.params.size(); ++p) {
+    if (!record.params[p].convert_last) continue;
+    if (!convert_one(record.params[p], bound[p], values[p])) return nullptr;
   }
-  return spec.invoke(Args(std::move(values)));
+  return record.invoke(Args(std::move(values)));
 }
 
 }  // namespace
 
-PyObject* bind_and_call(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* bind_and_call(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   try {
-    return call(spec, args, nargs, kwnames);
+    return call(record, args, nargs, kwnames);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {

@@ -9,6 +9,6 @@
 
 namespace zr::module {
 
-PyObject* bind_and_call(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+PyObject* bind_and_call(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
 
 }  // namespace zr::module

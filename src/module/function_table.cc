@@ -6,12 +6,12 @@
 
 namespace zr::module {
 
-const std::vector<FunctionSpec>& function_table() {
-  static const std::vector<FunctionSpec> table = [] {
-    std::vector<FunctionSpec> all;
-    for (auto part : {store_functions, tracking_functions, registry_functions, index_functions, removal_functions,
+const std::vector<FunctionRecord>& function_table() {
+  static const std::vector<FunctionRecord> table = [] {
+    std::vector<FunctionRecord> all;
+    for (auto subsystem : {store_functions, tracking_functions, registry_functions, index_functions, removal_functions,
                       token_index_functions, maintenance_functions}) {
-      for (FunctionSpec& spec : part()) all.push_back(std::move(spec));
+      for (FunctionRecord& record : subsystem()) all.push_back(std::move(record));
     }
     return all;
   }();

@@ -10,13 +10,13 @@
 
 namespace zr::module {
 
-struct FunctionSpec {
+struct FunctionRecord {
   const char* name;
   // The text signature exactly as Python shows it, e.g. "init(zr_dir)".
   const char* signature;
   // Extra docstring after the signature, or nullptr.
   const char* doc;
-  std::vector<ParamSpec> params;
+  std::vector<Param> params;
   // Runs the operation on the converted arguments and converts its result;
   // returns a new reference, or nullptr with a Python exception set.
   PyObject* (*invoke)(const Args& args);
@@ -27,15 +27,15 @@ struct FunctionSpec {
 inline constexpr size_t kMaxFunctions = 48;
 
 // Each subsystem lists its own functions (module/functions_<subsystem>.cc).
-std::vector<FunctionSpec> store_functions();
-std::vector<FunctionSpec> tracking_functions();
-std::vector<FunctionSpec> registry_functions();
-std::vector<FunctionSpec> index_functions();
-std::vector<FunctionSpec> removal_functions();
-std::vector<FunctionSpec> token_index_functions();
-std::vector<FunctionSpec> maintenance_functions();
+std::vector<FunctionRecord> store_functions();
+std::vector<FunctionRecord> tracking_functions();
+std::vector<FunctionRecord> registry_functions();
+std::vector<FunctionRecord> index_functions();
+std::vector<FunctionRecord> removal_functions();
+std::vector<FunctionRecord> token_index_functions();
+std::vector<FunctionRecord> maintenance_functions();
 
 // Every function of the module, in registration order.
-const std::vector<FunctionSpec>& function_table();
+const std::vector<FunctionRecord>& function_table();
 
 }  // namespace zr::module

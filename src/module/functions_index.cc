@@ -31,7 +31,7 @@ PyObject* show_by_section_fn(const Args& a) { return py_document_records(index::
 
 }  // namespace
 
-std::vector<FunctionSpec> index_functions() {
+std::vector<FunctionRecord> index_functions() {
   return {
       {"build_index", "build_index(zr_dir)", nullptr, {Required("zr_dir", K::kStr)}, build_index_fn},
       {"show_by_author", "show_by_author(zr_dir, author_name)", nullptr,

@@ -40,7 +40,7 @@ PyObject* merge_absorb_fn(const Args& a) {
 
 }  // namespace
 
-std::vector<FunctionSpec> maintenance_functions() {
+std::vector<FunctionRecord> maintenance_functions() {
   return {
       {"purge_reverse", "purge_reverse(zr_dir, data_file)", nullptr,
        {Required("zr_dir", K::kStr), Required("data_file", K::kStr)}, purge_reverse_fn},

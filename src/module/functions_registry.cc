@@ -40,7 +40,7 @@ PyObject* register_section_fn(const Args& a) {
 
 }  // namespace
 
-std::vector<FunctionSpec> registry_functions() {
+std::vector<FunctionRecord> registry_functions() {
   return {
       {"author_add", "author_add(name, email, zr_dir)", nullptr,
        {Required("name", K::kStr), Required("email", K::kStr), Required("zr_dir", K::kStr)}, author_add_fn},

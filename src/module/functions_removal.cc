@@ -42,7 +42,7 @@ PyObject* purge_by_author_indexd_fn(const Args& a) {
 
 }  // namespace
 
-std::vector<FunctionSpec> removal_functions() {
+std::vector<FunctionRecord> removal_functions() {
   return {
       {"revoke_section", "revoke_section(zr_dir, section_hash, reverse=False)", nullptr,
        {Required("zr_dir", K::kStr), Required("section_hash", K::kStr), Defaulted("reverse", K::kBool, Arg(false))},

@@ -34,7 +34,7 @@ PyObject* oplog_append_fn(const Args& a) { return py_none(oplog_append(a.str(0),
 
 }  // namespace
 
-std::vector<FunctionSpec> store_functions() {
+std::vector<FunctionRecord> store_functions() {
   return {
       {"init", "init(zr_dir)", nullptr, {Required("zr_dir", K::kStr)}, init_fn},
       {"jsonl_read", "jsonl_read(path)", nullptr, {Required("path", K::kStr)}, jsonl_read_fn},

@@ -149,7 +149,7 @@ PyObject* show_by_author_token_fn(const Args& a) {
 
 }  // namespace
 
-std::vector<FunctionSpec> token_index_functions() {
+std::vector<FunctionRecord> token_index_functions() {
   return {
       {"token_index_write_pid", "token_index_write_pid(zr_dir, tokenizer, token_count, sources)", nullptr,
        {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr), Required("token_count", K::kU64),

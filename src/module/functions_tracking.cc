@@ -81,7 +81,7 @@ constexpr const char* kBlameDiffDoc =
 
 }  // namespace
 
-std::vector<FunctionSpec> tracking_functions() {
+std::vector<FunctionRecord> tracking_functions() {
   return {
       {"index_document", "index_document(zr_dir, line_hash, file, sources, source_type=\"track\")", nullptr,
        {Required("zr_dir", K::kStr), Required("line_hash", K::kStr), Required("file", K::kStr),
