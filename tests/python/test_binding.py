@@ -21,7 +21,41 @@ FUNCTIONS = {
     "shard_iterate_all": "(zr_dir, layer)",
     "compute_hash": "(data)",
     "oplog_append": "(zr_dir, operation, detail)",
+    "index_document": "(zr_dir, line_hash, file, sources, source_type='track')",
+    "lookup_document": "(zr_dir, line_hash)",
+    "read_all_documents": "(zr_dir)",
+    "track": "(data, file, sources, zr_dir, token_count=None, tokenizer=None)",
+    "blame": "(zr_dir, file, line_content)",
+    "author_add": "(name, email, zr_dir)",
+    "author_query": "(zr_dir, name, email)",
+    "register_section": "(path, authors, contributors, license, year, zr_dir)",
+    "build_index": "(zr_dir)",
+    "show_by_author": "(zr_dir, author_name)",
+    "show_by_license": "(zr_dir, license)",
+    "show_by_section": "(zr_dir, section_hash)",
+    "revoke_section": "(zr_dir, section_hash, reverse=False)",
+    "revoke_manifest": "(zr_dir, line_hash, file, reverse=False)",
+    "revoke_by_author": "(zr_dir, author_name, reverse=False)",
+    "revoke_by_author_token": "(zr_dir, author_name, tokenizer, reverse=False)",
+    "purge_revoked": "(zr_dir, data_file, dry_run)",
+    "purge_by_author_indexd": "(zr_dir, author_name, data_file, dry_run)",
+    "purge_reverse": "(zr_dir, data_file)",
+    "clean": "(zr_dir, split)",
+    "merge_absorb": "(source, target)",
     "token_index_write_pid": "(zr_dir, tokenizer, token_count, sources)",
+    "token_index_merge_pid_files": "(zr_dir, tokenizer)",
+    "token_index_token_status": "(zr_dir, tokenizer)",
+    "token_index_list_tokenizers": "(zr_dir)",
+    "token_index_revoke_by_sources": "(zr_dir, tokenizer, target_sources)",
+    "token_index_build_binary_index": "(zr_dir, tokenizer)",
+    "generate_forget_set": "(zr_dir, tokenizer)",
+    "write_forget_set": "(path, bitmask)",
+    "show_by_author_token": "(zr_dir, author_name, tokenizer)",
+}
+
+# The text signature exactly as the interpreter keeps it (defaults as written).
+RAW_SIGNATURES = {
+    "index_document": '(zr_dir, line_hash, file, sources, source_type="track")',
 }
 
 
@@ -35,7 +69,7 @@ def pid_file(root):
 def test_module_docstring_is_empty_and_only_functions_are_public():
     assert zr.__doc__ == ""
     public = {name for name in dir(zr) if not name.startswith("_")}
-    assert FUNCTIONS.keys() <= public
+    assert public == FUNCTIONS.keys() | {"blame_diff"}
     for name in public:
         assert callable(getattr(zr, name)), name
         assert not inspect.isclass(getattr(zr, name)), name
@@ -44,7 +78,7 @@ def test_module_docstring_is_empty_and_only_functions_are_public():
 @pytest.mark.parametrize("name, params", FUNCTIONS.items())
 def test_text_signatures(name, params):
     function = getattr(zr, name)
-    assert function.__text_signature__ == params
+    assert function.__text_signature__ == RAW_SIGNATURES.get(name, params)
     assert str(inspect.signature(function)) == params
     assert function.__doc__ is None
 
