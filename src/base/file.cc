@@ -47,15 +47,19 @@ MappedFile::MappedFile(MappedFile&& other) noexcept
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   if (this != &other) {
-    if (data_ != nullptr) ::munmap(data_, size_);
+    reset();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
   }
   return *this;
 }
 
-MappedFile::~MappedFile() {
+MappedFile::~MappedFile() { reset(); }
+
+void MappedFile::reset() {
   if (data_ != nullptr) ::munmap(data_, size_);
+  data_ = nullptr;
+  size_ = 0;
 }
 
 Result<MappedFile> MappedFile::Open(const std::string& path) {
@@ -69,13 +73,30 @@ Result<MappedFile> MappedFile::Open(const std::string& path) {
   // Only regular files can be mapped; say why for the common cases.
   if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR);
   if (!S_ISREG(st.st_mode)) return Status::FromErrno(ENODEV);
+  return Map(fd.get(), static_cast<size_t>(st.st_size), false);
+}
+
+Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
+  if (path_kind(path) == PathKind::kMissing) return MappedFile();
+  return Open(path);
+}
+
+Result<MappedFile> MappedFile::Map(int fd, size_t size, bool writable) {
   MappedFile mapped;
-  if (st.st_size == 0) return mapped;
-  void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd.get(), 0);
+  if (size == 0) return mapped;
+  int prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+  // Shared even when read-only: a private read-only mapping would be the
+  // same bytes, and one kind of mapping keeps writable ones consistent.
+  void* p = ::mmap(nullptr, size, prot, MAP_SHARED, fd, 0);
   if (p == MAP_FAILED) return Status::FromErrno(errno);
   mapped.data_ = static_cast<char*>(p);
-  mapped.size_ = static_cast<size_t>(st.st_size);
+  mapped.size_ = size;
   return mapped;
+}
+
+Status MappedFile::Sync() {
+  if (data_ != nullptr && ::msync(data_, size_, MS_SYNC) != 0) return Status::FromErrno(errno);
+  return Status();
 }
 
 PathKind path_kind(const std::string& path) {

@@ -37,7 +37,8 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// A whole file mapped read-only. An empty file has no mapping and an empty view.
+// A whole file mapped into memory, read-only unless asked otherwise. An
+// empty file has no mapping and an empty view.
 class MappedFile {
  public:
   MappedFile() = default;
@@ -47,14 +48,26 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
   ~MappedFile();
 
-  // Opens and maps `path`. Errors carry the system's message only.
+  // Opens and maps the regular file `path` read-only. Errors carry the
+  // system's message only.
   static Result<MappedFile> Open(const std::string& path);
+  // The same, except that a missing file maps as empty (lenient readers).
+  static Result<MappedFile> OpenIfExists(const std::string& path);
+  // Maps the first `size` bytes of an open descriptor (shared, so writes
+  // reach the file when `writable`).
+  static Result<MappedFile> Map(int fd, size_t size, bool writable);
 
   const char* data() const { return data_; }
+  char* data() { return data_; }
   size_t size() const { return size_; }
   std::string_view view() const { return {data_, size_}; }
 
+  // Writes changed pages back to the file and waits for it.
+  Status Sync();
+
  private:
+  void reset();
+
   char* data_ = nullptr;
   size_t size_ = 0;
 };

@@ -57,7 +57,7 @@ Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_d
   const std::string sections_dir = store_path(zr_dir, kSectionsLayer);
   json::Parser parser;
   for (uint8_t shard : shards_of(index, author_ids)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(path_join(sections_dir, shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(sections_dir, shard_file_name(shard))));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
       if (!section) return;
@@ -74,7 +74,7 @@ Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_d
   const std::string documents_dir = store_path(zr_dir, kDocumentIndexLayer);
   DocumentFilter filter(sections);
   for (uint8_t shard : shards_of(index, sections)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(path_join(documents_dir, shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(documents_dir, shard_file_name(shard))));
     filter.Collect(file.view(), records);
   }
   return records;

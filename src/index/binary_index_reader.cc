@@ -175,9 +175,9 @@ Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path
   if (static_cast<uint64_t>(st.st_size) < kMinFileSize) {
     return Status::Error("binary index file too small: " + std::to_string(st.st_size) + " bytes");
   }
-  // The mapping may see another file if a build renamed a new one into place
-  // meanwhile; the view checks whatever bytes were actually mapped.
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  // Map the descriptor already open, so size and bytes come from one file
+  // even if a build renames a new index into place meanwhile.
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Map(fd.get(), static_cast<size_t>(st.st_size), false));
   ZR_ASSIGN_OR_RETURN(BinaryIndexView view, BinaryIndexView::Parse(file.view()));
   return std::optional<BinaryIndex>(BinaryIndex(std::move(file), view));
 }

@@ -26,7 +26,7 @@ Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
   if (path_kind(dir) != PathKind::kDirectory) return Status();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, regular_files_in(dir));
   for (const std::string& path : files) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
     add(file.view());
   }
   return Status();

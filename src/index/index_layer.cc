@@ -69,7 +69,7 @@ Result<EntryList> read_index_layer(std::string_view zr_dir) {
   RecordReader reader{"id", "refs"};
   for (const DirEntry& item : items) {
     if (item.kind != PathKind::kRegularFile || has_extension(item.name)) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(path_join(dir, item.name)));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(dir, item.name)));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!reader.Read(line, readable_after)) return;
       const MemberView& id = reader.member(0);

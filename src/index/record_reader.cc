@@ -74,13 +74,4 @@ Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
   return files;
 }
 
-Result<MappedFile> map_layer_file(const std::string& path) {
-  const PathKind kind = path_kind(path);
-  if (kind == PathKind::kMissing) return MappedFile();
-  // A pipe or device cannot be mapped, and opening a pipe would wait for a
-  // writer: refuse it as mapping would, without opening it.
-  if (kind == PathKind::kOther) return Status::FromErrno(ENODEV);
-  return MappedFile::Open(path);
-}
-
 }  // namespace zr::index

@@ -59,8 +59,4 @@ bool names_safe_shard(std::string_view key);
 // failure is the system's error.
 Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
-// Maps a layer file; one that has gone missing maps as empty. A pipe or
-// device is refused (ENODEV) without being opened.
-Result<MappedFile> map_layer_file(const std::string& path);
-
 }  // namespace zr::index

@@ -78,10 +78,10 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
     ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks, token_index::chunk_files_in(merged_dir));
     const bool refs_fit = tokenizers[t].size() <= kMaxTokenizerNameSize;
     for (const token_index::ChunkFile& chunk : chunks) {
-      ZR_ASSIGN_OR_RETURN(MappedFile file, map_layer_file(chunk.path));
+      ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
       const std::string_view text = file.view();
       const auto chunk_number = static_cast<uint16_t>(chunk.number);
-      token_index::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+      for_each_raw_line(text, [&](std::string_view line, size_t offset) {
         if (!reader.Read(line, text.size() - offset - line.size())) return;
         const MemberView& sources = reader.member(0);
         if (sources.kind != MemberKind::kArray) return;

@@ -98,8 +98,7 @@ std::vector<Section> read_sections_in_text(std::string_view text, json::Parser& 
 }
 
 Result<std::vector<Section>> read_section_file(const std::string& path) {
-  if (path_kind(path) == PathKind::kMissing) return std::vector<Section>();
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
   json::Parser parser;
   return read_sections_in_text(file.view(), parser);
 }

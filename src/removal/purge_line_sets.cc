@@ -27,14 +27,10 @@ using StringSet = std::unordered_set<std::string>;
 
 constexpr std::array<std::string_view, 3> kDocumentKeys = {"line_hash", "file", "sources"};
 
-// Maps a file that is known to exist; the caller has checked it.
-Result<MappedFile> map_file(const std::string& path) { return MappedFile::Open(path); }
-
 // Adds the line hash of every record of the revoked-document list.
 Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
   const std::string path = revoked_list_path(zr_dir);
-  if (path_kind(path) == PathKind::kMissing) return Status();
-  ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
   json::Parser parser;
   std::array<index::FlatField, 3> fields;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
@@ -64,7 +60,7 @@ Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
   json::Value record;
   for (const DirEntry& entry : entries) {
     if (entry.kind != PathKind::kRegularFile) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path_join(dir, entry.name)));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path_join(dir, entry.name)));
     // A line can carry a "revoked" member only if it spells the key plainly
     // or uses an escape somewhere; the others are passed over unparsed.
     registry::CandidateLines candidates(file.view(), kRevokedMember);
@@ -91,7 +87,7 @@ Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std:
   std::vector<tracking::DocumentRecord> records;
   for (const DirEntry& entry : entries) {
     if (entry.kind != PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path_join(dir, entry.name)));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path_join(dir, entry.name)));
     records.clear();
     filter.Collect(file.view(), records);
     for (const tracking::DocumentRecord& record : records) lines.Add(record.line_hash);
@@ -131,8 +127,7 @@ std::string revoked_list_path(std::string_view zr_dir) {
 
 Result<uint64_t> revoked_list_size(std::string_view zr_dir) {
   const std::string path = revoked_list_path(zr_dir);
-  if (path_kind(path) == PathKind::kMissing) return uint64_t{0};
-  ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
   uint64_t count = 0;
   for_each_line(file.view(), [&](std::string_view, size_t) { ++count; });
   return count;
@@ -191,8 +186,7 @@ Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author
   json::Parser parser;
   for (const std::string& shard : shards_of(index, sections)) {
     const std::string path = path_join(store_path(zr_dir, kDocumentIndexLayer), shard);
-    if (path_kind(path) == PathKind::kMissing) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_file(path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!filter.Matches(line)) return;
       std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);

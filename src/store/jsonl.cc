@@ -11,8 +11,7 @@ namespace {
 template <typename Keep>
 Result<std::vector<json::Value>> read_lines(const std::string& path, Keep&& keep) {
   std::vector<json::Value> values;
-  if (path_kind(path) == PathKind::kMissing) return values;
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
   json::Parser parser;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!keep(line)) return;

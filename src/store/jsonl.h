@@ -15,20 +15,29 @@
 
 namespace zr {
 
-// Calls `fn(line, readable_after)` for every non-empty line of `text`, in
-// order, with one trailing "\r" dropped. `readable_after` counts the bytes of
-// `text` after the line, which a parser may read as padding.
+// Calls fn(line, offset) for every non-empty piece of `text` between line
+// feeds, with its byte offset. A "\r" before a line feed stays part of the
+// line (binary indexes record line lengths that way).
 template <typename Fn>
-void for_each_line(std::string_view text, Fn&& fn) {
+void for_each_raw_line(std::string_view text, Fn&& fn) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t nl = text.find('\n', pos);
     size_t end = nl == std::string_view::npos ? text.size() : nl;
-    size_t line_end = end;
-    if (line_end > pos && text[line_end - 1] == '\r') --line_end;
-    if (line_end > pos) fn(text.substr(pos, line_end - pos), text.size() - line_end);
+    if (end > pos) fn(text.substr(pos, end - pos), pos);
     pos = end + 1;
   }
+}
+
+// Calls `fn(line, readable_after)` for every line of `text` that is not
+// empty once one trailing "\r" is dropped, in order. `readable_after` counts
+// the bytes of `text` after the line, which a parser may read as padding.
+template <typename Fn>
+void for_each_line(std::string_view text, Fn&& fn) {
+  for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    if (line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty()) fn(line, text.size() - offset - line.size());
+  });
 }
 
 // Every parseable line of the file at `path`, in file order.

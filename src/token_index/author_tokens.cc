@@ -47,7 +47,7 @@ Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_vie
   SourcePatterns patterns(sources);
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_chunk_file(chunk.path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!patterns.has_candidate(line)) return;

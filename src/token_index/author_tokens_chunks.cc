@@ -17,7 +17,7 @@ ChunkLocator::ChunkLocator(const TokenBinIndex& index, const std::vector<ChunkFi
 
 Result<const MappedFile*> ChunkLocator::mapped(Spelling& spelling) {
   if (!spelling.map) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_chunk_file(spelling.chunk->path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(spelling.chunk->path));
     spelling.map = std::move(file);
   }
   return spelling.map->size() == 0 ? nullptr : &*spelling.map;

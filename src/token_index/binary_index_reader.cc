@@ -53,7 +53,7 @@ Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& 
     return Status::Error("token binary index file too small: " + std::to_string(size) + " bytes");
   }
   TokenBinIndex index;
-  ZR_ASSIGN_OR_RETURN(index.map_, MappedRegion::Map(fd.get(), static_cast<size_t>(size), false));
+  ZR_ASSIGN_OR_RETURN(index.map_, MappedFile::Map(fd.get(), static_cast<size_t>(size), false));
   fd.reset();
   const char* base = index.map_.data();
   if (std::memcmp(base, kTokenBinMagic.data(), kTokenBinMagic.size()) != 0) {
@@ -172,7 +172,7 @@ Status TokenBinIndex::set_revoked_flags(const std::vector<std::pair<uint32_t, ui
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
   size_t size = static_cast<size_t>(st.st_size);
-  ZR_ASSIGN_OR_RETURN(MappedRegion map, MappedRegion::Map(fd.get(), size, true));
+  ZR_ASSIGN_OR_RETURN(MappedFile map, MappedFile::Map(fd.get(), size, true));
   for (const auto& [number, flag] : flags) {
     if (number >= entry_count_) continue;
     uint64_t at = entry_table_ + kEntryRecordSize * uint64_t{number} + kEntryFlagAt;

@@ -15,7 +15,7 @@
 
 #include "base/status.h"
 #include "store/content_hash.h"
-#include "token_index/mapped_region.h"
+#include "base/file.h"
 
 namespace zr::token_index {
 
@@ -68,7 +68,7 @@ class TokenBinIndex {
  private:
   TokenBinIndex() = default;
 
-  MappedRegion map_;
+  MappedFile map_;
   std::string path_;
   uint32_t entry_count_ = 0;
   uint64_t entry_table_ = 0;

@@ -51,11 +51,6 @@ Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
   return largest + 1;
 }
 
-Result<MappedFile> map_chunk_file(const std::string& path) {
-  if (path_kind(path) == PathKind::kMissing) return MappedFile();
-  return MappedFile::Open(path);
-}
-
 Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
   return replace_file_atomically(path, text, merged_dir, ".tmp-");
 }

@@ -10,6 +10,7 @@
 
 #include "base/file.h"
 #include "base/status.h"
+#include "store/jsonl.h"  // for_each_raw_line, used by every chunk reader
 
 namespace zr::token_index {
 
@@ -34,9 +35,6 @@ Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, 
 // One more than the largest number present, or 1 for none.
 Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks);
 
-// Maps a chunk file for reading; a file that has gone missing maps as empty.
-Result<MappedFile> map_chunk_file(const std::string& path);
-
 // Replaces a chunk file's whole content. The bytes go through a temporary
 // file in the merged directory whose name is no chunk number, so a crash
 // never leaves a half-written chunk or a stray copy that readers would take.
@@ -46,20 +44,5 @@ Status write_chunk_file(const std::string& merged_dir, const std::string& path, 
 // creating the merged directory if needed; returns the number used. For
 // callers that bring entries from elsewhere (another store, say).
 Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text);
-
-// Calls fn(line, offset) for every non-empty piece of `text` between line
-// feeds, with its byte offset. A "\r" before a line feed stays part of the
-// line: the binary index records line lengths that way, and the JSON reader
-// takes it as whitespace.
-template <typename Fn>
-void for_each_raw_line(std::string_view text, Fn&& fn) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    size_t end = nl == std::string_view::npos ? text.size() : nl;
-    if (end > pos) fn(text.substr(pos, end - pos), pos);
-    pos = end + 1;
-  }
-}
 
 }  // namespace zr::token_index

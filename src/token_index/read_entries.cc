@@ -6,7 +6,7 @@ Status for_each_entry(const std::vector<ChunkFile>& chunks,
                       const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_chunk_file(chunk.path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     Status status;
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {

@@ -51,7 +51,7 @@ Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::strin
   json::Parser parser;
   uint64_t total = 0;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, map_chunk_file(chunk.path));
+    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     uint64_t changed = 0;
     std::string out;

@@ -27,8 +27,7 @@ bool may_hold(std::string_view line, std::string_view line_hash) {
 Result<std::vector<DocumentRecord>> lookup_document(std::string_view zr_dir, std::string_view line_hash) {
   ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kDocumentIndexLayer, line_hash));
   std::vector<DocumentRecord> records;
-  if (path_kind(path) == PathKind::kMissing) return records;
-  ZR_ASSIGN_OR_RETURN(MappedFile shard, MappedFile::Open(path));
+  ZR_ASSIGN_OR_RETURN(MappedFile shard, MappedFile::OpenIfExists(path));
   json::Parser parser;
   for_each_line(shard.view(), [&](std::string_view line, size_t readable_after) {
     if (!may_hold(line, line_hash)) return;
