@@ -37,6 +37,7 @@
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/json_parse.h"
+#include "python_json_string.h"
 #include "store/jsonl.h"
 
 namespace {
@@ -62,42 +63,6 @@ const char* const kWords[] = {
     "naïve", "Straße", "über", "жизнь", "данные", "数据", "東京", "مرحبا", "🙂", "—", "“quoted”", "a\"b",
     "C:\\path", "tab\there", "line\nbreak", "αβγ"};
 constexpr size_t kWordCount = sizeof kWords / sizeof kWords[0];
-
-void append_json_string(std::string& out, std::string_view s, bool ensure_ascii) {
-  static const char kHex[] = "0123456789abcdef";
-  auto u_escape = [&](unsigned cp) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 0xF];
-  };
-  out += '"';
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
-    } else if (c == '\n') {
-      out += "\\n", ++i;
-    } else if (c == '\t') {
-      out += "\\t", ++i;
-    } else if (c < 0x80 || !ensure_ascii) {
-      out += static_cast<char>(c), ++i;
-    } else {
-      size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-      unsigned cp = c & (len == 4 ? 0x07 : len == 3 ? 0x0F : 0x1F);
-      for (size_t k = 1; k < len; ++k) cp = cp << 6 | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-      if (cp >= 0x10000) {
-        cp -= 0x10000;
-        u_escape(0xD800 + (cp >> 10));
-        u_escape(0xDC00 + (cp & 0x3FF));
-      } else {
-        u_escape(cp);
-      }
-      i += len;
-    }
-  }
-  out += '"';
-}
 
 std::string make_line(std::mt19937_64& rng, uint64_t id) {
   auto below = [&](uint64_t n) { return rng() % n; };
