@@ -33,16 +33,20 @@ enum class Kind { kNull, kBool, kUnsigned, kNegative, kFloat, kString, kArray, k
 class Value {
  public:
   Value() = default;  // null
-  static Value Null() { return Value(); }
-  static Value Bool(bool b) { return Value(Storage(std::in_place_index<1>, b)); }
-  static Value Unsigned(uint64_t u) { return Value(Storage(std::in_place_index<2>, u)); }
+  // Defined after Member: building a Value destroys a vector of members,
+  // which some standard libraries instantiate only for a complete type.
+  static Value Null();
+  static Value Bool(bool b);
+  static Value Unsigned(uint64_t u);
   // Only for negative integers; non-negative ones are Unsigned.
-  static Value Negative(int64_t i) { return Value(Storage(std::in_place_index<3>, i)); }
-  static Value Integer(int64_t i) { return i < 0 ? Negative(i) : Unsigned(static_cast<uint64_t>(i)); }
-  static Value Float(double d) { return Value(Storage(std::in_place_index<4>, d)); }
-  static Value String(std::string s) { return Value(Storage(std::in_place_index<5>, std::move(s))); }
-  static Value MakeArray(Array a = {}) { return Value(Storage(std::in_place_index<6>, std::move(a))); }
-  static Value MakeObject(Object o = {}) { return Value(Storage(std::in_place_index<7>, std::move(o))); }
+  static Value Negative(int64_t i);
+  static Value Integer(int64_t i);
+  static Value Float(double d);
+  static Value String(std::string s);
+  static Value MakeArray();
+  static Value MakeArray(Array a);
+  static Value MakeObject();
+  static Value MakeObject(Object o);
 
   Kind kind() const { return static_cast<Kind>(storage_.index()); }
   bool is_null() const { return kind() == Kind::kNull; }
@@ -77,7 +81,7 @@ class Value {
  private:
   using Storage =
       std::variant<std::monostate, bool, uint64_t, int64_t, double, std::string, Array, Object>;
-  explicit Value(Storage s) : storage_(std::move(s)) {}
+  explicit Value(Storage s);
   Storage storage_;
 };
 
@@ -85,6 +89,19 @@ struct Member {
   std::string key;
   Value value;
 };
+
+inline Value::Value(Storage s) : storage_(std::move(s)) {}
+inline Value Value::Null() { return Value(); }
+inline Value Value::Bool(bool b) { return Value(Storage(std::in_place_index<1>, b)); }
+inline Value Value::Unsigned(uint64_t u) { return Value(Storage(std::in_place_index<2>, u)); }
+inline Value Value::Negative(int64_t i) { return Value(Storage(std::in_place_index<3>, i)); }
+inline Value Value::Integer(int64_t i) { return i < 0 ? Negative(i) : Unsigned(static_cast<uint64_t>(i)); }
+inline Value Value::Float(double d) { return Value(Storage(std::in_place_index<4>, d)); }
+inline Value Value::String(std::string s) { return Value(Storage(std::in_place_index<5>, std::move(s))); }
+inline Value Value::MakeArray() { return MakeArray(Array()); }
+inline Value Value::MakeArray(Array a) { return Value(Storage(std::in_place_index<6>, std::move(a))); }
+inline Value Value::MakeObject() { return MakeObject(Object()); }
+inline Value Value::MakeObject(Object o) { return Value(Storage(std::in_place_index<7>, std::move(o))); }
 
 bool operator==(const Member& a, const Member& b);
 bool operator==(const Object& a, const Object& b);
