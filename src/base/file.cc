@@ -43,13 +43,16 @@ void UniqueFd::reset() {
 }
 
 MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      heap_copy_(std::exchange(other.heap_copy_, false)) {}
 
 MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
   if (this != &other) {
     reset();
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
+    heap_copy_ = std::exchange(other.heap_copy_, false);
   }
   return *this;
 }
@@ -57,9 +60,14 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
 MappedFile::~MappedFile() { reset(); }
 
 void MappedFile::reset() {
-  if (data_ != nullptr) ::munmap(data_, size_);
+  if (heap_copy_) {
+    ::free(data_);
+  } else if (data_ != nullptr) {
+    ::munmap(data_, size_);
+  }
   data_ = nullptr;
   size_ = 0;
+  heap_copy_ = false;
 }
 
 Result<MappedFile> MappedFile::Open(const std::string& path) {
@@ -84,6 +92,25 @@ Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
 Result<MappedFile> MappedFile::Map(int fd, size_t size, bool writable) {
   MappedFile mapped;
   if (size == 0) return mapped;
+#ifdef ZR_EXACT_READ_MAPPINGS
+  if (!writable) {
+    char* copy = static_cast<char*>(::malloc(size));
+    if (copy == nullptr) return Status::FromErrno(ENOMEM);
+    mapped.data_ = copy;
+    mapped.size_ = size;
+    mapped.heap_copy_ = true;
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::pread(fd, copy + done, size - done, static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR) continue;
+      // A file that shrank since its size was taken fails the way a
+      // mapping would on touching the missing pages.
+      if (n <= 0) return Status::FromErrno(n < 0 ? errno : EIO);
+      done += static_cast<size_t>(n);
+    }
+    return mapped;
+  }
+#endif
   int prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
   // Shared even when read-only: a private read-only mapping would be the
   // same bytes, and one kind of mapping keeps writable ones consistent.
