@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the module and runs every test (GoogleTest units and pytest) through
 # CTest. In CI (CI=true), or with ZR_SANITIZE_TESTS=1, the same tests then run
-# again against a build with the address and undefined-behaviour sanitizers.
+# again against a build with the address and undefined-behaviour sanitizers;
+# in CI each fuzz target (scripts/fuzz.sh) then runs for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,4 +12,9 @@ if [ "${CI:-}" = "true" ] || [ "${ZR_SANITIZE_TESTS:-0}" = "1" ]; then
   echo "== again under the address and undefined-behaviour sanitizers"
   ZR_BUILD_DIR=build-asan ZR_CMAKE_ARGS="-DZR_SANITIZE=ON -DZR_BUILD_BENCH=OFF" bash scripts/setup.sh
   ctest --test-dir build-asan --output-on-failure
+fi
+
+if [ "${CI:-}" = "true" ]; then
+  echo "== fuzz targets, 60 seconds each"
+  bash scripts/fuzz.sh 60
 fi

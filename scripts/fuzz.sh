@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ (clang 16, address and
+# undefined-behaviour sanitizers, exactly sized read-only file mappings) into
+# ./build-fuzz and runs each target for the given number of seconds (default
+# 300), one after the other, starting from the seeds in fuzz/corpus/<target>.
+# Inputs the fuzzer finds go to build-fuzz/corpus/<target>, so the seeds in
+# the repository stay as they are; a crashing input is saved as
+# build-fuzz/artifacts/<target>-crash-... and the script fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-300}"
+
+packages=(cmake ninja-build python3 python3-dev libssl-dev libsimdjson-dev clang-16 libclang-rt-16-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+build_dir="${ZR_FUZZ_BUILD_DIR:-build-fuzz}"
+if [ ! -f "$build_dir/build.ninja" ]; then
+  launcher=()
+  if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-16 \
+    -DZR_FUZZ=ON -DZR_BUILD_TESTS=OFF -DZR_BUILD_BENCH=OFF "${launcher[@]}"
+fi
+cmake --build "$build_dir" -j "$(nproc)" --target fuzz_targets
+
+# Longest input per target: JSON texts stay small, JSON Lines files may hold
+# a few long lines, index files are a few kilobytes when built.
+declare -A max_len=([json]=4096 [jsonl]=65536 [index_bin]=16384 [token_bin]=16384)
+failed=()
+mkdir -p "$build_dir/artifacts"
+for target in json jsonl index_bin token_bin; do
+  corpus="$build_dir/corpus/$target"
+  mkdir -p "$corpus"
+  echo "== fuzz_$target for ${seconds}s"
+  if ! "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=30 \
+      -print_final_stats=1 -artifact_prefix="$build_dir/artifacts/$target-" "$corpus" "fuzz/corpus/$target" \
+      > "$build_dir/fuzz_$target.log" 2>&1; then
+    failed+=("$target")
+    tail -n 60 "$build_dir/fuzz_$target.log"
+  fi
+  grep -E '^(#[0-9]+ +DONE|stat::)' "$build_dir/fuzz_$target.log" || true
+done
+
+if ((${#failed[@]})); then echo "failing targets: ${failed[*]} (inputs in $build_dir/artifacts)"; fi
+# The closing line in the plain "N passed, N failed" form that CI reads.
+echo "fuzz: $((4 - ${#failed[@]})) passed, ${#failed[@]} failed"
+((${#failed[@]} == 0))
