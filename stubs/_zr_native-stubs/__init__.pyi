@@ -269,9 +269,11 @@ def blame_diff(old_lines: _StrList, new_lines: _StrList) -> list[tuple[_OpcodeTa
     """Compute line-level diff opcodes for blame attribution.
 
     Returns (tag, i1, i2, j1, j2) tuples compatible with
-    difflib.SequenceMatcher.get_opcodes(): tags "equal", "delete", "insert"
-    and "replace", covering both lists from start to end. Lines compare by
-    exact text. Reads and writes no file.
+    difflib.SequenceMatcher.get_opcodes().
+
+    Tags are "equal", "delete", "insert" and "replace"; the opcodes cover
+    both lists from start to end. Lines compare by exact text. Reads and
+    writes no file.
     """
 
 # Registries
