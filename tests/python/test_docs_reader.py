@@ -9,9 +9,9 @@ import os
 import _zr_native as zr
 
 _READER = os.path.join(os.path.dirname(__file__), "..", "..", "docs", "examples", "read_store.py")
-_spec = importlib.util.spec_from_file_location("read_store", _READER)
-read_store = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(read_store)
+_location = importlib.util.spec_from_file_location("read_store", _READER)
+read_store = importlib.util.module_from_spec(_location)
+_location.loader.exec_module(read_store)
 
 
 def key_order(records):
