@@ -10,18 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
 
-packages=(cmake ninja-build python3 python3-dev libssl-dev libsimdjson-dev clang-16 libclang-rt-16-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "installing: ${missing[*]}"
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash scripts/apt_install.sh cmake ninja-build python3 python3-dev libssl-dev libsimdjson-dev \
+  clang-16 libclang-rt-16-dev
 
 build_dir="${ZR_FUZZ_BUILD_DIR:-build-fuzz}"
 if [ ! -f "$build_dir/build.ninja" ]; then
