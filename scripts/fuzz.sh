@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets of fuzz/ (clang 16, address and
 # undefined-behaviour sanitizers, exactly sized read-only file mappings) into
 # ./build-fuzz and runs each target for the given number of seconds (default
-# 300), one after the other, starting from the seeds in fuzz/corpus/<target>.
+# 300), two at a time, starting from the seeds in fuzz/corpus/<target>.
 # Inputs the fuzzer finds go to build-fuzz/corpus/<target>, so the seeds in
 # the repository stay as they are; a crashing input is saved as
 # build-fuzz/artifacts/<target>-crash-... and the script fails.
@@ -25,15 +25,34 @@ cmake --build "$build_dir" -j "$(nproc)" --target fuzz_targets
 # Longest input per target: JSON texts stay small, JSON Lines files may hold
 # a few long lines, index files are a few kilobytes when built.
 declare -A max_len=([json]=4096 [jsonl]=65536 [index_bin]=16384 [token_bin]=16384)
-failed=()
+targets=(json jsonl index_bin token_bin)
+# Targets run side by side, one per core, at most two (ZR_FUZZ_PARALLEL).
+parallel="${ZR_FUZZ_PARALLEL:-$(( $(nproc) < 2 ? 1 : 2 ))}"
 mkdir -p "$build_dir/artifacts"
-for target in json jsonl index_bin token_bin; do
-  corpus="$build_dir/corpus/$target"
+
+run_target() {
+  local target="$1" corpus="$build_dir/corpus/$1"
   mkdir -p "$corpus"
-  echo "== fuzz_$target for ${seconds}s"
-  if ! "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=30 \
+  if "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="${max_len[$target]}" -timeout=30 \
       -print_final_stats=1 -artifact_prefix="$build_dir/artifacts/$target-" "$corpus" "fuzz/corpus/$target" \
       > "$build_dir/fuzz_$target.log" 2>&1; then
+    echo passed > "$build_dir/fuzz_$target.status"
+  else
+    echo failed > "$build_dir/fuzz_$target.status"
+  fi
+}
+
+echo "== fuzzing ${targets[*]}, ${seconds}s each, $parallel at a time"
+for target in "${targets[@]}"; do
+  while (( $(jobs -rp | wc -l) >= parallel )); do wait -n || true; done
+  run_target "$target" &
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+  echo "== fuzz_$target: $(cat "$build_dir/fuzz_$target.status")"
+  if [ "$(cat "$build_dir/fuzz_$target.status")" != passed ]; then
     failed+=("$target")
     tail -n 60 "$build_dir/fuzz_$target.log"
   fi
@@ -42,5 +61,5 @@ done
 
 if ((${#failed[@]})); then echo "failing targets: ${failed[*]} (inputs in $build_dir/artifacts)"; fi
 # The closing line in the plain "N passed, N failed" form that CI reads.
-echo "fuzz: $((4 - ${#failed[@]})) passed, ${#failed[@]} failed"
+echo "fuzz: $((${#targets[@]} - ${#failed[@]})) passed, ${#failed[@]} failed"
 ((${#failed[@]} == 0))

@@ -70,9 +70,10 @@ class MappedFile {
 
   char* data_ = nullptr;
   size_t size_ = 0;
-  // Read-only maps of a build with ZR_EXACT_READ_MAPPINGS are exactly sized
-  // heap copies instead, so that a sanitizer sees a read past the file's end
-  // (a mapping would still have the rest of its last page).
+  // Read-only maps of a build with ZR_EXACT_READ_MAPPINGS (the fuzz build)
+  // are exactly sized heap copies instead, so that a sanitizer sees a read
+  // past the file's end (a mapping would still have the rest of its last
+  // page). Unlike a mapping, a copy does not see later writes to the file.
   bool heap_copy_ = false;
 };
 
