@@ -1,6 +1,7 @@
 #include "store/json_number.h"
 
 #include <charconv>
+#include <cstddef>
 #include <cmath>
 #include <system_error>
 
@@ -17,11 +18,15 @@ const char* skip_digits(const char* p, const char* end) {
   return p;
 }
 
+// Integers of up to 19 digits always fit 64 bits.
+constexpr size_t kSafeDigits = 19;
+
 // The parts of a number's text, as the JSON grammar splits it:
 // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
 struct NumberText {
   bool negative = false;
   std::string_view integer;   // the digits before any point
+  uint64_t integer_value = 0;  // their value, when there are at most kSafeDigits
   std::string_view fraction;  // the digits after the point
   bool exponent_negative = false;
   std::string_view exponent;  // the exponent's digits
@@ -36,7 +41,17 @@ bool split_number(std::string_view token, NumberText& out) {
   if (out.negative) ++p;
   const char* begin = p;
   if (p == end || !is_digit(*p)) return false;
-  p = *p == '0' ? p + 1 : skip_digits(p, end);
+  // The integer's value is taken while its digits are scanned: most
+  // numbers are short integers, and this is their whole reading.
+  uint64_t value = 0;
+  if (*p == '0') {
+    ++p;
+  } else {
+    const char* safe_end = end - begin > static_cast<ptrdiff_t>(kSafeDigits) ? begin + kSafeDigits : end;
+    for (; p < safe_end && is_digit(*p); ++p) value = value * 10 + unsigned(*p - '0');
+    p = skip_digits(p, end);
+  }
+  out.integer_value = value;
   out.integer = std::string_view(begin, static_cast<size_t>(p - begin));
   if (p < end && *p == '.') {
     out.has_point = true;
@@ -58,10 +73,14 @@ bool split_number(std::string_view token, NumberText& out) {
 }
 
 // The integer's magnitude, when it fits 64 bits.
-bool integer_magnitude(std::string_view digits, uint64_t& out) {
-  if (digits.size() > 20) return false;
+bool integer_magnitude(const NumberText& n, uint64_t& out) {
+  if (n.integer.size() <= kSafeDigits) {
+    out = n.integer_value;
+    return true;
+  }
+  if (n.integer.size() > 20) return false;
   uint64_t value = 0;
-  for (char c : digits) {
+  for (char c : n.integer) {
     if (__builtin_mul_overflow(value, 10u, &value) || __builtin_add_overflow(value, unsigned(c - '0'), &value)) {
       return false;
     }
@@ -120,7 +139,7 @@ bool read_number(std::string_view token, Number& out) {
   NumberText parts;
   if (!split_number(token, parts)) return false;
   uint64_t magnitude;
-  if (!parts.has_point && !parts.has_exponent && integer_magnitude(parts.integer, magnitude)) {
+  if (!parts.has_point && !parts.has_exponent && integer_magnitude(parts, magnitude)) {
     if (!parts.negative) {
       out.kind = NumberKind::kUnsigned;
       out.unsigned_value = magnitude;
