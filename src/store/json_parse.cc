@@ -34,10 +34,10 @@ template <typename Sink, typename Node>
 error_code walk_number(Node& node, Sink& sink) {
   std::string_view raw;
   if (auto e = raw_token(node, raw)) return e;
-  // A sink writing text may take a plain float from its spelling, leaving
-  // the number unparsed.
+  // A sink writing text may take a short integer or a plain float from its
+  // spelling, leaving the number unparsed.
   if constexpr (Sink::kTakesNumberText) {
-    if (sink.float_text(raw)) return SUCCESS;
+    if (sink.number_text(raw)) return SUCCESS;
   }
   Number number;
   if (!read_number(trim_trailing_whitespace(raw), number)) return simdjson::NUMBER_ERROR;
@@ -242,10 +242,10 @@ class CanonicalSink {
   bool escaped_string(std::string_view body) {
     return try_write([&] { return append_string_from_escaped(out_, body); });
   }
-  // Most floats can be written from the number's own text, unparsed; false,
+  // Most numbers can be written from their own text, unparsed; false,
   // writing nothing, when this one cannot.
-  bool float_text(std::string_view text) {
-    return try_write([&] { return append_float_text(out_, text); });
+  bool number_text(std::string_view text) {
+    return try_write([&] { return append_integer_text(out_, text) || append_float_text(out_, text); });
   }
   void floating(double d) {
     separate();
