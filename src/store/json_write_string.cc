@@ -10,6 +10,7 @@
 #endif
 
 namespace zr::json {
+ZR_ISA_BEGIN
 
 namespace {
 
@@ -215,4 +216,5 @@ bool append_string_from_escaped(std::string& out, std::string_view escaped) {
   return true;
 }
 
+ZR_ISA_END
 }  // namespace zr::json
