@@ -18,7 +18,7 @@ objdump -d --no-show-raw-insn "$module" | awk -v module="$module" '
     if (mnemonic ~ /^(rep|repz|repnz|lock|notrack|bnd|data16|cs|ds)$/) mnemonic = $3
     if (mnemonic ~ /^v/ || $0 ~ /%[yz]mm|%k[0-7]/ ||
         mnemonic ~ /^(andn|bextr|blsi|blsmsk|blsr|bzhi|mulx|pdep|pext|rorx|sarx|shlx|shrx|lzcnt|movbe|popcnt)$/ ||
-        mnemonic ~ /^(pshufb|palignr|phadd|phsub|pmaddubsw|pmulhrsw|psign|pabs|ptest|pblend|blendv|pcmpeqq|pcmpgtq|pcmp[ei]str|crc32|pmin[su][bdw]|pmax[su][bdw]|pmovzx|pmovsx|pmulld|pextr[bdq]|pinsr[bdq]|round[sp][sd]|dpp[sd]|insertps|extractps|packusdw|movntdqa|lddqu|haddp|hsubp|addsubp|movddup|movs[hl]dup|pclmul)/) {
+        mnemonic ~ /^(pshufb|palignr|phadd|phsub|pmaddubsw|pmulhrsw|psign|pabs|ptest|pblend|blendv|pcmpeqq|pcmpgtq|pcmp[ei]str|crc32|p(min|max)(sb|sd|ud|uw)|pmovzx|pmovsx|pmulld|pextr[bdq]|pinsr[bdq]|round[sp][sd]|dpp[sd]|insertps|extractps|packusdw|movntdqa|lddqu|haddp|hsubp|addsubp|movddup|movs[hl]dup|pclmul)/) {
       bad++
       if (bad <= 20) print "needs more than x86-64: " section " " symbol " " $0
     }
