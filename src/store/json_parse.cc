@@ -9,6 +9,7 @@
 #include "store/json_write.h"
 
 namespace zr::json {
+ZR_ISA_BEGIN
 
 namespace od = simdjson::ondemand;
 using simdjson::error_code;
@@ -451,4 +452,5 @@ bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::str
   return impl_->run(text, readable_after, sink) == SUCCESS;
 }
 
+ZR_ISA_END
 }  // namespace zr::json
