@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-300}"
 
-bash scripts/apt_install.sh cmake ninja-build python3 python3-dev libssl-dev libsimdjson-dev \
+bash scripts/apt_install.sh cmake ninja-build binutils python3 python3-dev libssl-dev libsimdjson-dev \
   clang-16 libclang-rt-16-dev
 
 build_dir="${ZR_FUZZ_BUILD_DIR:-build-fuzz}"

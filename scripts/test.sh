@@ -37,5 +37,7 @@ fi
 
 if [ "${CI:-}" = "true" ]; then
   echo "== fuzz targets, 60 seconds each"
+  started=$SECONDS
   bash scripts/fuzz.sh 60
+  echo "== fuzz build and runs took $((SECONDS - started)) s"
 fi
