@@ -40,8 +40,6 @@ class BorrowedStrs {
   std::vector<std::string_view> views_;
 };
 
-namespace kind {
-
 // A str (or a subclass), taken as UTF-8.
 struct Str {
   using Value = std::string;
@@ -105,7 +103,7 @@ struct Json {
 
 // None is absent; anything else is converted as `Kind`.
 template <typename Kind>
-struct Optional {
+struct OptionalKind {
   using Value = std::optional<typename Kind::Value>;
   static constexpr bool kNamesParameterInTypeError = Kind::kNamesParameterInTypeError;
   static bool convert(PyObject* object, Value& out) {
@@ -117,17 +115,7 @@ struct Optional {
   }
 };
 
-}  // namespace kind
-
-using Str = kind::Str;
-using StrList = kind::StrList;
-using StrListView = kind::StrListView;
-using StrSet = kind::StrSet;
-using U64 = kind::U64;
-using Bool = kind::Bool;
-using BytesLike = kind::BytesLike;
-using Json = kind::Json;
-using OptionalStr = kind::Optional<kind::Str>;
-using OptionalU64 = kind::Optional<kind::U64>;
+using OptionalStr = OptionalKind<Str>;
+using OptionalU64 = OptionalKind<U64>;
 
 }  // namespace zr::module

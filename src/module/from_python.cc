@@ -6,7 +6,7 @@
 #include "module/to_python.h"
 #include "store/json_parse.h"
 
-namespace zr::module::kind {
+namespace zr::module {
 
 namespace {
 
@@ -152,4 +152,4 @@ bool Json::convert(PyObject* object, Value& out) {
   return true;
 }
 
-}  // namespace zr::module::kind
+}  // namespace zr::module

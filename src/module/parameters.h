@@ -57,7 +57,7 @@ class Param {
   // binding allows only when there is a default).
   bool convert(PyObject* object, Value& out) const {
     if (object == nullptr) {
-      if constexpr (std::copyable<Value>) out = *default_;
+      if constexpr (std::copyable<Value>) out = *default_;  // only copyable values have defaults
       return true;
     }
     if (Kind::convert(object, out)) return true;
