@@ -5,7 +5,8 @@ Usage: /usr/bin/python3 bench/module_call_bench.py <baseline python dir> <candid
 Each directory holds a built _zr_native (e.g. a copy of build/python taken
 before a change, and build/python after it). Both builds run the same calls in
 alternating child interpreters, so load on the machine hits them alike; the
-figures are the best round's time per call and the candidate/baseline ratio.
+figures are the best round's processor time per call (time spent waiting for
+a processor is not counted) and the candidate/baseline ratio.
 The calls are chosen so that argument binding and result conversion are a
 large share of the work: shard_path_str does no file work at all,
 compute_hash converts one small json argument, revoke_section binds a default
@@ -32,10 +33,10 @@ cases = {
     "jsonl_append": lambda: zr.jsonl_append(path, data),
 }
 for name, call in cases.items():
-    start = time.perf_counter()
+    start = time.process_time()
     for _ in range(calls):
         call()
-    print(name + "\t" + repr((time.perf_counter() - start) / calls * 1e9))
+    print(name + "\t" + repr((time.process_time() - start) / calls * 1e9))
 """
 
 
