@@ -3,7 +3,6 @@
 #include <string>
 
 #include "module/function_table.h"
-#include "store/json_value.h"
 #include "token_index/author_tokens.h"
 #include "token_index/binary_index_build.h"
 #include "token_index/forget_set.h"
@@ -62,7 +61,7 @@ PyObject* py_entry_dicts(const std::vector<token_index::TokenIndexEntry>& entrie
     PyRef dict(PyDict_New());
     if (!dict || !set_item(dict.get(), keys[0].get(), PyBool_FromLong(entry.revoked)) ||
         !set_item(dict.get(), keys[1].get(), py_str_list(entry.sources)) ||
-        !set_item(dict.get(), keys[2].get(), py_json(json::Value::Unsigned(entry.token_count))) ||
+        !set_item(dict.get(), keys[2].get(), py_json_unsigned(entry.token_count)) ||
         !set_item(dict.get(), keys[3].get(), py_str(entry.tokenizer))) {
       return nullptr;
     }

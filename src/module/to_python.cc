@@ -49,17 +49,18 @@ PyObject* py_u64_pair(uint64_t first, uint64_t second) {
   return b ? PyTuple_Pack(2, a.get(), b.get()) : nullptr;
 }
 
+PyObject* py_json_unsigned(uint64_t value) {
+  if (value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+    return PyFloat_FromDouble(static_cast<double>(value));
+  }
+  return PyLong_FromUnsignedLongLong(value);
+}
+
 PyObject* py_json(const json::Value& value) {
   switch (value.kind()) {
     case json::Kind::kNull: Py_RETURN_NONE;
     case json::Kind::kBool: return PyBool_FromLong(value.as_bool());
-    case json::Kind::kUnsigned: {
-      uint64_t u = value.as_unsigned();
-      if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-        return PyFloat_FromDouble(static_cast<double>(u));
-      }
-      return PyLong_FromUnsignedLongLong(u);
-    }
+    case json::Kind::kUnsigned: return py_json_unsigned(value.as_unsigned());
     case json::Kind::kNegative: return PyLong_FromLongLong(value.as_negative());
     case json::Kind::kFloat: return PyFloat_FromDouble(value.as_float());
     case json::Kind::kString: return py_str(value.as_string());

@@ -29,6 +29,8 @@ PyObject* py_bytes(std::string_view data);
 PyObject* py_u64(uint64_t value);
 // A tuple of two ints.
 PyObject* py_u64_pair(uint64_t first, uint64_t second);
+// A JSON unsigned integer: an int, or a float above 2^63 - 1.
+PyObject* py_json_unsigned(uint64_t value);
 // JSON null/bool/number/string/array/object to Python, object keys in byte order.
 PyObject* py_json(const json::Value& value);
 PyObject* py_json_list(const std::vector<json::Value>& values);
