@@ -1,5 +1,8 @@
 // Functions of purge reversal, housekeeping and store merge.
+#include <string>
+
 #include "module/function_table.h"
+#include "module/python_stdout.h"
 #include "removal/clean.h"
 #include "removal/purge_reverse.h"
 #include "removal/store_merge.h"
@@ -7,6 +10,13 @@
 namespace zr::module {
 
 namespace {
+
+// Without an archive the call prints to the process's standard output; what
+// the caller printed before must come out first.
+UnlessRaised<Result<uint64_t>> purge_reverse(const std::string& zr_dir, const std::string& data_file) {
+  if (!flush_python_stdout()) return {};
+  return {removal::purge_reverse(zr_dir, data_file)};
+}
 
 PyObject* py_clean_counts(const removal::CleanCounts& c) {
   return py_counts({{"document_merged", c.document_merged},
@@ -29,7 +39,7 @@ PyObject* py_merge_counts(const removal::StoreMergeCounts& c) {
 
 std::vector<FunctionRecord> maintenance_functions() {
   return {
-      function("purge_reverse", params(Param<Str>("zr_dir"), Param<Str>("data_file")), removal::purge_reverse),
+      function("purge_reverse", params(Param<Str>("zr_dir"), Param<Str>("data_file")), purge_reverse),
       function("clean", params(Param<Str>("zr_dir"), Param<Bool>("split")), removal::clean, py_clean_counts),
       function("merge_absorb", params(Param<Str>("source"), Param<Str>("target")), removal::merge_absorb,
                py_merge_counts),

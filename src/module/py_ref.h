@@ -14,6 +14,11 @@ class PyRef {
   PyRef() = default;
   // Takes over `owned`, a new reference (or nullptr).
   explicit PyRef(PyObject* owned) : object_(owned) {}
+  // A new reference to `object`, which the caller only borrows.
+  static PyRef borrow(PyObject* object) {
+    Py_XINCREF(object);
+    return PyRef(object);
+  }
   PyRef(PyRef&& other) noexcept : object_(other.release()) {}
   PyRef& operator=(PyRef&& other) noexcept {
     reset(other.release());

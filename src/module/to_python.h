@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,19 @@ PyObject* result_to_python(const Result<T>& result, const ToPython& to_python) {
 template <typename T, typename ToPython>
 PyObject* result_to_python(const T& value, const ToPython& to_python) {
   return to_python(value);
+}
+
+// The outcome of an operation that calls into the interpreter before it runs:
+// empty when that call raised, and the exception is already set.
+template <typename Outcome>
+struct UnlessRaised {
+  std::optional<Outcome> outcome;
+};
+
+template <typename Outcome, typename ToPython>
+PyObject* result_to_python(const UnlessRaised<Outcome>& r, const ToPython& to_python) {
+  if (!r.outcome) return nullptr;
+  return result_to_python(*r.outcome, to_python);
 }
 
 }  // namespace zr::module
