@@ -56,7 +56,7 @@ for target in "${targets[@]}"; do
     failed+=("$target")
     tail -n 60 "$build_dir/fuzz_$target.log"
   fi
-  grep -E '^(#[0-9]+ +DONE|stat::)' "$build_dir/fuzz_$target.log" || true
+  grep -E '^(#[0-9]+[[:space:]]+DONE|stat::)' "$build_dir/fuzz_$target.log" || true
 done
 
 if ((${#failed[@]})); then echo "failing targets: ${failed[*]} (inputs in $build_dir/artifacts)"; fi
