@@ -29,6 +29,11 @@ ZR_ISA_END
 void append_unsigned(std::string& out, uint64_t u);
 void append_signed(std::string& out, int64_t i);
 void append_float(std::string& out, double d);
+// When `text` is a JSON integer of at most 18 digits (whitespace may
+// follow), which every reader holds exactly, appends what append_unsigned or
+// append_signed would write for it and returns true. Otherwise appends
+// nothing and returns false.
+bool append_integer_text(std::string& out, std::string_view text);
 // When `text` is a JSON number with a fraction or an exponent (whitespace
 // may follow) whose value can be written from its own digits, appends what
 // append_float would write for that value and returns true. Otherwise
