@@ -1,7 +1,6 @@
 """Every entry point that parses JSON reads a text exactly as Python's json.loads does under the store's rules
 (big integers as floats, NaN and Infinity refused), whatever whitespace surrounds it and wherever it stands."""
 
-import hashlib
 import json
 import random
 
@@ -9,6 +8,7 @@ import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
 
 import _zr_native as zr
+from conftest import sha256
 from json_reference import Refused, as_python, compact, content_hash, read
 
 EXAMPLES = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -178,10 +178,6 @@ def test_compute_hash_hashes_the_text_that_json_dumps_gives(value):
         return
     assert zr.compute_hash(value) == content_hash(expected)
     assert zr.compute_hash([value]) == content_hash([expected])
-
-
-def sha256(text):
-    return hashlib.sha256(text.encode()).hexdigest()
 
 
 def test_integers_beyond_64_bits_hash_as_their_own_float():
