@@ -1,9 +1,5 @@
 #include "index/binary_index_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -162,24 +158,16 @@ Result<std::optional<BinaryIndex>> BinaryIndex::Open(std::string_view zr_dir) {
 }
 
 Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path) {
-  // Absence is for the caller to judge (a scan instead, or its own error).
-  struct stat st;
-  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
-    return std::optional<BinaryIndex>();
-  }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // never wait on a FIFO
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path);
-  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenIfExists(path));
+  if (!file) return std::optional<BinaryIndex>();
   // A directory opens for reading on this platform but is no index.
-  if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR).WithContext("opening " + path);
-  if (static_cast<uint64_t>(st.st_size) < kMinFileSize) {
-    return Status::Error("binary index file too small: " + std::to_string(st.st_size) + " bytes");
+  if (file->kind() == PathKind::kDirectory) return Status::FromErrno(EISDIR).WithContext("opening " + path);
+  if (file->size() < kMinFileSize) {
+    return Status::Error("binary index file too small: " + std::to_string(file->size()) + " bytes");
   }
-  // Map the descriptor already open, so size and bytes come from one file
-  // even if a build renames a new index into place meanwhile.
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Map(fd.get(), static_cast<size_t>(st.st_size), false));
-  ZR_ASSIGN_OR_RETURN(BinaryIndexView view, BinaryIndexView::Parse(file.view()));
-  return std::optional<BinaryIndex>(BinaryIndex(std::move(file), view));
+  ZR_ASSIGN_OR_RETURN(MappedFile mapped, file->Map());
+  ZR_ASSIGN_OR_RETURN(BinaryIndexView view, BinaryIndexView::Parse(mapped.view()));
+  return std::optional<BinaryIndex>(BinaryIndex(std::move(mapped), view));
 }
 
 }  // namespace zr::index

@@ -1,6 +1,5 @@
 #include "index/binary_index_writer.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,21 +85,13 @@ std::string encode_line_offsets(std::string_view data) {
 
 Result<BinaryIndexWriter> BinaryIndexWriter::Create(std::string_view zr_dir) {
   std::string target = binary_index_file_path(zr_dir);
-  std::string temp_path;
-  Result<UniqueFd> fd = create_temp_file(store_dir(zr_dir), kBinaryIndexTempPrefix, temp_path);
-  if (!fd.ok()) return fd.status().WithContext("creating " + target);
-  return BinaryIndexWriter(std::move(target), std::move(temp_path), std::move(fd).value());
+  Result<FileReplacement> file = FileReplacement::Create(target, store_dir(zr_dir), kBinaryIndexTempPrefix);
+  if (!file.ok()) return file.status().WithContext("creating " + target);
+  return BinaryIndexWriter(std::move(file).value());
 }
 
 BinaryIndexWriter::BinaryIndexWriter(BinaryIndexWriter&& other) noexcept
-    : target_(std::move(other.target_)),
-      temp_path_(std::exchange(other.temp_path_, std::string())),
-      fd_(std::move(other.fd_)),
-      stage_(std::exchange(other.stage_, Stage::kAbandoned)) {}
-
-BinaryIndexWriter::~BinaryIndexWriter() {
-  if (stage_ != Stage::kCommitted && stage_ != Stage::kAbandoned) (void)Abandon(Status());
-}
+    : file_(std::move(other.file_)), stage_(std::exchange(other.stage_, Stage::kAbandoned)) {}
 
 Status BinaryIndexWriter::CheckStage(bool allowed, std::string_view operation) const {
   if (allowed) return Status();
@@ -108,8 +99,7 @@ Status BinaryIndexWriter::CheckStage(bool allowed, std::string_view operation) c
 }
 
 Status BinaryIndexWriter::Abandon(Status status) {
-  fd_.reset();
-  if (!temp_path_.empty()) (void)remove_file(temp_path_);
+  file_.Abandon();
   stage_ = Stage::kAbandoned;
   return status;
 }
@@ -146,23 +136,23 @@ Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntry> ent
     append_record(out, *entry);
     offset += out.size() - record_start;
     if (out.size() >= kFlushThreshold) {
-      if (Status s = write_all(fd_.get(), out); !s.ok()) return Abandon(s);
+      if (Status s = file_.Write(out); !s.ok()) return Abandon(s);
       out.clear();
     }
   }
   const uint64_t fanout_offset = offset;
   for (uint64_t slot : fanout) put_fixed64(out, slot);
-  if (Status s = write_all(fd_.get(), out); !s.ok()) return Abandon(s);
+  if (Status s = file_.Write(out); !s.ok()) return Abandon(s);
 
   char t[8];
   encode_fixed64(t, fanout_offset);
-  const ssize_t patched = ::pwrite(fd_.get(), t, sizeof t, kFanoutOffsetField);
+  const ssize_t patched = ::pwrite(file_.fd(), t, sizeof t, kFanoutOffsetField);
   if (patched < 0) return Abandon(Status::FromErrno(errno));
   if (patched != sizeof t) return Abandon(Status::Error("failed to write whole buffer"));
 
   // Read back what a query would read: a file that does not open as an
   // index, or with another count, must never replace a good one.
-  Result<std::optional<BinaryIndex>> reopened = BinaryIndex::OpenPath(temp_path_);
+  Result<std::optional<BinaryIndex>> reopened = BinaryIndex::OpenPath(file_.temp_path());
   if (!reopened.ok()) return Abandon(reopened.status());
   if (!reopened->has_value()) return Abandon(Status::Error("failed to re-open binary index for verification"));
   const uint32_t stored = (*reopened)->view().stored_entry_count();
@@ -179,7 +169,7 @@ Status BinaryIndexWriter::AppendLineOffsets(const std::string& data_file) {
   if (path_kind(data_file) != PathKind::kMissing) {
     Result<MappedFile> data = MappedFile::Open(data_file);
     if (!data.ok()) return Abandon(data.status());
-    if (Status s = write_all(fd_.get(), encode_line_offsets(data->view())); !s.ok()) return Abandon(s);
+    if (Status s = file_.Write(encode_line_offsets(data->view())); !s.ok()) return Abandon(s);
   }
   stage_ = Stage::kTableAppended;
   return Status();
@@ -187,14 +177,10 @@ Status BinaryIndexWriter::AppendLineOffsets(const std::string& data_file) {
 
 Status BinaryIndexWriter::Commit() {
   ZR_RETURN_IF_ERROR(CheckStage(stage_ == Stage::kEntriesWritten || stage_ == Stage::kTableAppended, "Commit"));
-  if (::fsync(fd_.get()) != 0) return Abandon(Status::FromErrno(errno));
   // The temporary file was created private to this user; the index gets the
   // mode any newly created file would get.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd_.get(), 0666 & ~mask) != 0) return Abandon(Status::FromErrno(errno));
-  if (::close(fd_.release()) != 0) return Abandon(Status::FromErrno(errno));
-  if (::rename(temp_path_.c_str(), target_.c_str()) != 0) return Abandon(Status::FromErrno(errno));
+  if (Status s = file_.Finish(new_file_mode()); !s.ok()) return Abandon(s);
+  if (Status s = file_.Commit(); !s.ok()) return Abandon(s);
   stage_ = Stage::kCommitted;
   return Status();
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file.h"
+#include "base/file_replacement.h"
 #include "base/status.h"
 #include "index/binary_index_format.h"
 
@@ -31,7 +31,6 @@ class BinaryIndexWriter {
 
   BinaryIndexWriter(BinaryIndexWriter&& other) noexcept;
   BinaryIndexWriter& operator=(BinaryIndexWriter&&) = delete;
-  ~BinaryIndexWriter();
 
   // Sorts the entries by key (stable: equal keys keep their order), writes
   // header, records and fanout table, then re-opens the file and checks it.
@@ -46,20 +45,17 @@ class BinaryIndexWriter {
   // Flushes the file to disk and renames it over index.bin.
   Status Commit();
 
-  const std::string& temp_path() const { return temp_path_; }
+  const std::string& temp_path() const { return file_.temp_path(); }
 
  private:
   enum class Stage { kCreated, kEntriesWritten, kTableAppended, kCommitted, kAbandoned };
 
-  BinaryIndexWriter(std::string target, std::string temp_path, UniqueFd fd)
-      : target_(std::move(target)), temp_path_(std::move(temp_path)), fd_(std::move(fd)) {}
+  explicit BinaryIndexWriter(FileReplacement file) : file_(std::move(file)) {}
   Status CheckStage(bool allowed, std::string_view operation) const;
   // Ends the writer after a failure: closes and removes the temporary file.
   Status Abandon(Status status);
 
-  std::string target_;
-  std::string temp_path_;
-  UniqueFd fd_;
+  FileReplacement file_;
   Stage stage_ = Stage::kCreated;
 };
 

@@ -1,10 +1,5 @@
 #include "registry/author_registry.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "base/file.h"
 #include "base/worker_pool.h"
 #include "registry/candidate_lines.h"
@@ -18,12 +13,9 @@ namespace {
 // Opening and writing fail differently: only a failure to open names the
 // shard, a failed write carries the system's message alone.
 Status append_to_shard(const std::string& path, std::string_view line) {
-  if (path.find('\0') != std::string::npos) {
-    return Status::Error("path contains a NUL byte").WithContext("opening shard " + path);
-  }
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening shard " + path);
-  return write_all(fd.get(), line);
+  Result<UniqueFd> fd = open_for_append(path);
+  if (!fd.ok()) return fd.status().WithContext("opening shard " + path);
+  return write_all(fd->get(), line);
 }
 
 // One file of the scan. Its mapping is kept until the whole scan is done:

@@ -1,7 +1,5 @@
 #include "removal/purge_archive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -119,21 +117,10 @@ Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int
   writer.path_ = purge_archive_path(zr_dir, writer.stamp_);
   // An archive of the same second is appended to and must be cut back to
   // its old length on failure; a new one is removed instead.
-  // O_NONBLOCK: a FIFO in the archive's place must not make the call wait
-  // for a reader; only a regular file is appended to.
-  writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
-  if (!writer.fd_.valid() && errno == ENOENT) {
-    writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    writer.file_created_ = writer.fd_.valid();
-  }
-  if (!writer.fd_.valid()) return Status::FromErrno(errno);
-  struct stat st;
-  if (::fstat(writer.fd_.get(), &st) != 0) return Status::FromErrno(errno);
-  if (!S_ISREG(st.st_mode)) {
-    writer.fd_.reset();
-    return Status::FromErrno(ENODEV);
-  }
-  writer.old_size_ = static_cast<uint64_t>(st.st_size);
+  ZR_ASSIGN_OR_RETURN(RegularAppendFile file, open_regular_for_append(writer.path_));
+  writer.fd_ = std::move(file.fd);
+  writer.file_created_ = file.created;
+  writer.old_size_ = file.old_size;
   writer.parser_ = std::make_unique<json::Parser>();
   writer.buffer_.reserve(kArchiveBufferSize);
   return writer;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/file.h"
+#include "base/file_replacement.h"
 #include "removal/revoked_mark.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"

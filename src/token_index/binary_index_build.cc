@@ -1,13 +1,10 @@
 #include "token_index/binary_index_build.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_replacement.h"
 #include "store/store_paths.h"
 #include "token_index/binary_index_format.h"
 #include "token_index/binary_index_reader.h"
@@ -18,46 +15,22 @@ namespace zr::token_index {
 
 namespace {
 
-// Removes the temporary file unless it was renamed into place.
-class TempFileGuard {
- public:
-  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
-  ~TempFileGuard() {
-    if (!path_.empty()) (void)remove_file(path_);
-  }
-  void release() { path_.clear(); }
-
- private:
-  std::string path_;
-};
-
 // Temporary names start with ".tmp-": never "token-index." (which would
 // reveal a phantom tokenizer or look like a per-process file).
 Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
-  std::string temp_path;
-  Result<UniqueFd> created = create_temp_file(store, ".tmp-token-bin-", temp_path);
+  Result<FileReplacement> created = FileReplacement::Create(target, store, ".tmp-token-bin-");
   if (!created.ok()) return created.status().WithContext("creating " + target);
-  UniqueFd fd = std::move(created).value();
-  TempFileGuard guard(temp_path);
-  ZR_RETURN_IF_ERROR(write_all(fd.get(), index.bytes));
-  if (::fsync(fd.get()) != 0) return Status::FromErrno(errno);
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd.get(), 0666 & ~mask) != 0) return Status::FromErrno(errno);
-
+  FileReplacement file = std::move(created).value();
+  ZR_RETURN_IF_ERROR(file.Write(index.bytes));
+  ZR_RETURN_IF_ERROR(file.Finish(new_file_mode()));
   // Read back what was written, through the reader the queries use.
-  {
-    ZR_ASSIGN_OR_RETURN(std::optional<TokenBinIndex> reopened, TokenBinIndex::OpenFile(temp_path));
-    if (!reopened) return Status::Error("failed to re-open token binary index for verification");
-    if (reopened->entry_count() != index.entry_count) {
-      return Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
-                           " entries, stored " + std::to_string(reopened->entry_count()));
-    }
+  ZR_ASSIGN_OR_RETURN(std::optional<TokenBinIndex> reopened, TokenBinIndex::OpenFile(file.temp_path()));
+  if (!reopened) return Status::Error("failed to re-open token binary index for verification");
+  if (reopened->entry_count() != index.entry_count) {
+    return Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
+                         " entries, stored " + std::to_string(reopened->entry_count()));
   }
-  if (::close(fd.release()) != 0) return Status::FromErrno(errno);
-  if (::rename(temp_path.c_str(), target.c_str()) != 0) return Status::FromErrno(errno);
-  guard.release();
-  return Status();
+  return file.Commit();
 }
 
 }  // namespace

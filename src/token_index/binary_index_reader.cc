@@ -41,20 +41,14 @@ Result<std::optional<TokenBinIndex>> TokenBinIndex::Open(std::string_view zr_dir
 }
 
 Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& path) {
-  struct stat st;
-  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
-    return std::optional<TokenBinIndex>();
-  }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // never wait on a FIFO
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path);
-  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  uint64_t size = static_cast<uint64_t>(st.st_size);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenIfExists(path));
+  if (!file) return std::optional<TokenBinIndex>();
+  const uint64_t size = file->size();
   if (size < kHeaderSize) {
     return Status::Error("token binary index file too small: " + std::to_string(size) + " bytes");
   }
   TokenBinIndex index;
-  ZR_ASSIGN_OR_RETURN(index.map_, MappedFile::Map(fd.get(), static_cast<size_t>(size), false));
-  fd.reset();
+  ZR_ASSIGN_OR_RETURN(index.map_, file->Map());
   const char* base = index.map_.data();
   if (std::memcmp(base, kTokenBinMagic.data(), kTokenBinMagic.size()) != 0) {
     return Status::Error("token binary index magic mismatch");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/file_replacement.h"
 #include "store/init.h"
 #include "token_index/token_index_names.h"
 

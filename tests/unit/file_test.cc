@@ -1,6 +1,8 @@
 #include "base/file.h"
+#include "base/file_replacement.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -66,6 +68,45 @@ TEST_F(FileTest, ReplaceAtomicallyLeavesTheTargetIntactOnFailure) {
   EXPECT_FALSE(replace_file_atomically(path("dir-target"), "new\n", dir_.string()).ok());
   EXPECT_TRUE(fs::is_directory(dir_ / "dir-target" / "child"));
   EXPECT_EQ(names(), (std::vector<std::string>{"dir-target", "target"}));
+}
+
+TEST_F(FileTest, ReplacementGetsTheModeOfANewFileUnderTheCurrentMask) {
+  const mode_t saved = ::umask(027);
+  EXPECT_EQ(process_umask(), 027u);
+  EXPECT_EQ(process_umask(), 027u);  // reading it left it as it was
+  ASSERT_TRUE(replace_file_atomically(path("target"), "x", dir_.string()).ok());
+  ::umask(saved);
+  struct stat st;
+  ASSERT_EQ(::stat(path("target").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(FileTest, DroppedReplacementLeavesNothingAndTheTargetAsItWas) {
+  ASSERT_TRUE(write_file(path("target"), "old").ok());
+  {
+    Result<FileReplacement> replacement = FileReplacement::Create(path("target"), dir_.string(), ".tmp-");
+    ASSERT_TRUE(replacement.ok());
+    ASSERT_TRUE(replacement->Write("new").ok());
+    ASSERT_TRUE(replacement->Finish(0644).ok());
+    EXPECT_EQ(names(), (std::vector<std::string>{fs::path(replacement->temp_path()).filename().string(), "target"}));
+  }
+  EXPECT_EQ(names(), (std::vector<std::string>{"target"}));
+  EXPECT_EQ(read(path("target")), "old");
+}
+
+TEST_F(FileTest, AppendingOpensRefuseAFifoAtOnce) {
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(open_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
+  EXPECT_EQ(open_regular_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
+  Result<RegularAppendFile> created = open_regular_for_append(path("new"));
+  ASSERT_TRUE(created.ok());
+  EXPECT_TRUE(created->created);
+  ASSERT_TRUE(write_all(created->fd.get(), "abc").ok());
+  Result<RegularAppendFile> existing = open_regular_for_append(path("new"));
+  ASSERT_TRUE(existing.ok());
+  EXPECT_FALSE(existing->created);
+  EXPECT_EQ(existing->old_size, 3u);
+  EXPECT_EQ(open_regular_for_append(dir_.string()).status().message(), std::strerror(EISDIR));
 }
 
 TEST_F(FileTest, ListDirectoryNamesEveryEntryWithItsKind) {
