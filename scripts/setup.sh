@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ python3 python3-dev python3-pytest python3-hypothesis
-          libssl-dev libsimdjson-dev libgtest-dev libbenchmark-dev)
+          libssl-dev libsimdjson-dev libgtest-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -43,14 +43,6 @@ Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir,
 
 }  // namespace
 
-std::vector<std::string> shard_names_of(const BinaryIndex& index, std::string_view key_hex) {
-  std::vector<std::string> names;
-  for (uint8_t shard : shards_of(index, std::vector<std::string>{std::string(key_hex)})) {
-    names.push_back(shard_file_name(shard));
-  }
-  return names;
-}
-
 Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
                                                            const StringSet& author_ids) {
   StringSet sections;

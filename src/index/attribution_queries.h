@@ -23,11 +23,6 @@ Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr
 Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
 Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash);
 
-// The two-digit lower-case names of the shards that `key_hex` has shard refs
-// to, ascending and distinct; token refs are passed over. A key the index
-// cannot take gives none.
-std::vector<std::string> shard_names_of(const BinaryIndex& index, std::string_view key_hex);
-
 // The indexed form of the author query for a set of author ids: the
 // `sections` shards the index names for the ids give the sections listing
 // one of them, the `document-index` shards it names for those sections give

@@ -108,6 +108,4 @@ Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::
   return ids;
 }
 
-Result<std::vector<Author>> read_all_authors(std::string_view zr_dir) { return author_query(zr_dir, AuthorFilter{}); }
-
 }  // namespace zr::registry

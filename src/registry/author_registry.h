@@ -46,9 +46,6 @@ Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_v
 // appears twice).
 Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name);
 
-// Every valid record of the registry, in registry order.
-Result<std::vector<Author>> read_all_authors(std::string_view zr_dir);
-
 // Appends to `out` the valid records of one file's text that `filter`
 // keeps, in text order. Lines that cannot match are passed over unparsed.
 void read_matching_authors(std::string_view text, const AuthorFilter& filter, json::Parser& parser,

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "store/init.h"
-#include "store/oplog.h"
 #include "store/store_paths.h"
 
 namespace zr::removal {
@@ -59,16 +58,6 @@ std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp) 
   return path_join(archive_dir(zr_dir), name);
 }
 
-bool is_purge_archive_name(std::string_view name) {
-  if (name.size() != kPurgeArchivePrefix.size() + 15 || !name.starts_with(kPurgeArchivePrefix)) return false;
-  std::string_view stamp = name.substr(kPurgeArchivePrefix.size());
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    bool ok = i == 8 ? stamp[i] == 'T' : (stamp[i] >= '0' && stamp[i] <= '9');
-    if (!ok) return false;
-  }
-  return true;
-}
-
 void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value) {
   // The record is an object of two members written with sorted keys; the
   // stamp is digits and "T", which need no escaping.
@@ -77,12 +66,6 @@ void append_archive_record_of_value(std::string& out, std::string_view stamp, st
   out.append("\",\"line\":");
   out.append(compact_value);
   out.append("}\n");
-}
-
-void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
-                           std::string& scratch) {
-  bool parsed = parser.Canonicalize(line, 0, scratch);
-  append_archive_record_of_value(out, stamp, parsed ? std::string_view(scratch) : std::string_view("null"));
 }
 
 std::string purge_archive_detail(uint64_t count, std::string_view path) {
@@ -99,9 +82,7 @@ PurgeArchiveWriter::PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept
       count_(other.count_),
       writeback_(other.writeback_),
       active_(std::exchange(other.active_, false)),
-      buffer_(std::move(other.buffer_)),
-      scratch_(std::move(other.scratch_)),
-      parser_(std::move(other.parser_)) {}
+      buffer_(std::move(other.buffer_)) {}
 
 PurgeArchiveWriter::~PurgeArchiveWriter() {
   if (active_) Rollback();
@@ -121,7 +102,6 @@ Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int
   writer.fd_ = std::move(file.fd);
   writer.file_created_ = file.created;
   writer.old_size_ = file.old_size;
-  writer.parser_ = std::make_unique<json::Parser>();
   writer.buffer_.reserve(kArchiveBufferSize);
   return writer;
 }
@@ -136,13 +116,6 @@ Status PurgeArchiveWriter::WriteBuffer() {
   Status status = WriteOut(buffer_);
   buffer_.clear();
   return status;
-}
-
-Status PurgeArchiveWriter::Add(std::string_view line) {
-  append_archive_record(buffer_, stamp_, line, *parser_, scratch_);
-  ++count_;
-  if (buffer_.size() >= kArchiveBufferSize) return WriteBuffer();
-  return Status();
 }
 
 Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
@@ -175,20 +148,6 @@ void PurgeArchiveWriter::Rollback() {
   }
   // Only an empty directory goes; one that other archives reached meanwhile stays.
   if (!dir_created_.empty()) (void)::rmdir(dir_created_.c_str());
-}
-
-Result<std::optional<ArchiveWritten>> write_purge_archive(std::string_view zr_dir,
-                                                          const std::vector<std::string_view>& lines,
-                                                          int64_t seconds) {
-  if (lines.empty()) return std::optional<ArchiveWritten>();
-  ZR_ASSIGN_OR_RETURN(PurgeArchiveWriter writer, PurgeArchiveWriter::Open(zr_dir, seconds));
-  for (std::string_view line : lines) ZR_RETURN_IF_ERROR(writer.Add(line));
-  ZR_RETURN_IF_ERROR(writer.Flush());
-  writer.Commit();
-  ArchiveWritten written{writer.path(), writer.count()};
-  ZR_RETURN_IF_ERROR(oplog_append_at(zr_dir, "purge_archive", purge_archive_detail(written.count, written.path),
-                                     seconds));
-  return std::optional<ArchiveWritten>(std::move(written));
 }
 
 }  // namespace zr::removal

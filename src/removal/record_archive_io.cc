@@ -51,12 +51,6 @@ Status BatchedAppender::AddRecord(const std::string& path, const json::Value& re
   return FlushIfFull();
 }
 
-Status BatchedAppender::AddLine(const std::string& path, std::string_view line) {
-  buffer_for(path).append(line);
-  pending_bytes_ += line.size();
-  return FlushIfFull();
-}
-
 Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : Status(); }
 
 Status BatchedAppender::Flush() {

@@ -42,8 +42,6 @@ class BatchedAppender {
 
   // Queues the compact text of `record` plus "\n" for `path`.
   Status AddRecord(const std::string& path, const json::Value& record);
-  // Queues one whole line, its "\n" included.
-  Status AddLine(const std::string& path, std::string_view line);
   // Writes every queued line. The first failing file ends the flush with the
   // system's message; files written before it stay written.
   Status Flush();

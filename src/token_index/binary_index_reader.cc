@@ -159,21 +159,4 @@ std::string TokenBinIndex::revoked_bit_mask() const {
   return mask;
 }
 
-Status TokenBinIndex::set_revoked_flags(const std::vector<std::pair<uint32_t, uint8_t>>& flags) const {
-  if (flags.empty()) return Status();
-  UniqueFd fd(::open(path_.c_str(), O_RDWR | O_CLOEXEC));
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path_ + " for write");
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  size_t size = static_cast<size_t>(st.st_size);
-  ZR_ASSIGN_OR_RETURN(MappedFile map, MappedFile::Map(fd.get(), size, true));
-  for (const auto& [number, flag] : flags) {
-    if (number >= entry_count_) continue;
-    uint64_t at = entry_table_ + kEntryRecordSize * uint64_t{number} + kEntryFlagAt;
-    // The file may have changed since it was opened; never write outside it.
-    if (at < size) map.data()[at] = static_cast<char>(flag);
-  }
-  return map.Sync();
-}
-
 }  // namespace zr::token_index

@@ -60,10 +60,6 @@ class TokenBinIndex {
   // when entry i is revoked.
   std::string revoked_bit_mask() const;
 
-  // Stores each flag byte into its entry's record in the file itself (pairs
-  // beyond the entry count are ignored), then flushes. An empty list opens
-  // nothing.
-  Status set_revoked_flags(const std::vector<std::pair<uint32_t, uint8_t>>& flags) const;
 
  private:
   TokenBinIndex() = default;

@@ -21,14 +21,4 @@ Status for_each_entry(const std::vector<ChunkFile>& chunks,
   return Status();
 }
 
-Result<std::vector<TokenIndexEntry>> token_index_read_entries(std::string_view zr_dir, std::string_view tokenizer) {
-  ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, token_index_chunk_files(zr_dir, tokenizer));
-  std::vector<TokenIndexEntry> entries;
-  ZR_RETURN_IF_ERROR(for_each_entry(chunks, [&](TokenIndexEntry&& entry, const EntryLocation&) {
-    entries.push_back(std::move(entry));
-    return Status();
-  }));
-  return entries;
-}
-
 }  // namespace zr::token_index

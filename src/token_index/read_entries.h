@@ -26,7 +26,4 @@ struct EntryLocation {
 Status for_each_entry(const std::vector<ChunkFile>& chunks,
                       const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
 
-// Every valid entry of a tokenizer's merged directory, in merged order.
-Result<std::vector<TokenIndexEntry>> token_index_read_entries(std::string_view zr_dir, std::string_view tokenizer);
-
 }  // namespace zr::token_index

@@ -148,27 +148,6 @@ TEST_F(TokenBinIndexTest, EntriesLookupsAndRevokedMask) {
   EXPECT_EQ(index.revoked_bit_mask(), std::string("\x01\x01", 2));
 }
 
-TEST_F(TokenBinIndexTest, SettingFlagsPatchesOnlyTheFlagBytes) {
-  build_nine();
-  std::string chunk_before = read(merged() + "/001");
-  std::string before = read(index_path());
-  TokenBinIndex index = open();
-  ASSERT_TRUE(index.set_revoked_flags({{0, 0}, {2, 1}, {9, 1}, {4000000000u, 1}}).ok());
-  std::string after = read(index_path());
-  ASSERT_EQ(after.size(), before.size());
-  for (size_t i = 0; i < after.size(); ++i) {
-    if (i == 64 + 10 || i == 64 + 2 * 16 + 10) continue;
-    ASSERT_EQ(after[i], before[i]) << "byte " << i;
-  }
-  EXPECT_EQ(open().revoked_bit_mask(), std::string("\x04\x01", 2));
-  EXPECT_EQ(read(merged() + "/001"), chunk_before);
-
-  std::filesystem::remove(index_path());
-  EXPECT_TRUE(index.set_revoked_flags({}).ok());
-  Status gone = index.set_revoked_flags({{1, 1}});
-  EXPECT_EQ(gone.message(), "opening " + index_path() + " for write");
-}
-
 TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
   write(merged() + "/001", entry_line({kA}, false));
   write(merged() + "/notes", "not a chunk, but a change all the same");
