@@ -5,7 +5,7 @@
 
 #include "base/file.h"
 #include "base/worker_pool.h"
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "index/record_reader.h"
 #include "registry/section.h"
 #include "store/jsonl.h"

@@ -14,7 +14,7 @@
 
 #include "base/file.h"
 #include "base/status.h"
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "store/json_value.h"
 

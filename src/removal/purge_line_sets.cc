@@ -7,7 +7,7 @@
 #include "base/file.h"
 #include "index/attribution_tables.h"
 #include "index/binary_index_reader.h"
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "index/layer_scans.h"
 #include "registry/author_registry.h"
 #include "registry/candidate_lines.h"
@@ -32,14 +32,14 @@ Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
   const std::string path = revoked_list_path(zr_dir);
   ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
   json::Parser parser;
-  std::array<index::FlatField, 3> fields;
+  std::array<FlatField, 3> fields;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     // Lines of the plain form written by tools are read without a parse;
     // the record's own members must each occur once, with their types.
-    if (index::scan_flat_object(line, kDocumentKeys, fields)) {
+    if (scan_flat_object(line, kDocumentKeys, fields)) {
       if (fields[0].count == 1 && fields[1].count == 1 && fields[2].count == 1 &&
-          fields[0].kind == index::FlatKind::kString && fields[1].kind == index::FlatKind::kString &&
-          fields[2].kind == index::FlatKind::kStringArray) {
+          fields[0].kind == FlatKind::kString && fields[1].kind == FlatKind::kString &&
+          fields[2].kind == FlatKind::kStringArray) {
         lines.Add(fields[0].text);
       }
       return;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "index/index_layer.h"
 #include "index/layer_scans.h"
 #include "index/record_reader.h"
