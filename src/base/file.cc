@@ -197,6 +197,16 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
   return entries;
 }
 
+Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  std::vector<std::string> files;
+  files.reserve(entries.size());
+  for (const DirEntry& entry : entries) {
+    if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
+  }
+  return files;
+}
+
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path) {
   std::string name = path_join(dir, prefix);
   name.append("XXXXXX");

@@ -138,6 +138,10 @@ struct DirEntry {
 // lists them. Errors carry the system's message only.
 Result<std::vector<DirEntry>> list_directory(const std::string& dir);
 
+// The paths of the regular files of `dir`, in listing order. A listing
+// failure is the system's error.
+Result<std::vector<std::string>> regular_files_in(const std::string& dir);
+
 // Creates a new file with a unique name "<dir>/<prefix>XXXXXX" for writing.
 // On success `path` holds its name.
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path);

@@ -1,7 +1,6 @@
 #include "index/attribution_queries.h"
 
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "base/file.h"
@@ -16,23 +15,6 @@ namespace zr::index {
 namespace {
 
 using tracking::DocumentRecord;
-
-std::string shard_file_name(uint8_t shard) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  return std::string{kHex[shard >> 4], kHex[shard & 0xF]};
-}
-
-// The shards `keys` refer to, as bytes.
-template <typename Keys>
-std::set<uint8_t> shards_of(const BinaryIndex& index, const Keys& keys) {
-  std::set<uint8_t> shards;
-  for (const std::string& key : keys) {
-    for (const Ref& ref : index.Lookup(key)) {
-      if (const auto* shard = std::get_if<ShardRef>(&ref)) shards.insert(shard->shard);
-    }
-  }
-  return shards;
-}
 
 Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));

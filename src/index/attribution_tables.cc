@@ -5,6 +5,7 @@
 #include <map>
 
 #include "store/json_write.h"
+#include "store/store_paths.h"
 #include "store/jsonl.h"
 
 namespace zr::index {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,5 +74,18 @@ class BinaryIndex {
   MappedFile file_;       // owns the bytes view_ looks at
   BinaryIndexView view_;  // stays valid when moved: the mapping does not move
 };
+
+// The shards the index lists for any of `keys` (key texts), ascending and
+// without repeats; token refs are passed over.
+template <typename Keys>
+std::set<uint8_t> shards_of(const BinaryIndex& index, const Keys& keys) {
+  std::set<uint8_t> shards;
+  for (const auto& key : keys) {
+    for (const Ref& ref : index.Lookup(key)) {
+      if (const auto* shard = std::get_if<ShardRef>(&ref)) shards.insert(shard->shard);
+    }
+  }
+  return shards;
+}
 
 }  // namespace zr::index

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/file.h"
 #include "index/record_reader.h"
 #include "store/init.h"
 #include "store/jsonl.h"

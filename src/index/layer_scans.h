@@ -7,25 +7,16 @@
 // single file that cannot be opened or mapped contributes nothing.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "base/status.h"
+#include "base/string_set.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {
-
-struct TransparentStringHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
-// A set of strings that can be probed with a string_view.
-using StringSet = std::unordered_set<std::string, TransparentStringHash, std::equal_to<>>;
 
 // Every document record one of whose sources is in `sections`.
 Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections);

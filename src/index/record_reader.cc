@@ -1,9 +1,5 @@
 #include "index/record_reader.h"
 
-#include <cerrno>
-
-#include "store/store_paths.h"
-
 namespace zr::index {
 
 RecordReader::RecordReader(std::initializer_list<std::string_view> keys)
@@ -56,22 +52,6 @@ bool RecordReader::ReadParsed(std::string_view line, size_t readable_after) {
     }
   }
   return true;
-}
-
-bool names_safe_shard(std::string_view key) {
-  if (key.size() < 2) return false;
-  if (key.size() > 2 && (static_cast<unsigned char>(key[2]) & 0xC0) == 0x80) return false;
-  return is_safe_shard_name(key.substr(0, 2));
-}
-
-Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  std::vector<std::string> files;
-  files.reserve(entries.size());
-  for (const DirEntry& entry : entries) {
-    if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
-  }
-  return files;
 }
 
 }  // namespace zr::index

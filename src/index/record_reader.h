@@ -12,8 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "base/file.h"
-#include "base/status.h"
 #include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "store/json_value.h"
@@ -49,14 +47,5 @@ class RecordReader {
   json::Parser parser_;
   json::Value value_;
 };
-
-// True when a key's first two bytes name a shard file safely: two whole
-// characters, neither "/" nor NUL, and not "." or "..". Keys that cannot are
-// passed over by every reader here.
-bool names_safe_shard(std::string_view key);
-
-// The paths of the regular files of `dir`, in listing order. A listing
-// failure is the system's error.
-Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
 }  // namespace zr::index

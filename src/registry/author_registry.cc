@@ -2,7 +2,7 @@
 
 #include "base/file.h"
 #include "base/worker_pool.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 

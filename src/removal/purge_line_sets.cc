@@ -1,18 +1,17 @@
 #include "removal/purge_line_sets.h"
 
 #include <array>
-#include <set>
-#include <unordered_set>
 
 #include "base/file.h"
+#include "base/string_set.h"
 #include "index/attribution_tables.h"
 #include "index/binary_index_reader.h"
 #include "store/flat_object.h"
 #include "index/layer_scans.h"
 #include "registry/author_registry.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "removal/revoked_mark.h"
-#include "removal/substring_filter.h"
+#include "store/substring_filter.h"
 #include "store/json_parse.h"
 #include "store/jsonl.h"
 #include "store/shard.h"
@@ -22,8 +21,6 @@
 namespace zr::removal {
 
 namespace {
-
-using StringSet = std::unordered_set<std::string>;
 
 constexpr std::array<std::string_view, 3> kDocumentKeys = {"line_hash", "file", "sources"};
 
@@ -63,7 +60,7 @@ Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
     ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path_join(dir, entry.name)));
     // A line can carry a "revoked" member only if it spells the key plainly
     // or uses an escape somewhere; the others are passed over unparsed.
-    registry::CandidateLines candidates(file.view(), kRevokedMember);
+    CandidateLines candidates(file.view(), kRevokedMember);
     std::string_view line;
     size_t readable_after = 0;
     while (candidates.Next(line, readable_after)) {
@@ -82,7 +79,7 @@ Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std:
   const std::string dir = store_path(zr_dir, kDocumentIndexLayer);
   if (path_kind(dir) != PathKind::kDirectory) return Status();
   ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  const index::StringSet wanted(sections.begin(), sections.end());
+  const StringSet wanted(sections.begin(), sections.end());
   index::DocumentFilter filter(wanted);
   std::vector<tracking::DocumentRecord> records;
   for (const DirEntry& entry : entries) {
@@ -93,22 +90,6 @@ Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std:
     for (const tracking::DocumentRecord& record : records) lines.Add(record.line_hash);
   }
   return Status();
-}
-
-std::string shard_file_name(uint8_t shard) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  return std::string{kHex[shard >> 4], kHex[shard & 0xF]};
-}
-
-// The names of the shards the index lists for `keys`, without repeats.
-std::set<std::string> shards_of(const index::BinaryIndex& index, const std::vector<std::string>& keys) {
-  std::set<std::string> shards;
-  for (const std::string& key : keys) {
-    for (const index::Ref& ref : index.Lookup(key)) {
-      if (const index::ShardRef* shard = std::get_if<index::ShardRef>(&ref)) shards.insert(shard_file_name(shard->shard));
-    }
-  }
-  return shards;
 }
 
 std::vector<std::string> non_empty(const std::vector<std::string>& strings) {
@@ -163,9 +144,10 @@ Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author
   std::vector<std::string> sections;
   StringSet section_set;
   const std::vector<std::string> id_needles = non_empty(ids);
-  for (const std::string& shard : shards_of(index, ids)) {
+  for (uint8_t shard : index::shards_of(index, ids)) {
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records,
-                        jsonl_read_filtered(path_join(store_path(zr_dir, kSectionsLayer), shard), id_needles));
+                        jsonl_read_filtered(path_join(store_path(zr_dir, kSectionsLayer), shard_file_name(shard)),
+                                            id_needles));
     for (const json::Value& record : records) {
       const json::Value* hash = record.find("section_hash");
       const json::Value* listed = record.find("authors");
@@ -184,8 +166,8 @@ Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author
   LineSet lines;
   const SubstringFilter filter(sections);
   json::Parser parser;
-  for (const std::string& shard : shards_of(index, sections)) {
-    const std::string path = path_join(store_path(zr_dir, kDocumentIndexLayer), shard);
+  for (uint8_t shard : index::shards_of(index, sections)) {
+    const std::string path = path_join(store_path(zr_dir, kDocumentIndexLayer), shard_file_name(shard));
     ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!filter.Matches(line)) return;

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "registry/section.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"

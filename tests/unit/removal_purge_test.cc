@@ -15,7 +15,7 @@
 #include "removal/line_set.h"
 #include "removal/purge_archive.h"
 #include "removal/purge_pass.h"
-#include "removal/substring_filter.h"
+#include "store/substring_filter.h"
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/json_parse.h"

@@ -1,4 +1,4 @@
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 
 #include <string.h>
 
@@ -8,7 +8,7 @@
 
 #include "store/json_write.h"
 
-namespace zr::registry {
+namespace zr {
 
 namespace {
 constexpr size_t kNone = std::string_view::npos;
@@ -91,4 +91,4 @@ bool CandidateLines::Next(std::string_view& line, size_t& readable_after) {
   return false;
 }
 
-}  // namespace zr::registry
+}  // namespace zr
