@@ -13,6 +13,7 @@
 //   T+2048 optional line-offset table: count N (u32), N offsets (u32)
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -45,6 +46,14 @@ inline constexpr uint8_t kShardRefTag = 0;
 inline constexpr uint8_t kTokenRefTag = 1;
 inline constexpr size_t kShardRefSize = 2;
 inline constexpr size_t kTokenRefFixedSize = 12;  // tag, name length, chunk, offset, length
+
+// What one entry's payload holds: shard refs first, as many as fit; the
+// room they leave goes to token refs, a prefix of them in their order.
+inline size_t shard_refs_kept(size_t shard_refs) { return std::min(shard_refs, kMaxPayloadSize / kShardRefSize); }
+inline size_t token_ref_room(size_t shard_refs) {
+  return kMaxPayloadSize - shard_refs_kept(shard_refs) * kShardRefSize;
+}
+inline size_t token_ref_size(std::string_view tokenizer) { return kTokenRefFixedSize + tokenizer.size(); }
 
 // The shard of the next layer whose two-hex-digit name is `shard`.
 struct ShardRef {

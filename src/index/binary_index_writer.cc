@@ -34,8 +34,8 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
   const size_t start = out.size();
   const size_t shard_count =
       std::count_if(refs.begin(), refs.end(), [](const Ref& ref) { return std::holds_alternative<ShardRef>(ref); });
-  const size_t shards_kept = std::min(shard_count, kMaxPayloadSize / kShardRefSize);
-  size_t token_budget = kMaxPayloadSize - shards_kept * kShardRefSize;
+  const size_t shards_kept = shard_refs_kept(shard_count);
+  size_t token_budget = token_ref_room(shard_count);
   size_t shards_written = 0;
   bool tokens_full = false;
   for (const Ref& ref : refs) {
@@ -48,7 +48,7 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
     }
     const auto& token = std::get<TokenRef>(ref);
     if (token.tokenizer.size() > kMaxTokenizerNameSize) continue;
-    const size_t size = kTokenRefFixedSize + token.tokenizer.size();
+    const size_t size = token_ref_size(token.tokenizer);
     // Keep a prefix of the token refs, so the ones kept are the first ones.
     if (tokens_full || size > token_budget) {
       tokens_full = true;

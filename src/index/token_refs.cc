@@ -1,6 +1,5 @@
 #include "index/token_refs.h"
 
-#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -48,10 +47,10 @@ void attach_refs(EntryList& list, const std::vector<std::string>& tokenizers, co
     if (begin[i] == begin[i + 1]) continue;
     std::vector<Ref>& refs = list.entries[i].refs;
     const size_t shards = refs.size();  // only shard refs so far
-    size_t room = kMaxPayloadSize - std::min(shards, kMaxPayloadSize / kShardRefSize) * kShardRefSize;
+    size_t room = token_ref_room(shards);
     size_t count = 0;
     for (uint32_t k = begin[i]; k < begin[i + 1]; ++k) {
-      const size_t size = kTokenRefFixedSize + tokenizers[lines[order[k]].tokenizer].size();
+      const size_t size = token_ref_size(tokenizers[lines[order[k]].tokenizer]);
       if (size > room) break;
       room -= size;
       ++count;
