@@ -7,6 +7,7 @@
 #include "index/record_reader.h"
 #include "registry/author_registry.h"
 #include "registry/section.h"
+#include "registry/section_scans.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
@@ -19,7 +20,7 @@ using tracking::DocumentRecord;
 Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));
   if (ids.empty()) return std::vector<DocumentRecord>();
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, sections_by_authors(zr_dir, ids));
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_authors(zr_dir, ids));
   return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
 }
 
@@ -69,7 +70,7 @@ Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std:
 }
 
 Result<std::vector<DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license) {
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, sections_by_license(zr_dir, license));
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_license(zr_dir, license));
   if (hashes.empty()) return std::vector<DocumentRecord>();
   return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
 }

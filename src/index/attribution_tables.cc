@@ -5,8 +5,8 @@
 #include <map>
 
 #include "store/json_write.h"
-#include "store/store_paths.h"
 #include "store/jsonl.h"
+#include "store/store_paths.h"
 
 namespace zr::index {
 

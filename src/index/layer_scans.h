@@ -1,10 +1,5 @@
-// Full scans of the `document-index` and `sections` layers for the
-// attribution queries: every regular file of the layer is one task on the
-// worker pool, and the results are joined in directory-listing order, lines
-// in file order, duplicates kept.
-//
-// A missing layer is empty; a layer that cannot be listed is an error; a
-// single file that cannot be opened or mapped contributes nothing.
+// Full scans of the `document-index` layer for the attribution queries (see
+// store/layer_scan.h): lines in file order, duplicates kept.
 #pragma once
 
 #include <string>
@@ -20,15 +15,6 @@ namespace zr::index {
 
 // Every document record one of whose sources is in `sections`.
 Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections);
-
-// The section_hash of every section whose authors include one of
-// `author_ids`.
-Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
-                                                     const std::vector<std::string>& author_ids);
-
-// The section_hash of every section whose license equals `license` byte for
-// byte.
-Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license);
 
 // Reads the document records of one layer file's text and keeps those with
 // a source in `sections`. Most lines are only scanned, not parsed: a record

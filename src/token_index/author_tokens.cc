@@ -4,8 +4,8 @@
 #include <unordered_set>
 
 #include "base/file.h"
-#include "index/layer_scans.h"
 #include "registry/author_registry.h"
+#include "registry/section_scans.h"
 #include "store/json_parse.h"
 #include "token_index/author_tokens_fast_entry.h"
 #include "token_index/author_tokens_index.h"
@@ -21,7 +21,7 @@ namespace {
 
 // The distinct section hashes of the authors' sections, in first-seen order.
 Result<std::vector<std::string>> author_sections(std::string_view zr_dir, const std::vector<std::string>& ids) {
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, index::sections_by_authors(zr_dir, ids));
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_authors(zr_dir, ids));
   std::unordered_set<std::string> seen;
   std::vector<std::string> distinct;
   for (std::string& hash : hashes) {

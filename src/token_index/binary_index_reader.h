@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/file.h"
 #include "base/status.h"
 #include "store/content_hash.h"
-#include "base/file.h"
 
 namespace zr::token_index {
 

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "store/flat_object.h"
 #include "index/index_layer.h"
 #include "index/layer_scans.h"
 #include "index/record_reader.h"
+#include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 

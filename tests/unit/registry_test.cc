@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/candidate_lines.h"
 #include "registry/section.h"
+#include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"

@@ -15,12 +15,12 @@
 #include "removal/line_set.h"
 #include "removal/purge_archive.h"
 #include "removal/purge_pass.h"
-#include "store/substring_filter.h"
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
+#include "store/substring_filter.h"
 
 namespace zr::removal {
 namespace {
