@@ -35,11 +35,11 @@
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/jsonl.h"
-#include "token_index/binary_index_build.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/chunk_files.h"
 #include "token_index/read_entries.h"
 #include "token_index/source_patterns.h"
+#include "token_index/token_bin_build.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_index_names.h"
 

@@ -12,7 +12,7 @@
 #include "index/record_reader.h"
 #include "index/token_refs.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_status.h"
 
 namespace zr::index {

@@ -6,7 +6,7 @@
 #include "module/to_python.h"
 #include "store/json_value.h"
 #include "token_index/author_tokens.h"
-#include "token_index/binary_index_build.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/forget_set.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/pid_file.h"

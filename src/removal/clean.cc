@@ -16,8 +16,8 @@
 #include "store/init.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
 #include "token_index/merge_pid_files.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_status.h"
 
 namespace zr::removal {

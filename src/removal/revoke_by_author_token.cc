@@ -9,8 +9,8 @@
 #include "store/jsonl.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
 #include "token_index/toggle_matching.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::removal {

@@ -9,9 +9,9 @@
 #include "store/json_parse.h"
 #include "token_index/author_tokens_fast_entry.h"
 #include "token_index/author_tokens_index.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/chunk_files.h"
 #include "token_index/source_patterns.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_names.h"
 #include "token_index/token_status.h"
 

@@ -11,8 +11,8 @@
 
 #include "base/file.h"
 #include "base/status.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/chunk_files.h"
+#include "token_index/token_bin_reader.h"
 
 namespace zr::token_index {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "token_index/binary_index_reader.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_entry.h"
 
 namespace zr::token_index {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "base/file.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/read_entries.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::token_index {

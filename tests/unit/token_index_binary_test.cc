@@ -14,9 +14,9 @@
 #include <string>
 
 #include "base/coding.h"
-#include "token_index/binary_index_build.h"
-#include "token_index/binary_index_format.h"
-#include "token_index/binary_index_reader.h"
+#include "token_index/token_bin_build.h"
+#include "token_index/token_bin_format.h"
+#include "token_index/token_bin_reader.h"
 
 namespace zr::token_index {
 namespace {

@@ -1,4 +1,4 @@
-#include "token_index/binary_index_reader.h"
+#include "token_index/token_bin_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 
 #include "base/coding.h"
 #include "base/file.h"
-#include "token_index/binary_index_format.h"
+#include "token_index/token_bin_format.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::token_index {

@@ -1,4 +1,4 @@
-#include "token_index/binary_index_build.h"
+#include "token_index/token_bin_build.h"
 
 #include <string>
 #include <vector>
@@ -6,9 +6,9 @@
 #include "base/file.h"
 #include "base/file_replacement.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_format.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/read_entries.h"
+#include "token_index/token_bin_format.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::token_index {

@@ -1,4 +1,4 @@
-#include "token_index/binary_index_format.h"
+#include "token_index/token_bin_format.h"
 
 #include <algorithm>
 #include <cstring>
