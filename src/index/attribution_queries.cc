@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "base/file.h"
-#include "index/record_reader.h"
+#include "index/layer_scans.h"
 #include "registry/author_registry.h"
 #include "registry/section.h"
 #include "registry/section_scans.h"

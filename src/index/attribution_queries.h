@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/string_set.h"
 #include "index/binary_index_reader.h"
-#include "index/layer_scans.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {

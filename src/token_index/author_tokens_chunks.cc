@@ -3,7 +3,6 @@
 #include "store/json_parse.h"
 #include "token_index/author_tokens_fast_entry.h"
 #include "token_index/token_bin_format.h"
-#include "token_index/token_index_entry.h"
 
 namespace zr::token_index {
 

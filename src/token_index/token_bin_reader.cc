@@ -1,11 +1,8 @@
 #include "token_index/token_bin_reader.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "base/coding.h"
