@@ -172,7 +172,6 @@ def main():
         with open(data_file, encoding="utf-8") as f:
             print(f"   corpus.jsonl has {len(f.read().splitlines())} lines again (restored ones at the end)")
         print("   and a second call finds nothing left to restore:")
-        sys.stdout.flush()
         zr.purge_reverse(project, data_file)
 
         step("clean: housekeeping")

@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Builds the module and runs every test (GoogleTest units and pytest) through
-# CTest. In CI (CI=true), or with ZR_SANITIZE_TESTS=1, the same tests then run
-# again against a build with the address and undefined-behaviour sanitizers.
+# CTest. In CI (CI=true), or with ZR_PACKAGE_TESTS=1, the suite then runs again
+# against the module installed from a wheel into a fresh virtual environment,
+# with the type stubs checked. In CI, or with ZR_SANITIZE_TESTS=1, the same
+# tests then run again against a build with the address and
+# undefined-behaviour sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 ctest --test-dir "${ZR_BUILD_DIR:-build}" --output-on-failure
+
+if [ "${CI:-}" = "true" ] || [ "${ZR_PACKAGE_TESTS:-0}" = "1" ]; then
+  echo "== again against the installed package"
+  started=$SECONDS
+  bash scripts/check_package.sh
+  echo "== package checks took $((SECONDS - started)) s"
+fi
 
 if [ "${CI:-}" = "true" ] || [ "${ZR_SANITIZE_TESTS:-0}" = "1" ]; then
   echo "== again under the address and undefined-behaviour sanitizers"

@@ -1,5 +1,6 @@
 // Functions of purge reversal, housekeeping and store merge.
 #include "module/function_table.h"
+#include "module/python_stdout.h"
 #include "module/to_python.h"
 #include "removal/clean.h"
 #include "removal/purge_reverse.h"
@@ -12,6 +13,9 @@ namespace {
 using K = ArgKind;
 
 PyObject* purge_reverse_fn(const Args& a) {
+  // Without an archive the call prints to the process's standard output;
+  // what the caller printed before must come out first.
+  if (!flush_python_stdout()) return nullptr;
   Result<uint64_t> r = removal::purge_reverse(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_u64(*r);

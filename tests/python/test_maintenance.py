@@ -4,6 +4,9 @@ import hashlib
 import json
 import os
 import re
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -81,6 +84,34 @@ class TestPurgeReverse:
         assert zr.purge_reverse(str(root), str(data)) == 0
         assert data.read_text() == "{}" and os.listdir(archive) == []
         assert log_ops(root)[0][0] == "purge_reverse"
+
+    def test_message_follows_what_python_printed_before(self, root):
+        # With stdout a pipe, Python buffers print() while the message goes
+        # straight to file descriptor 1: the call must flush Python's buffer
+        # first. A sys.stdout that is None or fails to flush must not stop it.
+        code = textwrap.dedent("""
+            import sys
+            import _zr_native as zr
+            root, data = sys.argv[1], sys.argv[2]
+            print("before")
+            assert zr.purge_reverse(root, data) == 0
+            print("after")
+            sys.__stdout__.flush()
+
+            class Broken:
+                def write(self, text): return len(text)
+                def flush(self): raise OSError("no flushing here")
+
+            for replacement in (None, Broken()):
+                sys.stdout = replacement
+                assert zr.purge_reverse(root, data) == 0
+            sys.stdout = sys.__stdout__
+        """)
+        env = {k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"}
+        done = subprocess.run([sys.executable, "-c", code, str(root), str(root / "data.jsonl")],
+                              capture_output=True, text=True, env=env, timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout == "before\n" + NO_ARCHIVE + "after\n" + NO_ARCHIVE * 2
 
     def test_undoes_a_real_purge_by_content_hash(self, root):
         section = zr.register_section("src", ["someone"], [], "MIT", "2024", str(root))

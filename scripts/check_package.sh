@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Checks the module as users get it: builds the wheel, installs it into a fresh
+# virtual environment, runs the Python suite against the installed module (not
+# ./build), checks the stubs against the module (stubtest) and type-checks the
+# examples and the stub usage cases with mypy.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/apt_install.sh cmake ninja-build g++ python3-dev libssl-dev libsimdjson-dev \
+  python3-setuptools python3-wheel python3-pip python3-venv python3-mypy python3-pytest python3-hypothesis
+unset PYTHONPATH
+export PYTHONDONTWRITEBYTECODE=1
+work="${ZR_PACKAGE_DIR:-build-package-check}"
+rm -rf "$work"
+
+echo "== wheel"
+/usr/bin/python3 -m pip wheel --no-build-isolation --no-index --no-deps --wheel-dir "$work/wheels" .
+/usr/bin/python3 -m venv --system-site-packages "$work/venv"
+python="$work/venv/bin/python"
+"$python" -m pip install --no-index --no-deps "$work"/wheels/*.whl
+
+echo "== Python suite against the installed module"
+"$python" - <<'PY'
+import sys
+import _zr_native
+import pytest
+print("module under test:", _zr_native.__file__)
+assert _zr_native.__file__.startswith(sys.prefix + "/"), "the suite must import the installed module"
+sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "tests/python"]))
+PY
+
+echo "== stubs"
+"$python" -m mypy.stubtest _zr_native
+"$python" -m mypy examples tests/typing
