@@ -142,7 +142,7 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
     zr::Result<zr::MappedFile> file = zr::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
     zr::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
-      if (!patterns.has_candidate(line)) return;
+      if (!patterns.HasCandidate(line)) return;
       std::optional<ti::TokenIndexEntry> entry = ti::parse_entry_line(parser, line, readable_after);
       if (entry && patterns.names_target(*entry)) ++found;
     });
@@ -175,11 +175,11 @@ void run(const std::string& root, uint64_t entries, const std::vector<std::strin
   double mask_index = best_seconds(20, [&] {
     auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
     check(opened.status(), "opening");
-    if (!opened->has_value() || !(*opened)->is_current()) {
+    if (!opened->has_value() || !(*opened)->IsCurrent()) {
       std::fprintf(stderr, "index missing or not current\n");
       std::exit(1);
     }
-    from_index = (*opened)->revoked_bit_mask();
+    from_index = (*opened)->RevokedBitMask();
   });
   std::string parsed, textual;
   double mask_parse = best_seconds(2, [&] { parsed = scan_mask_parsing(*chunks); });
@@ -196,14 +196,14 @@ void run(const std::string& root, uint64_t entries, const std::vector<std::strin
     for (int i = 0; i < lookups; ++i) {
       auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
       check(opened.status(), "opening");
-      auto found = (*opened)->lookup_sources(ti::source_keys({hashes[rng() % hashes.size()]}));
+      auto found = (*opened)->LookupSources(ti::source_keys({hashes[rng() % hashes.size()]}));
       check(found.status(), "looking up");
       hits += found->size();
     }
   }) / lookups;
   const std::string& probe = hashes[12345];
   auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
-  size_t expected = (*opened)->lookup_sources(ti::source_keys({probe}))->size();
+  size_t expected = (*opened)->LookupSources(ti::source_keys({probe}))->size();
   uint64_t scanned = 0;
   double lookup_scan = best_seconds(2, [&] { scanned = scan_find(*chunks, probe); });
   if (scanned != expected) {

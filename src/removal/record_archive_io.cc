@@ -36,14 +36,14 @@ Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
   return Status();
 }
 
-std::string& BatchedAppender::buffer_for(const std::string& path) {
+std::string& BatchedAppender::BufferFor(const std::string& path) {
   auto [it, inserted] = slot_of_path_.try_emplace(path, pending_.size());
   if (inserted) pending_.push_back(Pending{path, {}});
   return pending_[it->second].bytes;
 }
 
 Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
-  std::string& bytes = buffer_for(path);
+  std::string& bytes = BufferFor(path);
   size_t before = bytes.size();
   json::append_compact(bytes, record);
   bytes.push_back('\n');

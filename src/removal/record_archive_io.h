@@ -51,7 +51,7 @@ class BatchedAppender {
     std::string path;
     std::string bytes;
   };
-  std::string& buffer_for(const std::string& path);
+  std::string& BufferFor(const std::string& path);
   Status FlushIfFull();
 
   size_t budget_;

@@ -50,7 +50,7 @@ Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_vie
     ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
-      if (!patterns.has_candidate(line)) return;
+      if (!patterns.HasCandidate(line)) return;
       std::optional<TokenIndexEntry> entry = read_entry_line(parser, line, text.size() - (offset + line.size()));
       if (entry && patterns.names_target(*entry)) found.push_back(std::move(*entry));
     });
@@ -68,7 +68,7 @@ Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::stri
 
   std::optional<std::vector<TokenIndexEntry>> entries;
   Result<std::optional<TokenBinIndex>> index = TokenBinIndex::Open(zr_dir, tokenizer);
-  if (index.ok() && index->has_value() && (*index)->is_current()) {
+  if (index.ok() && index->has_value() && (*index)->IsCurrent()) {
     ZR_ASSIGN_OR_RETURN(entries, entries_from_index(zr_dir, tokenizer, **index, sections));
   }
   if (!entries) {

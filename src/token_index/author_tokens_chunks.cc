@@ -14,7 +14,7 @@ ChunkLocator::ChunkLocator(const TokenBinIndex& index, const std::vector<ChunkFi
   }
 }
 
-Result<const MappedFile*> ChunkLocator::mapped(Spelling& spelling) {
+Result<const MappedFile*> ChunkLocator::Mapped(Spelling& spelling) {
   if (!spelling.map) {
     ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(spelling.chunk->path));
     spelling.map = std::move(file);
@@ -37,12 +37,12 @@ uint64_t ChunkLocator::first_entry_of(uint16_t chunk) const {
   return low;
 }
 
-Status ChunkLocator::resolve_runs(uint16_t chunk, Number& number) {
+Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
   json::Parser parser;
   uint64_t next = first_entry_of(chunk);
   for (Spelling& spelling : number.files) {
     spelling.first_entry = next;
-    ZR_ASSIGN_OR_RETURN(const MappedFile* file, mapped(spelling));
+    ZR_ASSIGN_OR_RETURN(const MappedFile* file, Mapped(spelling));
     if (file == nullptr) continue;
     std::string_view text = file->view();
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
@@ -53,17 +53,17 @@ Status ChunkLocator::resolve_runs(uint16_t chunk, Number& number) {
   return Status();
 }
 
-Result<const MappedFile*> ChunkLocator::file_of(uint32_t entry_number, uint16_t chunk) {
+Result<const MappedFile*> ChunkLocator::FileOf(uint32_t entry_number, uint16_t chunk) {
   auto it = numbers_.find(chunk);
   if (it == numbers_.end()) return nullptr;
   Number& number = it->second;
-  if (number.files.size() == 1) return mapped(number.files.front());
-  if (!number.runs_known) ZR_RETURN_IF_ERROR(resolve_runs(chunk, number));
+  if (number.files.size() == 1) return Mapped(number.files.front());
+  if (!number.runs_known) ZR_RETURN_IF_ERROR(ResolveRuns(chunk, number));
   Spelling* holder = &number.files.front();
   for (Spelling& spelling : number.files) {
     if (spelling.first_entry <= entry_number) holder = &spelling;
   }
-  return mapped(*holder);
+  return Mapped(*holder);
 }
 
 }  // namespace zr::token_index

@@ -25,7 +25,7 @@ class ChunkLocator {
   // chunk `chunk`; nullptr when no chunk file has that number or the file is
   // missing or empty. Each file is mapped once; a mapping failure is an
   // error.
-  Result<const MappedFile*> file_of(uint32_t entry_number, uint16_t chunk);
+  Result<const MappedFile*> FileOf(uint32_t entry_number, uint16_t chunk);
 
  private:
   struct Spelling {
@@ -38,10 +38,10 @@ class ChunkLocator {
     bool runs_known = false;
   };
 
-  static Result<const MappedFile*> mapped(Spelling& spelling);
+  static Result<const MappedFile*> Mapped(Spelling& spelling);
   // Works out the entry number at which each file of `number` starts: the
   // build numbered the valid entries of these files one after the other.
-  Status resolve_runs(uint16_t chunk, Number& number);
+  Status ResolveRuns(uint16_t chunk, Number& number);
   // The first entry number whose record names a chunk not below `chunk`
   // (the entry table is in merged order, so ordered by chunk number).
   uint64_t first_entry_of(uint16_t chunk) const;

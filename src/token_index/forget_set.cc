@@ -13,7 +13,7 @@ namespace zr::token_index {
 Result<std::string> generate_forget_set(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   Result<std::optional<TokenBinIndex>> index = TokenBinIndex::Open(zr_dir, tokenizer);
-  if (index.ok() && index->has_value() && (*index)->is_current()) return (*index)->revoked_bit_mask();
+  if (index.ok() && index->has_value() && (*index)->IsCurrent()) return (*index)->RevokedBitMask();
   return token_index_scan_revoked_bits(zr_dir, tokenizer);
 }
 

@@ -57,7 +57,7 @@ Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::strin
     std::string out;
     out.reserve(text.size() + 64);
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
-      if (patterns.has_candidate(line)) {
+      if (patterns.HasCandidate(line)) {
         size_t readable_after = text.size() - (offset + line.size());
         std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);
         if (entry && patterns.names_target(*entry)) {

@@ -70,7 +70,7 @@ Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& 
   return std::optional<TokenBinIndex>(std::move(index));
 }
 
-bool TokenBinIndex::is_current() const {
+bool TokenBinIndex::IsCurrent() const {
   struct stat st;
   if (::stat(path_.c_str(), &st) != 0) return false;
   const struct timespec built = st.st_mtim;
@@ -107,7 +107,7 @@ std::optional<TokenBinEntry> TokenBinIndex::entry(uint64_t number) const {
   return out;
 }
 
-Result<std::vector<uint32_t>> TokenBinIndex::lookup_sources(const std::vector<HashKey>& keys) const {
+Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<HashKey>& keys) const {
   const char* base = map_.data();
   const char* fanout = base + fanout_table_;
   std::vector<uint32_t> found;
@@ -147,7 +147,7 @@ Result<std::vector<uint32_t>> TokenBinIndex::lookup_sources(const std::vector<Ha
   return found;
 }
 
-std::string TokenBinIndex::revoked_bit_mask() const {
+std::string TokenBinIndex::RevokedBitMask() const {
   std::string mask((uint64_t{entry_count_} + 7) / 8, '\0');
   const char* flag = map_.data() + entry_table_ + kEntryFlagAt;
   for (uint32_t i = 0; i < entry_count_; ++i, flag += kEntryRecordSize) {

@@ -46,18 +46,18 @@ class TokenBinIndex {
   // strictly newer (full timestamp precision) than every regular file of its
   // merged directory, so a change in the same clock tick as a build is never
   // hidden. No merged directory to compare with counts as current.
-  bool is_current() const;
+  bool IsCurrent() const;
 
   // Entry number `number`, or nullopt beyond the entry count.
   std::optional<TokenBinEntry> entry(uint64_t number) const;
 
   // The entry numbers listed under any of `keys`, ascending, without
   // repeats. An error when a source record the lookup needs is damaged.
-  Result<std::vector<uint32_t>> lookup_sources(const std::vector<HashKey>& keys) const;
+  Result<std::vector<uint32_t>> LookupSources(const std::vector<HashKey>& keys) const;
 
   // ceil(n / 8) bytes; bit i % 8 of byte i / 8 (least significant first) set
   // when entry i is revoked.
-  std::string revoked_bit_mask() const;
+  std::string RevokedBitMask() const;
 
 
  private:

@@ -136,7 +136,7 @@ TEST_F(TokenBinIndexTest, EntriesLookupsAndRevokedMask) {
   EXPECT_FALSE(index.entry(9).has_value());
 
   auto lookup = [&](const std::vector<std::string>& sources) {
-    auto r = index.lookup_sources(source_keys(sources));
+    auto r = index.LookupSources(source_keys(sources));
     EXPECT_TRUE(r.ok());
     return r.ok() ? *r : std::vector<uint32_t>{};
   };
@@ -145,7 +145,7 @@ TEST_F(TokenBinIndexTest, EntriesLookupsAndRevokedMask) {
   EXPECT_EQ(lookup({hex_key(0x42, 0), hex_key(0x42, 9), hex_key(0xff, 0), "short"}), std::vector<uint32_t>{});
   EXPECT_EQ(lookup({"4201" + std::string(60, '0')}), std::vector<uint32_t>{});
 
-  EXPECT_EQ(index.revoked_bit_mask(), std::string("\x01\x01", 2));
+  EXPECT_EQ(index.RevokedBitMask(), std::string("\x01\x01", 2));
 }
 
 TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
@@ -159,23 +159,23 @@ TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
   set_mtime(merged() + "/notes", t - 10, 0);
   set_mtime(merged() + "/sub", t + 10, 0);  // directories do not count
   TokenBinIndex index = open();
-  EXPECT_TRUE(index.is_current());
+  EXPECT_TRUE(index.IsCurrent());
   set_mtime(merged() + "/001", t, 500);  // the same tick as the build
-  EXPECT_FALSE(index.is_current());
+  EXPECT_FALSE(index.IsCurrent());
   set_mtime(merged() + "/001", t - 1, 999999999);
   set_mtime(merged() + "/notes", t, 501);
-  EXPECT_FALSE(index.is_current());
+  EXPECT_FALSE(index.IsCurrent());
   std::filesystem::remove_all(merged());
-  EXPECT_TRUE(index.is_current());
+  EXPECT_TRUE(index.IsCurrent());
   std::filesystem::remove(index_path());
-  EXPECT_FALSE(index.is_current());
+  EXPECT_FALSE(index.IsCurrent());
 }
 
 // Exercises every read an opened index offers.
 void use(const TokenBinIndex& index, const std::vector<HashKey>& keys) {
   for (uint64_t i = 0; i <= index.entry_count() && i < 1000; ++i) (void)index.entry(i);
-  (void)index.lookup_sources(keys);
-  (void)index.revoked_bit_mask();
+  (void)index.LookupSources(keys);
+  (void)index.RevokedBitMask();
 }
 
 TEST_F(TokenBinIndexTest, TruncatedOrCorruptedFilesNeverReadOutsideTheFile) {
