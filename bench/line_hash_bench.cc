@@ -272,7 +272,7 @@ int generate(const std::string& path, size_t size_mb) {
     all += make_line(rng, id);
     all += '\n';
   }
-  zr::Status s = zr::write_file(path, all);
+  zr::base::Status s = zr::base::write_file(path, all);
   if (!s.ok()) {
     std::fprintf(stderr, "writing %s: %s\n", path.c_str(), s.message().c_str());
     return 1;
@@ -316,7 +316,7 @@ PassResult run_pass(std::string_view text, PerLine&& per_line) {
 
 int measure(const std::string& path, int runs, const std::string& hashes_out, size_t check_lines,
             int profile_passes) {
-  zr::Result<zr::MappedFile> file = zr::MappedFile::Open(path);
+  zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(path);
   if (!file.ok()) {
     std::fprintf(stderr, "opening %s: %s\n", path.c_str(), file.status().message().c_str());
     return 1;
@@ -375,7 +375,7 @@ int measure(const std::string& path, int runs, const std::string& hashes_out, si
       out += '\n';
       ++written;
     });
-    zr::Status s = zr::write_file(hashes_out, out);
+    zr::base::Status s = zr::base::write_file(hashes_out, out);
     if (!s.ok()) {
       std::fprintf(stderr, "writing %s: %s\n", hashes_out.c_str(), s.message().c_str());
       return 1;

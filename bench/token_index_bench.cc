@@ -52,7 +52,7 @@ constexpr uint64_t kEntriesPerChunk = 10000;
 constexpr int kSections = 50000;
 const char* kTokenizer = "bench";
 
-void check(const zr::Status& status, const char* what) {
+void check(const zr::base::Status& status, const char* what) {
   if (!status.ok()) {
     std::fprintf(stderr, "%s: %s\n", what, status.ToString().c_str());
     std::exit(1);
@@ -99,7 +99,7 @@ void generate(const std::string& root, uint64_t entries, const std::vector<std::
       entry.revoked = rng() % 100 == 0;
       text += ti::entry_line_sorted(entry);
     }
-    check(zr::write_file(merged + "/" + ti::chunk_file_name(chunk), text), "writing a chunk");
+    check(zr::base::write_file(merged + "/" + ti::chunk_file_name(chunk), text), "writing a chunk");
   }
 }
 
@@ -111,7 +111,7 @@ std::string scan_mask_parsing(const std::vector<ti::ChunkFile>& chunks) {
                              if (n % 8 == 0) mask.push_back('\0');
                              if (entry.revoked) mask.back() = static_cast<char>(mask.back() | (1 << (n % 8)));
                              ++n;
-                             return zr::Status();
+                             return zr::base::Status();
                            }),
         "scanning");
   return mask;
@@ -121,7 +121,7 @@ std::string scan_mask_textual(const std::vector<ti::ChunkFile>& chunks) {
   std::string mask;
   uint64_t n = 0;
   for (const ti::ChunkFile& chunk : chunks) {
-    zr::Result<zr::MappedFile> file = zr::MappedFile::Open(chunk.path);
+    zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
     zr::for_each_line(file->view(), [&](std::string_view line, size_t) {
       if (n % 8 == 0) mask.push_back('\0');
@@ -139,7 +139,7 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
   zr::json::Parser parser;
   uint64_t found = 0;
   for (const ti::ChunkFile& chunk : chunks) {
-    zr::Result<zr::MappedFile> file = zr::MappedFile::Open(chunk.path);
+    zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
     zr::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
       if (!patterns.HasCandidate(line)) return;
@@ -152,7 +152,7 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
 
 void run(const std::string& root, uint64_t entries, const std::vector<std::string>& hashes) {
   generate(root, entries, hashes);
-  zr::Result<std::vector<ti::ChunkFile>> chunks = ti::token_index_chunk_files(root, kTokenizer);
+  zr::base::Result<std::vector<ti::ChunkFile>> chunks = ti::token_index_chunk_files(root, kTokenizer);
   check(chunks.status(), "listing chunks");
   uint64_t chunk_bytes = 0;
   for (const ti::ChunkFile& c : *chunks) chunk_bytes += std::filesystem::file_size(c.path);

@@ -59,7 +59,7 @@ double per_call_us(size_t calls, Fn&& fn) {
   return elapsed.count() / static_cast<double>(calls);
 }
 
-void check(const zr::Status& status) {
+void check(const zr::base::Status& status) {
   if (!status.ok()) {
     std::fprintf(stderr, "failed: %s\n", status.ToString().c_str());
     std::exit(1);
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   for (const auto& v : values) hashes.push_back(zr::content_hash(v));
 
   auto fresh_store = [&](const char* name) {
-    std::string path = zr::path_join(root, name);
+    std::string path = zr::base::path_join(root, name);
     check(zr::init_store(path));
     return path;
   };

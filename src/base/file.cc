@@ -11,7 +11,7 @@
 #include <memory>
 #include <utility>
 
-namespace zr {
+namespace zr::base {
 
 namespace {
 // A C path cannot hold NUL: refuse such a path instead of silently opening
@@ -223,4 +223,4 @@ Status remove_file(const std::string& path) {
   return Status();
 }
 
-}  // namespace zr
+}  // namespace zr::base

@@ -11,7 +11,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::base {
 
 // Joins path components with the platform separator, exactly as given.
 std::string path_join(std::string_view a, std::string_view b);
@@ -149,4 +149,4 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
 // Removes a file; a missing file is not an error.
 Status remove_file(const std::string& path);
 
-}  // namespace zr
+}  // namespace zr::base

@@ -11,7 +11,7 @@
 #include <optional>
 #include <utility>
 
-namespace zr {
+namespace zr::base {
 
 namespace {
 
@@ -89,4 +89,4 @@ Status replace_file_atomically(const std::string& target, std::string_view data,
   return replacement.Commit();
 }
 
-}  // namespace zr
+}  // namespace zr::base

@@ -10,7 +10,7 @@
 #include "base/file.h"
 #include "base/status.h"
 
-namespace zr {
+namespace zr::base {
 
 // The process's file-creation mask, read without changing it (changing it,
 // even for a moment, would affect files other threads create meanwhile).
@@ -67,4 +67,4 @@ class FileReplacement {
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
                                std::string_view temp_prefix = ".tmp-");
 
-}  // namespace zr
+}  // namespace zr::base

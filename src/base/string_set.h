@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
-namespace zr {
+namespace zr::base {
 
 struct TransparentStringHash {
   using is_transparent = void;
@@ -16,4 +16,4 @@ struct TransparentStringHash {
 
 using StringSet = std::unordered_set<std::string, TransparentStringHash, std::equal_to<>>;
 
-}  // namespace zr
+}  // namespace zr::base

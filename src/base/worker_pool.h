@@ -34,7 +34,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::base {
 
 class WorkerPool {
  public:
@@ -78,4 +78,4 @@ auto parallel_map(size_t n_tasks, Fn&& fn) -> std::vector<std::invoke_result_t<F
   return results;
 }
 
-}  // namespace zr
+}  // namespace zr::base

@@ -17,22 +17,22 @@ namespace {
 
 using tracking::DocumentRecord;
 
-Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
+base::Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));
   if (ids.empty()) return std::vector<DocumentRecord>();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_authors(zr_dir, ids));
-  return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
+  return document_scan(zr_dir, base::StringSet(hashes.begin(), hashes.end()));
 }
 
 }  // namespace
 
-Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                           const StringSet& author_ids) {
-  StringSet sections;
+base::Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
+                                                           const base::StringSet& author_ids) {
+  base::StringSet sections;
   const std::string sections_dir = store_path(zr_dir, kSectionsLayer);
   json::Parser parser;
   for (uint8_t shard : shards_of(index, author_ids)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(sections_dir, shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(base::path_join(sections_dir, shard_file_name(shard))));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
       if (!section) return;
@@ -49,13 +49,13 @@ Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_d
   const std::string documents_dir = store_path(zr_dir, kDocumentIndexLayer);
   DocumentFilter filter(sections);
   for (uint8_t shard : shards_of(index, sections)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(documents_dir, shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(base::path_join(documents_dir, shard_file_name(shard))));
     filter.Collect(file.view(), records);
   }
   return records;
 }
 
-Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name) {
+base::Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name) {
   {
     ZR_ASSIGN_OR_RETURN(std::optional<BinaryIndex> index, BinaryIndex::Open(zr_dir));
     if (!index) return scan_author_records(zr_dir, author_name);
@@ -65,18 +65,18 @@ Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std:
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));
   if (ids.empty()) return std::vector<DocumentRecord>();
   ZR_ASSIGN_OR_RETURN(std::optional<BinaryIndex> index, BinaryIndex::Open(zr_dir));
-  if (!index) return Status::Error("binary index not found");
-  return indexed_author_records(zr_dir, *index, StringSet(ids.begin(), ids.end()));
+  if (!index) return base::Status::Error("binary index not found");
+  return indexed_author_records(zr_dir, *index, base::StringSet(ids.begin(), ids.end()));
 }
 
-Result<std::vector<DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license) {
+base::Result<std::vector<DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_license(zr_dir, license));
   if (hashes.empty()) return std::vector<DocumentRecord>();
-  return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
+  return document_scan(zr_dir, base::StringSet(hashes.begin(), hashes.end()));
 }
 
-Result<std::vector<DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash) {
-  return document_scan(zr_dir, StringSet{std::string(section_hash)});
+base::Result<std::vector<DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash) {
+  return document_scan(zr_dir, base::StringSet{std::string(section_hash)});
 }
 
 }  // namespace zr::index

@@ -19,9 +19,9 @@
 
 namespace zr::index {
 
-Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name);
-Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
-Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash);
 
 // The indexed form of the author query for a set of author ids: the
 // `sections` shards the index names for the ids give the sections listing
@@ -29,7 +29,7 @@ Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view z
 // the records with one of them among their sources. Shards are read on the
 // calling thread in ascending name order; a missing shard is empty, one that
 // cannot be opened or mapped is an error.
-Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                                     const StringSet& author_ids);
+base::Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
+                                                                     const base::StringSet& author_ids);
 
 }  // namespace zr::index

@@ -24,7 +24,7 @@ class BinaryIndexView {
   // Checks the size and magic and locates the tables. Errors:
   // "binary index file too small: <size> bytes", the old-format message,
   // "binary index magic mismatch".
-  static Result<BinaryIndexView> Parse(std::string_view bytes);
+  static base::Result<BinaryIndexView> Parse(std::string_view bytes);
 
   // The refs of the key given as 64 hex digits (either case). A text that is
   // not a key, a key not present, or a damaged file give an empty list.
@@ -57,9 +57,9 @@ class BinaryIndex {
   // Opens <zr_dir>/.zr/index.bin. nullopt when the file does not exist or
   // cannot be examined; "opening <path>" when it cannot be opened; otherwise
   // the view's errors.
-  static Result<std::optional<BinaryIndex>> Open(std::string_view zr_dir);
+  static base::Result<std::optional<BinaryIndex>> Open(std::string_view zr_dir);
   // The same for a file at any path.
-  static Result<std::optional<BinaryIndex>> OpenPath(const std::string& path);
+  static base::Result<std::optional<BinaryIndex>> OpenPath(const std::string& path);
 
   BinaryIndex(BinaryIndex&&) = default;
   BinaryIndex& operator=(BinaryIndex&&) = default;
@@ -69,9 +69,9 @@ class BinaryIndex {
   const BinaryIndexView& view() const { return view_; }
 
  private:
-  BinaryIndex(MappedFile file, BinaryIndexView view) : file_(std::move(file)), view_(view) {}
+  BinaryIndex(base::MappedFile file, BinaryIndexView view) : file_(std::move(file)), view_(view) {}
 
-  MappedFile file_;       // owns the bytes view_ looks at
+  base::MappedFile file_;       // owns the bytes view_ looks at
   BinaryIndexView view_;  // stays valid when moved: the mapping does not move
 };
 

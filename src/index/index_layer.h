@@ -15,7 +15,7 @@ namespace zr::index {
 
 // Deletes every regular file of <zr_dir>/.zr/index (sub-directories stay),
 // creates the directory if needed and writes one file per group.
-Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
+base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
 
 struct HashKeyHash {
   size_t operator()(const HashKey& key) const noexcept;
@@ -34,7 +34,7 @@ struct EntryList {
 // One entry per record of the layer whose id is a 64-hex-digit key, with a
 // shard ref per element of its refs that spells a byte in hex. Files whose
 // name has an extension are not part of the layer.
-Result<EntryList> read_index_layer(std::string_view zr_dir);
+base::Result<EntryList> read_index_layer(std::string_view zr_dir);
 
 // "+3f", "3F", "a" -> the byte; nullopt for anything else.
 std::optional<uint8_t> parse_shard_ref(std::string_view text);

@@ -52,7 +52,7 @@ void DocumentFilter::Collect(std::string_view text, std::vector<DocumentRecord>&
   });
 }
 
-Result<std::vector<DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections) {
+base::Result<std::vector<DocumentRecord>> document_scan(std::string_view zr_dir, const base::StringSet& sections) {
   return scan_layer_files<DocumentRecord>(
       zr_dir, kDocumentIndexLayer, !sections.empty(),
       [&](std::string_view text, std::vector<DocumentRecord>& out) { DocumentFilter(sections).Collect(text, out); });

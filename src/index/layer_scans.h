@@ -14,20 +14,20 @@
 namespace zr::index {
 
 // Every document record one of whose sources is in `sections`.
-Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections);
+base::Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const base::StringSet& sections);
 
 // Reads the document records of one layer file's text and keeps those with
 // a source in `sections`. Most lines are only scanned, not parsed: a record
 // is built for the matching ones alone.
 class DocumentFilter {
  public:
-  explicit DocumentFilter(const StringSet& sections) : sections_(sections) {}
+  explicit DocumentFilter(const base::StringSet& sections) : sections_(sections) {}
   void Collect(std::string_view text, std::vector<tracking::DocumentRecord>& out);
 
  private:
   bool AnySource(const std::vector<std::string>& sources) const;
 
-  const StringSet& sections_;
+  const base::StringSet& sections_;
   json::Parser parser_;  // for lines outside the flat form
 };
 

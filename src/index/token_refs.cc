@@ -65,7 +65,7 @@ void attach_refs(EntryList& list, const std::vector<std::string>& tokenizers, co
 
 }  // namespace
 
-Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
+base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> tokenizers, token_index::token_index_list_tokenizers(zr_dir));
   uint64_t count = 0;
   std::vector<LineRef> lines;
@@ -73,11 +73,11 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
   RecordReader reader{"sources"};
   for (uint32_t t = 0; t < tokenizers.size(); ++t) {
     const std::string merged_dir = token_index::merged_dir_path(zr_dir, tokenizers[t]);
-    if (path_kind(merged_dir) != PathKind::kDirectory) continue;
+    if (base::path_kind(merged_dir) != base::PathKind::kDirectory) continue;
     ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks, token_index::chunk_files_in(merged_dir));
     const bool refs_fit = tokenizers[t].size() <= kMaxTokenizerNameSize;
     for (const token_index::ChunkFile& chunk : chunks) {
-      ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+      ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
       const std::string_view text = file.view();
       const auto chunk_number = static_cast<uint16_t>(chunk.number);
       for_each_raw_line(text, [&](std::string_view line, size_t offset) {
@@ -105,7 +105,7 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
     }
   }
   if (pending.size() > std::numeric_limits<uint32_t>::max() || lines.size() > std::numeric_limits<uint32_t>::max()) {
-    return Status::Error("too many token-index references for the binary index: " + std::to_string(pending.size()));
+    return base::Status::Error("too many token-index references for the binary index: " + std::to_string(pending.size()));
   }
   attach_refs(list, tokenizers, lines, pending);
   return count;

@@ -4,7 +4,7 @@
 
 namespace zr::module {
 
-PyObject* py_document_records(const Result<std::vector<tracking::DocumentRecord>>& records) {
+PyObject* py_document_records(const base::Result<std::vector<tracking::DocumentRecord>>& records) {
   if (!records.ok()) return raise_status(records.status());
   PyObject* list = PyList_New(static_cast<Py_ssize_t>(records->size()));
   if (list == nullptr) return nullptr;

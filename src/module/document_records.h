@@ -11,6 +11,6 @@
 
 namespace zr::module {
 
-PyObject* py_document_records(const Result<std::vector<tracking::DocumentRecord>>& records);
+PyObject* py_document_records(const base::Result<std::vector<tracking::DocumentRecord>>& records);
 
 }  // namespace zr::module

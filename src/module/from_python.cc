@@ -169,7 +169,7 @@ bool convert_json(PyObject* object, Arg& out) {
   Py_DECREF(text);
   if (!ok) return false;
   json::Parser parser;
-  Result<json::Value> value = parser.Parse(utf8);
+  base::Result<json::Value> value = parser.Parse(utf8);
   if (!value.ok()) {
     raise_status(value.status());
     return false;

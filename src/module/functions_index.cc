@@ -15,7 +15,7 @@ namespace {
 using K = ArgKind;
 
 PyObject* build_index_fn(const Args& a) {
-  Result<index::IndexBuildCounts> r = index::build_index(a.str(0));
+  base::Result<index::IndexBuildCounts> r = index::build_index(a.str(0));
   if (!r.ok()) return raise_status(r.status());
   return py_counts({{"authors", r->authors},
                     {"sections", r->sections},

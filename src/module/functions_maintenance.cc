@@ -16,13 +16,13 @@ PyObject* purge_reverse_fn(const Args& a) {
   // Without an archive the call prints to the process's standard output;
   // what the caller printed before must come out first.
   if (!flush_python_stdout()) return nullptr;
-  Result<uint64_t> r = removal::purge_reverse(a.str(0), a.str(1));
+  base::Result<uint64_t> r = removal::purge_reverse(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_u64(*r);
 }
 
 PyObject* clean_fn(const Args& a) {
-  Result<removal::CleanCounts> r = removal::clean(a.str(0), a.flag(1));
+  base::Result<removal::CleanCounts> r = removal::clean(a.str(0), a.flag(1));
   if (!r.ok()) return raise_status(r.status());
   return py_counts({{"document_merged", r->document_merged},
                     {"pid_files_deleted", r->pid_files_deleted},
@@ -33,7 +33,7 @@ PyObject* clean_fn(const Args& a) {
 }
 
 PyObject* merge_absorb_fn(const Args& a) {
-  Result<removal::StoreMergeCounts> r = removal::merge_absorb(a.str(0), a.str(1));
+  base::Result<removal::StoreMergeCounts> r = removal::merge_absorb(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_counts({{"authors_added", r->authors_added},
                     {"sections_added", r->sections_added},

@@ -26,7 +26,7 @@ PyObject* author_add_fn(const Args& a) { return to_python(registry::author_add(a
 
 PyObject* author_query_fn(const Args& a) {
   registry::AuthorFilter filter{optional_view(a.opt_str(1)), optional_view(a.opt_str(2))};
-  Result<std::vector<registry::Author>> authors = registry::author_query(a.str(0), filter);
+  base::Result<std::vector<registry::Author>> authors = registry::author_query(a.str(0), filter);
   if (!authors.ok()) return raise_status(authors.status());
   std::vector<std::string> texts;
   texts.reserve(authors->size());

@@ -10,12 +10,12 @@ namespace {
 
 using K = ArgKind;
 
-PyObject* count_result(const Result<uint64_t>& r) {
+PyObject* count_result(const base::Result<uint64_t>& r) {
   if (!r.ok()) return raise_status(r.status());
   return py_u64(*r);
 }
 
-PyObject* purge_result(const Result<removal::PurgeCounts>& r) {
+PyObject* purge_result(const base::Result<removal::PurgeCounts>& r) {
   if (!r.ok()) return raise_status(r.status());
   return py_counts({{"purged", r->purged}, {"kept", r->kept}, {"archived", r->archived}});
 }

@@ -24,13 +24,13 @@ PyObject* token_index_write_pid_fn(const Args& a) {
 }
 
 PyObject* token_index_merge_pid_files_fn(const Args& a) {
-  Result<token_index::MergeCounts> r = token_index::token_index_merge_pid_files(a.str(0), a.str(1));
+  base::Result<token_index::MergeCounts> r = token_index::token_index_merge_pid_files(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_u64_pair(r->records_merged, r->files_handled);
 }
 
 PyObject* token_index_token_status_fn(const Args& a) {
-  Result<token_index::TokenStatus> r = token_index::token_index_token_status(a.str(0), a.str(1));
+  base::Result<token_index::TokenStatus> r = token_index::token_index_token_status(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_counts({{"total_entries", r->total_entries},
                     {"active_entries", r->active_entries},
@@ -39,25 +39,25 @@ PyObject* token_index_token_status_fn(const Args& a) {
 }
 
 PyObject* token_index_list_tokenizers_fn(const Args& a) {
-  Result<std::vector<std::string>> r = token_index::token_index_list_tokenizers(a.str(0));
+  base::Result<std::vector<std::string>> r = token_index::token_index_list_tokenizers(a.str(0));
   if (!r.ok()) return raise_status(r.status());
   return py_str_list(*r);
 }
 
 PyObject* token_index_revoke_by_sources_fn(const Args& a) {
-  Result<uint64_t> r = token_index::token_index_revoke_by_sources(a.str(0), a.str(1), a.strs(2));
+  base::Result<uint64_t> r = token_index::token_index_revoke_by_sources(a.str(0), a.str(1), a.strs(2));
   if (!r.ok()) return raise_status(r.status());
   return py_u64(*r);
 }
 
 PyObject* token_index_build_binary_index_fn(const Args& a) {
-  Result<token_index::BinaryIndexCounts> r = token_index::token_index_build_binary_index(a.str(0), a.str(1));
+  base::Result<token_index::BinaryIndexCounts> r = token_index::token_index_build_binary_index(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_str("entries=" + std::to_string(r->entries) + ", sources=" + std::to_string(r->sources));
 }
 
 PyObject* generate_forget_set_fn(const Args& a) {
-  Result<std::string> r = token_index::generate_forget_set(a.str(0), a.str(1));
+  base::Result<std::string> r = token_index::generate_forget_set(a.str(0), a.str(1));
   if (!r.ok()) return raise_status(r.status());
   return py_bytes(*r);
 }
@@ -119,7 +119,7 @@ class EntryDicts {
 };
 
 PyObject* show_by_author_token_fn(const Args& a) {
-  Result<token_index::TokenQueryResult> r = token_index::show_by_author_token(a.str(0), a.str(1), a.str(2));
+  base::Result<token_index::TokenQueryResult> r = token_index::show_by_author_token(a.str(0), a.str(1), a.str(2));
   if (!r.ok()) return raise_status(r.status());
   PyObject* entries = PyList_New(static_cast<Py_ssize_t>(r->entries.size()));
   if (entries == nullptr) return nullptr;

@@ -20,7 +20,7 @@ bool create_internal_fault_class() {
   return g_internal_fault != nullptr;
 }
 
-PyObject* raise_status(const Status& status) {
+PyObject* raise_status(const base::Status& status) {
   if (status.is_internal_fault()) {
     const std::string& text = status.message();
     PyErr_SetString(g_internal_fault, text.empty() ? "internal fault" : text.c_str());
@@ -43,7 +43,7 @@ PyObject* py_bytes(std::string_view data) {
   return PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size()));
 }
 
-PyObject* py_none(const Status& status) {
+PyObject* py_none(const base::Status& status) {
   if (!status.ok()) return raise_status(status);
   Py_RETURN_NONE;
 }
@@ -152,12 +152,12 @@ PyObject* py_counts(std::initializer_list<std::pair<const char*, uint64_t>> coun
   return dict;
 }
 
-PyObject* to_python(const Result<std::string>& r) {
+PyObject* to_python(const base::Result<std::string>& r) {
   if (!r.ok()) return raise_status(r.status());
   return py_str(*r);
 }
 
-PyObject* to_python(const Result<std::vector<json::Value>>& r) {
+PyObject* to_python(const base::Result<std::vector<json::Value>>& r) {
   if (!r.ok()) return raise_status(r.status());
   return py_json_list(*r);
 }

@@ -21,11 +21,11 @@ PyObject* internal_fault_class();
 bool create_internal_fault_class();
 
 // Raises the Python exception for a failed status and returns nullptr.
-PyObject* raise_status(const Status& status);
+PyObject* raise_status(const base::Status& status);
 
 PyObject* py_str(std::string_view text);
 PyObject* py_bytes(std::string_view data);
-PyObject* py_none(const Status& status);
+PyObject* py_none(const base::Status& status);
 PyObject* py_u64(uint64_t value);
 // A tuple of two ints.
 PyObject* py_u64_pair(uint64_t first, uint64_t second);
@@ -37,7 +37,7 @@ PyObject* py_str_list(const std::vector<std::string>& values);
 PyObject* py_counts(std::initializer_list<std::pair<const char*, uint64_t>> counts);
 
 // Overloads that raise on a failed result.
-PyObject* to_python(const Result<std::string>& r);
-PyObject* to_python(const Result<std::vector<json::Value>>& r);
+PyObject* to_python(const base::Result<std::string>& r);
+PyObject* to_python(const base::Result<std::vector<json::Value>>& r);
 
 }  // namespace zr::module

@@ -14,7 +14,7 @@ namespace zr::registry {
 namespace {
 
 template <typename Keep>
-Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bool can_match, Keep&& keep) {
+base::Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bool can_match, Keep&& keep) {
   return scan_layer_files<std::string>(
       zr_dir, kSectionsLayer, can_match, [&](std::string_view text, std::vector<std::string>& out) {
         json::Parser parser;
@@ -27,9 +27,9 @@ Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bool can
 
 }  // namespace
 
-Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
+base::Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
                                                      const std::vector<std::string>& author_ids) {
-  const StringSet ids(author_ids.begin(), author_ids.end());
+  const base::StringSet ids(author_ids.begin(), author_ids.end());
   return scan_sections(zr_dir, !ids.empty(), [&](const Section& section) {
     for (const std::string& author : section.authors) {
       if (ids.contains(author)) return true;
@@ -38,7 +38,7 @@ Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
   });
 }
 
-Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license) {
+base::Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license) {
   return scan_sections(zr_dir, true, [&](const Section& section) { return section.license == license; });
 }
 

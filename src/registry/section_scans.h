@@ -13,11 +13,11 @@ namespace zr::registry {
 
 // The section_hash of every section whose authors include one of
 // `author_ids`.
-Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
+base::Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
                                                      const std::vector<std::string>& author_ids);
 
 // The section_hash of every section whose license equals `license` byte for
 // byte.
-Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license);
+base::Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license);
 
 }  // namespace zr::registry

@@ -40,30 +40,30 @@ std::string parent_directory(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
-Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
-  if (data_file.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
+  if (data_file.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
   struct stat st;
-  if (::stat(data_file.c_str(), &st) != 0) return Status::FromErrno(errno);
-  ZR_ASSIGN_OR_RETURN(FileReplacement file,
-                      FileReplacement::Create(data_file, parent_directory(data_file), temp_prefix(data_file)));
+  if (::stat(data_file.c_str(), &st) != 0) return base::Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
+                      base::FileReplacement::Create(data_file, parent_directory(data_file), temp_prefix(data_file)));
   DataFileReplacement replacement(std::move(file), st.st_mode & 07777);
   replacement.buffer_.reserve(kBufferSize);
   return replacement;
 }
 
-Status DataFileReplacement::Write(std::string_view bytes) {
+base::Status DataFileReplacement::Write(std::string_view bytes) {
   ZR_RETURN_IF_ERROR(file_.Write(bytes));
   writeback_.Wrote(file_.fd(), bytes.size());
-  return Status();
+  return base::Status();
 }
 
-Status DataFileReplacement::Drain() {
-  Status status = Write(buffer_);
+base::Status DataFileReplacement::Drain() {
+  base::Status status = Write(buffer_);
   buffer_.clear();
   return status;
 }
 
-Status DataFileReplacement::WriteLine(std::string_view line) {
+base::Status DataFileReplacement::WriteLine(std::string_view line) {
   if (buffer_.size() + line.size() + 1 > kBufferSize) {
     ZR_RETURN_IF_ERROR(Drain());
     // A line longer than the buffer goes out directly.
@@ -74,16 +74,16 @@ Status DataFileReplacement::WriteLine(std::string_view line) {
   }
   buffer_.append(line);
   buffer_.push_back('\n');
-  return Status();
+  return base::Status();
 }
 
-Status DataFileReplacement::Finish() {
+base::Status DataFileReplacement::Finish() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(Drain());
   // The replacement keeps the data file's permissions (the new file starts
   // private), and reaches the disk before it can take the data file's place.
   return file_.Finish(mode_);
 }
 
-Status DataFileReplacement::Commit() { return file_.Commit(); }
+base::Status DataFileReplacement::Commit() { return file_.Commit(); }
 
 }  // namespace zr::removal

@@ -24,27 +24,27 @@ class DataFileReplacement {
   // The output buffer's size: lines are gathered into writes of this size.
   static constexpr size_t kBufferSize = 8192;
 
-  static Result<DataFileReplacement> Create(const std::string& data_file);
+  static base::Result<DataFileReplacement> Create(const std::string& data_file);
 
   DataFileReplacement(DataFileReplacement&& other) noexcept = default;
   DataFileReplacement& operator=(DataFileReplacement&&) = delete;
 
   // Appends `line` and a line feed.
-  Status WriteLine(std::string_view line);
+  base::Status WriteLine(std::string_view line);
   // Flushes the buffer and the file, then closes it; the data file is still
   // untouched.
-  Status Finish();
+  base::Status Finish();
   // Renames the finished file over the data file.
-  Status Commit();
+  base::Status Commit();
 
   const std::string& temp_path() const { return file_.temp_path(); }
 
  private:
-  DataFileReplacement(FileReplacement file, mode_t mode) : file_(std::move(file)), mode_(mode) {}
-  Status Drain();
-  Status Write(std::string_view bytes);
+  DataFileReplacement(base::FileReplacement file, mode_t mode) : file_(std::move(file)), mode_(mode) {}
+  base::Status Drain();
+  base::Status Write(std::string_view bytes);
 
-  FileReplacement file_;
+  base::FileReplacement file_;
   mode_t mode_ = 0;
   std::string buffer_;
   WritebackPacer writeback_;

@@ -7,10 +7,10 @@
 
 namespace zr::removal {
 
-Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
+base::Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
   PreparedLog log;
   log.path_ = store_path(zr_dir, kLogName);
-  ZR_ASSIGN_OR_RETURN(RegularAppendFile file, open_regular_for_append(log.path_));
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(log.path_));
   log.fd_ = std::move(file.fd);
   log.created_ = file.created;
   return log;
@@ -22,12 +22,12 @@ PreparedLog::PreparedLog(PreparedLog&& other) noexcept
 PreparedLog::~PreparedLog() {
   if (!created_) return;
   fd_.reset();
-  (void)remove_file(path_);
+  (void)base::remove_file(path_);
 }
 
-Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
+base::Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
   created_ = false;
-  return write_all(fd_.get(), format_log_line(seconds, operation, detail));
+  return base::write_all(fd_.get(), format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::removal

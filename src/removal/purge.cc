@@ -5,7 +5,7 @@
 
 namespace zr::removal {
 
-Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::string& data_file, bool dry_run) {
+base::Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::string& data_file, bool dry_run) {
   if (dry_run) {
     ZR_ASSIGN_OR_RETURN(uint64_t listed, revoked_list_size(zr_dir));
     return PurgeCounts{listed, 0, 0};
@@ -20,7 +20,7 @@ Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::string& da
                              seconds);
 }
 
-Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
+base::Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
                                            const std::string& data_file, bool dry_run) {
   const int64_t seconds = unix_seconds_now();
   ZR_ASSIGN_OR_RETURN(LineSet lines, author_line_set(zr_dir, author_name));

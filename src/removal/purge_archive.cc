@@ -55,7 +55,7 @@ std::string archive_dir(std::string_view zr_dir) { return store_path(zr_dir, kAr
 std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp) {
   std::string name(kPurgeArchivePrefix);
   name.append(stamp);
-  return path_join(archive_dir(zr_dir), name);
+  return base::path_join(archive_dir(zr_dir), name);
 }
 
 void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value) {
@@ -88,17 +88,17 @@ PurgeArchiveWriter::~PurgeArchiveWriter() {
   if (active_) Rollback();
 }
 
-Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int64_t seconds) {
+base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int64_t seconds) {
   PurgeArchiveWriter writer;
   const std::string dir = archive_dir(zr_dir);
-  if (path_kind(dir) == PathKind::kMissing) writer.dir_created_ = dir;
+  if (base::path_kind(dir) == base::PathKind::kMissing) writer.dir_created_ = dir;
   writer.active_ = true;
   ZR_RETURN_IF_ERROR(create_directories(dir));
   writer.stamp_ = purge_archive_stamp(seconds);
   writer.path_ = purge_archive_path(zr_dir, writer.stamp_);
   // An archive of the same second is appended to and must be cut back to
   // its old length on failure; a new one is removed instead.
-  ZR_ASSIGN_OR_RETURN(RegularAppendFile file, open_regular_for_append(writer.path_));
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(writer.path_));
   writer.fd_ = std::move(file.fd);
   writer.file_created_ = file.created;
   writer.old_size_ = file.old_size;
@@ -106,32 +106,32 @@ Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int
   return writer;
 }
 
-Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
-  ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
+base::Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
+  ZR_RETURN_IF_ERROR(base::write_all(fd_.get(), bytes));
   writeback_.Wrote(fd_.get(), bytes.size());
-  return Status();
+  return base::Status();
 }
 
-Status PurgeArchiveWriter::WriteBuffer() {
-  Status status = WriteOut(buffer_);
+base::Status PurgeArchiveWriter::WriteBuffer() {
+  base::Status status = WriteOut(buffer_);
   buffer_.clear();
   return status;
 }
 
-Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
+base::Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
   count_ += count;
   if (buffer_.size() + records.size() < kArchiveBufferSize) {
     buffer_.append(records);
-    return Status();
+    return base::Status();
   }
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
   return WriteOut(records);
 }
 
-Status PurgeArchiveWriter::Flush() {
+base::Status PurgeArchiveWriter::Flush() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
-  if (::fsync(fd_.get()) != 0) return Status::FromErrno(errno);
-  return Status();
+  if (::fsync(fd_.get()) != 0) return base::Status::FromErrno(errno);
+  return base::Status();
 }
 
 void PurgeArchiveWriter::Commit() { active_ = false; }
@@ -141,7 +141,7 @@ void PurgeArchiveWriter::Rollback() {
   buffer_.clear();
   if (file_created_) {
     fd_.reset();
-    (void)remove_file(path_);
+    (void)base::remove_file(path_);
   } else if (fd_.valid()) {
     (void)!::ftruncate(fd_.get(), static_cast<off_t>(old_size_));
     fd_.reset();

@@ -41,7 +41,7 @@ class PurgeArchiveWriter {
  public:
   // Creates the archive directory (with its parents) and opens the file for
   // appending, creating it if missing.
-  static Result<PurgeArchiveWriter> Open(std::string_view zr_dir, int64_t seconds);
+  static base::Result<PurgeArchiveWriter> Open(std::string_view zr_dir, int64_t seconds);
 
   PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept;
   PurgeArchiveWriter& operator=(PurgeArchiveWriter&&) = delete;
@@ -52,9 +52,9 @@ class PurgeArchiveWriter {
 
   // Buffers `count` records already formatted with stamp() (the parsed
   // line's compact text is what hashing a line produces anyway).
-  Status AddRecords(std::string_view records, uint64_t count);
+  base::Status AddRecords(std::string_view records, uint64_t count);
   // Writes out the buffer and flushes the file to disk.
-  Status Flush();
+  base::Status Flush();
   // Keeps what was written; the writer no longer rolls back.
   void Commit();
   // Undoes every append of this writer (also done on destruction unless
@@ -66,13 +66,13 @@ class PurgeArchiveWriter {
 
  private:
   PurgeArchiveWriter() = default;
-  Status WriteBuffer();
-  Status WriteOut(std::string_view bytes);
+  base::Status WriteBuffer();
+  base::Status WriteOut(std::string_view bytes);
 
   std::string path_;
   std::string stamp_;
   std::string dir_created_;  // the archive directory, when this run created it
-  UniqueFd fd_;
+  base::UniqueFd fd_;
   bool file_created_ = false;
   uint64_t old_size_ = 0;
   uint64_t count_ = 0;

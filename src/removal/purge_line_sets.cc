@@ -25,9 +25,9 @@ namespace {
 constexpr std::array<std::string_view, 3> kDocumentKeys = {"line_hash", "file", "sources"};
 
 // Adds the line hash of every record of the revoked-document list.
-Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
+base::Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
   const std::string path = revoked_list_path(zr_dir);
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   json::Parser parser;
   std::array<FlatField, 3> fields;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
@@ -44,20 +44,20 @@ Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
     std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
     if (record) lines.Add(record->line_hash);
   });
-  return Status();
+  return base::Status();
 }
 
 // The hashes of the revoked sections, from every regular file of the layer.
-Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
+base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
   std::vector<std::string> hashes;
   const std::string dir = store_path(zr_dir, kSectionsLayer);
-  if (path_kind(dir) != PathKind::kDirectory) return hashes;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return hashes;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   json::Parser parser;
   json::Value record;
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path_join(dir, entry.name)));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile) continue;
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(base::path_join(dir, entry.name)));
     // A line can carry a "revoked" member only if it spells the key plainly
     // or uses an escape somewhere; the others are passed over unparsed.
     CandidateLines candidates(file.view(), kRevokedMember);
@@ -74,22 +74,22 @@ Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
 
 // Adds the line hash of every document-index record that names one of
 // `sections`, from the shards of the layer.
-Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
+base::Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
                                  LineSet& lines) {
   const std::string dir = store_path(zr_dir, kDocumentIndexLayer);
-  if (path_kind(dir) != PathKind::kDirectory) return Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  const StringSet wanted(sections.begin(), sections.end());
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  const base::StringSet wanted(sections.begin(), sections.end());
   index::DocumentFilter filter(wanted);
   std::vector<tracking::DocumentRecord> records;
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path_join(dir, entry.name)));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(base::path_join(dir, entry.name)));
     records.clear();
     filter.Collect(file.view(), records);
     for (const tracking::DocumentRecord& record : records) lines.Add(record.line_hash);
   }
-  return Status();
+  return base::Status();
 }
 
 std::vector<std::string> non_empty(const std::vector<std::string>& strings) {
@@ -103,18 +103,18 @@ std::vector<std::string> non_empty(const std::vector<std::string>& strings) {
 }  // namespace
 
 std::string revoked_list_path(std::string_view zr_dir) {
-  return path_join(path_join(store_path(zr_dir, kDocumentIndexLayer), "revoked"), "all");
+  return base::path_join(base::path_join(store_path(zr_dir, kDocumentIndexLayer), "revoked"), "all");
 }
 
-Result<uint64_t> revoked_list_size(std::string_view zr_dir) {
+base::Result<uint64_t> revoked_list_size(std::string_view zr_dir) {
   const std::string path = revoked_list_path(zr_dir);
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   uint64_t count = 0;
   for_each_line(file.view(), [&](std::string_view, size_t) { ++count; });
   return count;
 }
 
-Result<LineSet> revoked_line_set(std::string_view zr_dir) {
+base::Result<LineSet> revoked_line_set(std::string_view zr_dir) {
   LineSet lines;
   ZR_RETURN_IF_ERROR(add_revoked_list(zr_dir, lines));
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> sections, revoked_sections(zr_dir));
@@ -122,31 +122,31 @@ Result<LineSet> revoked_line_set(std::string_view zr_dir) {
   return lines;
 }
 
-Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author_name) {
+base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author_name) {
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   bool any_revoked = false;
   for (const registry::Author& author : authors) any_revoked = any_revoked || author.revoked;
   if (!any_revoked) {
     const std::string name(author_name);
-    return Status::Error("author '" + name + "' is not revoked. Revoke first with `zr revoke --author '" + name +
+    return base::Status::Error("author '" + name + "' is not revoked. Revoke first with `zr revoke --author '" + name +
                          "'` before purging.");
   }
   std::vector<std::string> ids;
   for (const registry::Author& author : authors) ids.push_back(author.id);
-  const StringSet id_set(ids.begin(), ids.end());
+  const base::StringSet id_set(ids.begin(), ids.end());
 
   ZR_ASSIGN_OR_RETURN(std::optional<index::BinaryIndex> opened, index::BinaryIndex::Open(zr_dir));
-  if (!opened) return Status::Error("binary index not found, run `zr index build` first");
+  if (!opened) return base::Status::Error("binary index not found, run `zr index build` first");
   const index::BinaryIndex& index = *opened;
 
   // The author's sections, from the section shards the index names for the
   // ids; only lines that contain one of the ids are parsed.
   std::vector<std::string> sections;
-  StringSet section_set;
+  base::StringSet section_set;
   const std::vector<std::string> id_needles = non_empty(ids);
   for (uint8_t shard : index::shards_of(index, ids)) {
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records,
-                        jsonl_read_filtered(path_join(store_path(zr_dir, kSectionsLayer), shard_file_name(shard)),
+                        jsonl_read_filtered(base::path_join(store_path(zr_dir, kSectionsLayer), shard_file_name(shard)),
                                             id_needles));
     for (const json::Value& record : records) {
       const json::Value* hash = record.find("section_hash");
@@ -167,8 +167,8 @@ Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author
   const SubstringFilter filter(sections);
   json::Parser parser;
   for (uint8_t shard : index::shards_of(index, sections)) {
-    const std::string path = path_join(store_path(zr_dir, kDocumentIndexLayer), shard_file_name(shard));
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
+    const std::string path = base::path_join(store_path(zr_dir, kDocumentIndexLayer), shard_file_name(shard));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
     for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!filter.Matches(line)) return;
       std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);

@@ -8,15 +8,15 @@
 
 namespace zr::removal {
 
-Status for_each_record(const std::string& path, const std::function<Status(const json::Value&)>& fn) {
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::kMissing) return Status();
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+  base::PathKind kind = base::path_kind(path);
+  if (kind == base::PathKind::kMissing) return base::Status();
   // Opening a FIFO or a device for reading could block for ever.
-  if (kind == PathKind::kOther) return Status::Error("not a regular file: " + path);
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
   json::Parser parser;
   json::Value record;
-  Status status;
+  base::Status status;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;
     if (parser.ParseInto(line, readable_after, record)) status = fn(record);
@@ -24,16 +24,16 @@ Status for_each_record(const std::string& path, const std::function<Status(const
   return status;
 }
 
-Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                             const std::function<Status(const json::Value&)>& fn) {
+base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
+                             const std::function<base::Status(const json::Value&)>& fn) {
   std::string dir = store_path(zr_dir, layer);
-  if (path_kind(dir) != PathKind::kDirectory) return Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile) continue;
-    ZR_RETURN_IF_ERROR(for_each_record(path_join(dir, entry.name), fn));
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile) continue;
+    ZR_RETURN_IF_ERROR(for_each_record(base::path_join(dir, entry.name), fn));
   }
-  return Status();
+  return base::Status();
 }
 
 std::string& BatchedAppender::BufferFor(const std::string& path) {
@@ -42,7 +42,7 @@ std::string& BatchedAppender::BufferFor(const std::string& path) {
   return pending_[it->second].bytes;
 }
 
-Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
+base::Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
   std::string& bytes = BufferFor(path);
   size_t before = bytes.size();
   json::append_compact(bytes, record);
@@ -51,9 +51,9 @@ Status BatchedAppender::AddRecord(const std::string& path, const json::Value& re
   return FlushIfFull();
 }
 
-Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : Status(); }
+base::Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : base::Status(); }
 
-Status BatchedAppender::Flush() {
+base::Status BatchedAppender::Flush() {
   std::vector<Pending> pending = std::move(pending_);
   pending_.clear();
   slot_of_path_.clear();
@@ -62,7 +62,7 @@ Status BatchedAppender::Flush() {
     if (file.bytes.empty()) continue;
     ZR_RETURN_IF_ERROR(append_line(file.path, file.bytes));
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace zr::removal

@@ -28,7 +28,7 @@ std::string_view operation_name(bool reverse, std::string_view forward, std::str
 
 }  // namespace
 
-Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view section_hash, bool reverse) {
+base::Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view section_hash, bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::string shard, shard_path(zr_dir, kSectionsLayer, section_hash));
   ZR_ASSIGN_OR_RETURN(
       ShardToggle outcome,
@@ -43,7 +43,7 @@ Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view sectio
   return outcome.toggled;
 }
 
-Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
+base::Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
                                  bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::string shard, shard_path(zr_dir, kDocumentIndexLayer, line_hash));
   ZR_ASSIGN_OR_RETURN(ShardToggle outcome,
@@ -62,13 +62,13 @@ Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_
   return outcome.toggled;
 }
 
-Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view author_name, bool reverse) {
+base::Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view author_name, bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   if (authors.empty()) return uint64_t{0};
   uint64_t total = 0;
   for (const registry::Author& author : authors) {
     // A stored id that cannot name a shard safely has no shard to flip.
-    Result<std::string> shard = shard_path(zr_dir, kAuthorsLayer, author.id);
+    base::Result<std::string> shard = shard_path(zr_dir, kAuthorsLayer, author.id);
     if (!shard.ok()) continue;
     ZR_ASSIGN_OR_RETURN(
         ShardToggle outcome,

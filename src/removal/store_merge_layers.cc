@@ -44,11 +44,11 @@ const LayerIdentity kAuthorIdentity{kAuthorsLayer, author_identity, "id"};
 const LayerIdentity kSectionIdentity{kSectionsLayer, section_identity, "section_hash"};
 const LayerIdentity kDocumentIdentity{kDocumentIndexLayer, document_identity, "line_hash"};
 
-Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind) {
+base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind) {
   std::unordered_set<std::string> held;
   ZR_RETURN_IF_ERROR(for_each_layer_record(target, kind.layer, [&](const json::Value& record) {
     if (std::optional<std::string> id = kind.identity(record)) held.insert(std::move(*id));
-    return Status();
+    return base::Status();
   }));
 
   LayerMergeCounts counts;
@@ -57,13 +57,13 @@ Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view t
     std::optional<std::string> id = kind.identity(record);
     if (!id) {
       ++counts.skipped;
-      return Status();
+      return base::Status();
     }
     // A key that cannot name a shard would make a path outside the layer.
-    Result<std::string> shard = shard_path(target, kind.layer, *string_member(record, kind.shard_member));
+    base::Result<std::string> shard = shard_path(target, kind.layer, *string_member(record, kind.shard_member));
     if (!shard.ok() || !held.insert(std::move(*id)).second) {
       ++counts.skipped;
-      return Status();
+      return base::Status();
     }
     ++counts.added;
     return appender.AddRecord(*shard, record);

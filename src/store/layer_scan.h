@@ -21,16 +21,16 @@ namespace zr {
 // still listed (a listing failure is an error either way) but no file is
 // read.
 template <typename T, typename Read>
-Result<std::vector<T>> scan_layer_files(std::string_view zr_dir, std::string_view layer, bool can_match,
+base::Result<std::vector<T>> scan_layer_files(std::string_view zr_dir, std::string_view layer, bool can_match,
                                         Read&& read) {
   std::vector<T> joined;
   const std::string dir = store_path(zr_dir, layer);
-  if (path_kind(dir) != PathKind::kDirectory) return joined;
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, regular_files_in(dir));
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return joined;
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   if (!can_match) return joined;
-  std::vector<std::vector<T>> parts = parallel_map(files.size(), [&](size_t i) {
+  std::vector<std::vector<T>> parts = base::parallel_map(files.size(), [&](size_t i) {
     std::vector<T> part;
-    Result<MappedFile> file = MappedFile::Open(files[i]);
+    base::Result<base::MappedFile> file = base::MappedFile::Open(files[i]);
     if (file.ok()) read(file->view(), part);
     return part;
   });

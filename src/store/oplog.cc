@@ -34,12 +34,12 @@ std::string format_log_line(int64_t seconds, std::string_view operation, std::st
   return line;
 }
 
-Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
+base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
                        int64_t seconds) {
-  return append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
+  return base::append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
 }
 
-Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {
+base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {
   return oplog_append_at(zr_dir, operation, detail, unix_seconds_now());
 }
 

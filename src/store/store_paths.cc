@@ -4,10 +4,10 @@
 
 namespace zr {
 
-std::string store_dir(std::string_view zr_dir) { return path_join(zr_dir, kStoreDirName); }
+std::string store_dir(std::string_view zr_dir) { return base::path_join(zr_dir, kStoreDirName); }
 
 std::string store_path(std::string_view zr_dir, std::string_view entry) {
-  return path_join(store_dir(zr_dir), entry);
+  return base::path_join(store_dir(zr_dir), entry);
 }
 
 namespace {
@@ -31,13 +31,13 @@ bool names_safe_shard(std::string_view hash) {
   return has_two_whole_characters(hash) && is_safe_shard_name(hash.substr(0, 2));
 }
 
-Result<std::string> shard_name(std::string_view hash) {
+base::Result<std::string> shard_name(std::string_view hash) {
   if (!has_two_whole_characters(hash)) {
-    return Status::Error("hash too short to name a shard: \"" + std::string(hash) + "\"");
+    return base::Status::Error("hash too short to name a shard: \"" + std::string(hash) + "\"");
   }
   std::string_view name = hash.substr(0, 2);
   if (!is_safe_shard_name(name)) {
-    return Status::Error("hash names an unsafe shard: \"" + std::string(hash) + "\"");
+    return base::Status::Error("hash names an unsafe shard: \"" + std::string(hash) + "\"");
   }
   return std::string(name);
 }
@@ -47,9 +47,9 @@ std::string shard_file_name(uint8_t shard) {
   return std::string{kHex[shard >> 4], kHex[shard & 0xF]};
 }
 
-Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash) {
+base::Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash) {
   ZR_ASSIGN_OR_RETURN(std::string name, shard_name(hash));
-  return path_join(store_path(zr_dir, layer), name);
+  return base::path_join(store_path(zr_dir, layer), name);
 }
 
 }  // namespace zr

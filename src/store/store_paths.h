@@ -25,7 +25,7 @@ std::string store_path(std::string_view zr_dir, std::string_view entry);
 // The shard name of a hash text: its first two bytes. Refused when the text
 // is too short to have two whole characters, or when the name could step
 // outside the layer ("/", NUL, "." or "..").
-Result<std::string> shard_name(std::string_view hash);
+base::Result<std::string> shard_name(std::string_view hash);
 
 // True when shard_name accepts `hash`. Readers pass over records whose
 // hash cannot name a shard.
@@ -36,6 +36,6 @@ bool names_safe_shard(std::string_view hash);
 std::string shard_file_name(uint8_t shard);
 
 // <zr_dir>/.zr/<layer>/<shard of hash>, refused as shard_name refuses.
-Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
+base::Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
 
 }  // namespace zr

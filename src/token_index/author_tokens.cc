@@ -20,7 +20,7 @@ namespace zr::token_index {
 namespace {
 
 // The distinct section hashes of the authors' sections, in first-seen order.
-Result<std::vector<std::string>> author_sections(std::string_view zr_dir, const std::vector<std::string>& ids) {
+base::Result<std::vector<std::string>> author_sections(std::string_view zr_dir, const std::vector<std::string>& ids) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_authors(zr_dir, ids));
   std::unordered_set<std::string> seen;
   std::vector<std::string> distinct;
@@ -30,7 +30,7 @@ Result<std::vector<std::string>> author_sections(std::string_view zr_dir, const 
   return distinct;
 }
 
-Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::string_view zr_dir, std::string_view tokenizer,
+base::Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::string_view zr_dir, std::string_view tokenizer,
                                                                 const std::vector<std::string>& sections) {
   ZR_ASSIGN_OR_RETURN(std::vector<TokenIndexEntry> found, token_index_find_by_sources(zr_dir, tokenizer, sections));
   std::erase_if(found, [](const TokenIndexEntry& entry) { return entry.revoked; });
@@ -39,7 +39,7 @@ Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::string_view
 
 }  // namespace
 
-Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir, std::string_view tokenizer,
+base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir, std::string_view tokenizer,
                                                                  const std::vector<std::string>& sources) {
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, token_index_chunk_files(zr_dir, tokenizer));
   std::vector<TokenIndexEntry> found;
@@ -47,7 +47,7 @@ Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_vie
   SourcePatterns patterns(sources);
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!patterns.HasCandidate(line)) return;
@@ -58,7 +58,7 @@ Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_vie
   return found;
 }
 
-Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
+base::Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
                                               std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   TokenQueryResult result;
@@ -67,7 +67,7 @@ Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::stri
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> sections, author_sections(zr_dir, ids));
 
   std::optional<std::vector<TokenIndexEntry>> entries;
-  Result<std::optional<TokenBinIndex>> index = TokenBinIndex::Open(zr_dir, tokenizer);
+  base::Result<std::optional<TokenBinIndex>> index = TokenBinIndex::Open(zr_dir, tokenizer);
   if (index.ok() && index->has_value() && (*index)->IsCurrent()) {
     ZR_ASSIGN_OR_RETURN(entries, entries_from_index(zr_dir, tokenizer, **index, sections));
   }

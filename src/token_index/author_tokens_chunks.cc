@@ -14,9 +14,9 @@ ChunkLocator::ChunkLocator(const TokenBinIndex& index, const std::vector<ChunkFi
   }
 }
 
-Result<const MappedFile*> ChunkLocator::Mapped(Spelling& spelling) {
+base::Result<const base::MappedFile*> ChunkLocator::Mapped(Spelling& spelling) {
   if (!spelling.map) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(spelling.chunk->path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(spelling.chunk->path));
     spelling.map = std::move(file);
   }
   return spelling.map->size() == 0 ? nullptr : &*spelling.map;
@@ -37,12 +37,12 @@ uint64_t ChunkLocator::first_entry_of(uint16_t chunk) const {
   return low;
 }
 
-Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
+base::Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
   json::Parser parser;
   uint64_t next = first_entry_of(chunk);
   for (Spelling& spelling : number.files) {
     spelling.first_entry = next;
-    ZR_ASSIGN_OR_RETURN(const MappedFile* file, Mapped(spelling));
+    ZR_ASSIGN_OR_RETURN(const base::MappedFile* file, Mapped(spelling));
     if (file == nullptr) continue;
     std::string_view text = file->view();
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
@@ -50,10 +50,10 @@ Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
     });
   }
   number.runs_known = true;
-  return Status();
+  return base::Status();
 }
 
-Result<const MappedFile*> ChunkLocator::FileOf(uint32_t entry_number, uint16_t chunk) {
+base::Result<const base::MappedFile*> ChunkLocator::FileOf(uint32_t entry_number, uint16_t chunk) {
   auto it = numbers_.find(chunk);
   if (it == numbers_.end()) return nullptr;
   Number& number = it->second;

@@ -18,7 +18,7 @@ namespace zr::token_index {
 // and kept when valid and naming one of `sources` exactly; ascending by entry
 // number. nullopt when the index turns out to be damaged, so the caller can
 // answer from the chunk files instead. Mapping a chunk file is an error.
-Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
+base::Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
                                                                        std::string_view tokenizer,
                                                                        const TokenBinIndex& index,
                                                                        const std::vector<std::string>& sources);

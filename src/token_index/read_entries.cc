@@ -2,13 +2,13 @@
 
 namespace zr::token_index {
 
-Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                      const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
+base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
+                      const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
-    Status status;
+    base::Status status;
     for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!status.ok()) return;
       size_t readable_after = text.size() - (offset + line.size());
@@ -18,7 +18,7 @@ Status for_each_entry(const std::vector<ChunkFile>& chunks,
     });
     ZR_RETURN_IF_ERROR(status);
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace zr::token_index

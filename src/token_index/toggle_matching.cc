@@ -12,7 +12,7 @@
 
 namespace zr::token_index {
 
-Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
+base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
                                                const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
@@ -41,7 +41,7 @@ Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::str
   return total;
 }
 
-Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
+base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
                                              const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
@@ -51,7 +51,7 @@ Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::strin
   json::Parser parser;
   uint64_t total = 0;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     uint64_t changed = 0;
     std::string out;

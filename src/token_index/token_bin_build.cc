@@ -17,17 +17,17 @@ namespace {
 
 // Temporary names start with ".tmp-": never "token-index." (which would
 // reveal a phantom tokenizer or look like a per-process file).
-Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
-  Result<FileReplacement> created = FileReplacement::Create(target, store, ".tmp-token-bin-");
+base::Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
+  base::Result<base::FileReplacement> created = base::FileReplacement::Create(target, store, ".tmp-token-bin-");
   if (!created.ok()) return created.status().WithContext("creating " + target);
-  FileReplacement file = std::move(created).value();
+  base::FileReplacement file = std::move(created).value();
   ZR_RETURN_IF_ERROR(file.Write(index.bytes));
-  ZR_RETURN_IF_ERROR(file.Finish(new_file_mode()));
+  ZR_RETURN_IF_ERROR(file.Finish(base::new_file_mode()));
   // Read back what was written, through the reader the queries use.
   ZR_ASSIGN_OR_RETURN(std::optional<TokenBinIndex> reopened, TokenBinIndex::OpenFile(file.temp_path()));
-  if (!reopened) return Status::Error("failed to re-open token binary index for verification");
+  if (!reopened) return base::Status::Error("failed to re-open token binary index for verification");
   if (reopened->entry_count() != index.entry_count) {
-    return Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
+    return base::Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
                          " entries, stored " + std::to_string(reopened->entry_count()));
   }
   return file.Commit();
@@ -35,11 +35,11 @@ Status write_verified(const std::string& store, const std::string& target, const
 
 }  // namespace
 
-Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer) {
+base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  if (path_kind(merged_dir) != PathKind::kDirectory) {
-    return Status::Error("no merged token-index directory for tokenizer '" + std::string(tokenizer) + "'");
+  if (base::path_kind(merged_dir) != base::PathKind::kDirectory) {
+    return base::Status::Error("no merged token-index directory for tokenizer '" + std::string(tokenizer) + "'");
   }
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
 
@@ -53,13 +53,13 @@ Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir
     for (const std::string& source : entry.sources) {
       if (std::optional<HashKey> key = source_key(source)) sources.push_back(SourceRef{*key, number});
     }
-    return Status();
+    return base::Status();
   }));
 
   std::string target = binary_index_path(zr_dir, tokenizer);
-  Result<EncodedIndex> encoded = encode_token_bin_index(entries, std::move(sources));
+  base::Result<EncodedIndex> encoded = encode_token_bin_index(entries, std::move(sources));
   if (!encoded.ok()) {
-    (void)remove_file(target);
+    (void)base::remove_file(target);
     return encoded.status();
   }
   ZR_RETURN_IF_ERROR(write_verified(store_dir(zr_dir), target, *encoded));
@@ -68,7 +68,7 @@ Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir
 
 void token_index_rebuild_binary_index_if_present(std::string_view zr_dir, std::string_view tokenizer) {
   if (!check_tokenizer_name(tokenizer).ok()) return;
-  if (path_kind(binary_index_path(zr_dir, tokenizer)) == PathKind::kMissing) return;
+  if (base::path_kind(binary_index_path(zr_dir, tokenizer)) == base::PathKind::kMissing) return;
   (void)token_index_build_binary_index(zr_dir, tokenizer);
 }
 

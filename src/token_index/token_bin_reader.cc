@@ -14,7 +14,7 @@ namespace zr::token_index {
 
 namespace {
 
-Status damaged(const char* what) { return Status::Error(std::string("token binary index damaged: ") + what); }
+base::Status damaged(const char* what) { return base::Status::Error(std::string("token binary index damaged: ") + what); }
 
 bool later_or_equal(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
@@ -32,33 +32,33 @@ std::vector<HashKey> source_keys(const std::vector<std::string>& sources) {
   return keys;
 }
 
-Result<std::optional<TokenBinIndex>> TokenBinIndex::Open(std::string_view zr_dir, std::string_view tokenizer) {
+base::Result<std::optional<TokenBinIndex>> TokenBinIndex::Open(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   return OpenFile(binary_index_path(zr_dir, tokenizer));
 }
 
-Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenIfExists(path));
+base::Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(std::optional<base::FileToMap> file, base::FileToMap::OpenIfExists(path));
   if (!file) return std::optional<TokenBinIndex>();
   const uint64_t size = file->size();
   if (size < kHeaderSize) {
-    return Status::Error("token binary index file too small: " + std::to_string(size) + " bytes");
+    return base::Status::Error("token binary index file too small: " + std::to_string(size) + " bytes");
   }
   TokenBinIndex index;
   ZR_ASSIGN_OR_RETURN(index.map_, file->Map());
   const char* base = index.map_.data();
   if (std::memcmp(base, kTokenBinMagic.data(), kTokenBinMagic.size()) != 0) {
-    return Status::Error("token binary index magic mismatch");
+    return base::Status::Error("token binary index magic mismatch");
   }
-  uint32_t version = decode_fixed32(base + kVersionAt);
+  uint32_t version = base::decode_fixed32(base + kVersionAt);
   if (version != kTokenBinVersion) {
-    return Status::Error("unsupported token binary index version: " + std::to_string(version));
+    return base::Status::Error("unsupported token binary index version: " + std::to_string(version));
   }
   index.path_ = path;
-  index.entry_count_ = decode_fixed32(base + kEntryCountAt);
-  index.entry_table_ = decode_fixed32(base + kEntryTableAt);
-  index.source_table_ = decode_fixed32(base + kSourceTableAt);
-  index.fanout_table_ = decode_fixed32(base + kFanoutTableAt);
+  index.entry_count_ = base::decode_fixed32(base + kEntryCountAt);
+  index.entry_table_ = base::decode_fixed32(base + kEntryTableAt);
+  index.source_table_ = base::decode_fixed32(base + kSourceTableAt);
+  index.fanout_table_ = base::decode_fixed32(base + kFanoutTableAt);
   // 32-bit values, so none of these sums can wrap.
   if (index.entry_table_ + kEntryRecordSize * uint64_t{index.entry_count_} > size) {
     return damaged("entry table lies outside the file");
@@ -81,14 +81,14 @@ bool TokenBinIndex::IsCurrent() const {
   std::string_view name = slash == std::string::npos ? std::string_view(path_) : std::string_view(path_).substr(slash + 1);
   if (name.size() <= 15 || !name.starts_with(kTokenIndexPrefix) || !name.ends_with(".bin")) return false;
   std::string merged_name(name.substr(0, name.size() - 4));
-  std::string merged_dir = dir.empty() ? merged_name : path_join(dir, merged_name);
+  std::string merged_dir = dir.empty() ? merged_name : base::path_join(dir, merged_name);
 
-  Result<std::vector<DirEntry>> items = list_directory(merged_dir);
+  base::Result<std::vector<base::DirEntry>> items = base::list_directory(merged_dir);
   if (!items.ok()) return true;  // nothing to compare with
-  for (const DirEntry& item : *items) {
-    if (item.kind != PathKind::kRegularFile) continue;
+  for (const base::DirEntry& item : *items) {
+    if (item.kind != base::PathKind::kRegularFile) continue;
     struct stat item_st;
-    if (::stat(path_join(merged_dir, item.name).c_str(), &item_st) != 0) continue;
+    if (::stat(base::path_join(merged_dir, item.name).c_str(), &item_st) != 0) continue;
     if (later_or_equal(item_st.st_mtim, built)) return false;
   }
   return true;
@@ -100,23 +100,23 @@ std::optional<TokenBinEntry> TokenBinIndex::entry(uint64_t number) const {
   if (at + kEntryRecordSize > map_.size()) return std::nullopt;
   const char* record = map_.data() + at;
   TokenBinEntry out;
-  out.chunk = decode_fixed16(record + kEntryChunkAt);
-  out.offset = decode_fixed32(record + kEntryOffsetAt);
-  out.length = decode_fixed32(record + kEntryLengthAt);
+  out.chunk = base::decode_fixed16(record + kEntryChunkAt);
+  out.offset = base::decode_fixed32(record + kEntryOffsetAt);
+  out.length = base::decode_fixed32(record + kEntryLengthAt);
   out.revoked = record[kEntryFlagAt] != 0;
   return out;
 }
 
-Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<HashKey>& keys) const {
+base::Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<HashKey>& keys) const {
   const char* base = map_.data();
   const char* fanout = base + fanout_table_;
   std::vector<uint32_t> found;
   for (const HashKey& key : keys) {
-    uint64_t start = decode_fixed64(fanout + 8 * key[0]);
+    uint64_t start = base::decode_fixed64(fanout + 8 * key[0]);
     if (start == 0) continue;
     uint64_t end = fanout_table_;
     for (int b = key[0] + 1; b < 256; ++b) {
-      uint64_t next = decode_fixed64(fanout + 8 * b);
+      uint64_t next = base::decode_fixed64(fanout + 8 * b);
       if (next != 0) {
         end = next;
         break;
@@ -128,7 +128,7 @@ Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<Has
     for (uint64_t pos = start; pos + kSourceRecordHeader <= end;) {
       const char* record = base + pos;
       int order = std::memcmp(record, key.data(), key.size());
-      uint64_t count = decode_fixed16(record + kSourceCountInRecord);
+      uint64_t count = base::decode_fixed16(record + kSourceCountInRecord);
       uint64_t record_end = pos + kSourceRecordHeader + 4 * count;
       if (order > 0) break;
       if (order < 0) {
@@ -137,7 +137,7 @@ Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<Has
       }
       if (record_end > end) return damaged("source record runs past its table");
       for (uint64_t i = 0; i < count; ++i) {
-        found.push_back(decode_fixed32(record + kSourceRecordHeader + 4 * i));
+        found.push_back(base::decode_fixed32(record + kSourceRecordHeader + 4 * i));
       }
       break;
     }

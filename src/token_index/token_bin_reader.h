@@ -35,9 +35,9 @@ class TokenBinIndex {
   // Opens "token-index.<tokenizer>.bin" of the store. nullopt when the file
   // is not there; an error when it cannot be opened or mapped, is too small,
   // has another magic or version, or its tables lie outside it.
-  static Result<std::optional<TokenBinIndex>> Open(std::string_view zr_dir, std::string_view tokenizer);
+  static base::Result<std::optional<TokenBinIndex>> Open(std::string_view zr_dir, std::string_view tokenizer);
   // The same for a file given by path.
-  static Result<std::optional<TokenBinIndex>> OpenFile(const std::string& path);
+  static base::Result<std::optional<TokenBinIndex>> OpenFile(const std::string& path);
 
   const std::string& path() const { return path_; }
   uint32_t entry_count() const { return entry_count_; }
@@ -53,7 +53,7 @@ class TokenBinIndex {
 
   // The entry numbers listed under any of `keys`, ascending, without
   // repeats. An error when a source record the lookup needs is damaged.
-  Result<std::vector<uint32_t>> LookupSources(const std::vector<HashKey>& keys) const;
+  base::Result<std::vector<uint32_t>> LookupSources(const std::vector<HashKey>& keys) const;
 
   // ceil(n / 8) bytes; bit i % 8 of byte i / 8 (least significant first) set
   // when entry i is revoked.
@@ -63,7 +63,7 @@ class TokenBinIndex {
  private:
   TokenBinIndex() = default;
 
-  MappedFile map_;
+  base::MappedFile map_;
   std::string path_;
   uint32_t entry_count_ = 0;
   uint64_t entry_table_ = 0;

@@ -33,12 +33,12 @@ std::string chunk_file_name(uint64_t number) {
   return buf;
 }
 
-Status check_tokenizer_name(std::string_view tokenizer) {
+base::Status check_tokenizer_name(std::string_view tokenizer) {
   if (tokenizer.find('/') != std::string_view::npos || tokenizer.find('\0') != std::string_view::npos) {
-    return Status::Error("invalid tokenizer name \"" + std::string(tokenizer) +
+    return base::Status::Error("invalid tokenizer name \"" + std::string(tokenizer) +
                          "\": it must not contain \"/\" or NUL");
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace zr::token_index

@@ -8,7 +8,7 @@
 
 namespace zr::tracking {
 
-Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
+base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
                           std::string_view zr_dir, std::optional<uint64_t> token_count,
                           std::optional<std::string_view> tokenizer) {
   // Checked first: once the document line is written there is no undo.
@@ -30,7 +30,7 @@ std::string line_hash_of_text(json::Parser& parser, std::string_view text) {
   return sha256_hex(compact);
 }
 
-Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view /*file*/,
+base::Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view /*file*/,
                                           std::string_view line_content) {
   json::Parser parser;
   return lookup_document(zr_dir, line_hash_of_text(parser, line_content));

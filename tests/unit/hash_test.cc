@@ -20,7 +20,7 @@ TEST(Sha256, KnownVectors) {
 
 TEST(ContentHash, HashesTheCompactText) {
   json::Parser parser;
-  Result<json::Value> value = parser.Parse("{ \"b\" : [1, 2.0], \"a\" : \"\\u00e9\" }");
+  base::Result<json::Value> value = parser.Parse("{ \"b\" : [1, 2.0], \"a\" : \"\\u00e9\" }");
   ASSERT_TRUE(value.ok());
   EXPECT_EQ(content_hash(*value), sha256_hex("{\"a\":\"\xc3\xa9\",\"b\":[1,2.0]}"));
   EXPECT_EQ(content_hash(json::Value::String("")), sha256_hex("\"\""));

@@ -25,7 +25,7 @@ bool ExpectAgreesWithParser(std::string_view line) {
   std::array<FlatField, 3> fields;
   if (!scan_flat_object(line, kKeys, fields)) return false;
   json::Parser parser;
-  Result<json::Value> parsed = parser.Parse(line);
+  base::Result<json::Value> parsed = parser.Parse(line);
   EXPECT_TRUE(parsed.ok()) << "accepted invalid JSON: " << line;
   if (!parsed.ok() || !parsed->is_object()) {
     ADD_FAILURE() << line;
@@ -124,7 +124,7 @@ TEST(FlatObject, RandomLinesNeverDisagreeWithTheParser) {
 // The scan filter reads records by the typed rules whether a line takes the
 // flat route or the parser's.
 TEST(DocumentFilter, MatchesTheTypedReader) {
-  const StringSet sections = {"s1"};
+  const base::StringSet sections = {"s1"};
   const std::vector<std::string> lines = {
       R"({"file":"f","line_hash":"h1","sources":["s0","s1"]})",
       R"({"file":"f\n","line_hash":"h2","sources":["s1"]})",           // escape: parsed

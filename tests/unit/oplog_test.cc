@@ -36,7 +36,7 @@ TEST(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
   std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "oplog_test_root";
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root);
-  Status missing = oplog_append_at(root.string(), "op", "x", 0);
+  base::Status missing = oplog_append_at(root.string(), "op", "x", 0);
   EXPECT_FALSE(missing.ok());
   EXPECT_FALSE(std::filesystem::exists(root / ".zr"));
 

@@ -42,7 +42,7 @@ class PurgeArchiveWriterTest : public ::testing::Test {
   }
 
   // Buffers the record of one removed line given as compact JSON.
-  static Status add(PurgeArchiveWriter& writer, std::string_view compact_value) {
+  static base::Status add(PurgeArchiveWriter& writer, std::string_view compact_value) {
     std::string record;
     append_archive_record_of_value(record, writer.stamp(), compact_value);
     return writer.AddRecords(record, 1);
@@ -54,7 +54,7 @@ class PurgeArchiveWriterTest : public ::testing::Test {
 TEST_F(PurgeArchiveWriterTest, RollbackRestoresAnArchiveOfTheSameSecond) {
   const std::string path = purge_archive_path(root_, purge_archive_stamp(1000));
   {
-    Result<PurgeArchiveWriter> first = PurgeArchiveWriter::Open(root_, 1000);
+    base::Result<PurgeArchiveWriter> first = PurgeArchiveWriter::Open(root_, 1000);
     ASSERT_TRUE(first.ok());
     ASSERT_TRUE(add(*first, "[1]").ok());
     ASSERT_TRUE(first->Flush().ok());
@@ -63,7 +63,7 @@ TEST_F(PurgeArchiveWriterTest, RollbackRestoresAnArchiveOfTheSameSecond) {
   const std::string committed = read(path);
   EXPECT_EQ(committed, "{\"archived_at\":\"19700101T001640\",\"line\":[1]}\n");
   {
-    Result<PurgeArchiveWriter> second = PurgeArchiveWriter::Open(root_, 1000);
+    base::Result<PurgeArchiveWriter> second = PurgeArchiveWriter::Open(root_, 1000);
     ASSERT_TRUE(second.ok());
     ASSERT_TRUE(add(*second, "[2]").ok());
     ASSERT_TRUE(second->Flush().ok());
@@ -75,7 +75,7 @@ TEST_F(PurgeArchiveWriterTest, RollbackRestoresAnArchiveOfTheSameSecond) {
 
 TEST_F(PurgeArchiveWriterTest, RollbackRemovesWhatTheRunCreated) {
   {
-    Result<PurgeArchiveWriter> writer = PurgeArchiveWriter::Open(root_, 0);
+    base::Result<PurgeArchiveWriter> writer = PurgeArchiveWriter::Open(root_, 0);
     ASSERT_TRUE(writer.ok());
     ASSERT_TRUE(add(*writer, "{}").ok());
     ASSERT_TRUE(writer->Flush().ok());

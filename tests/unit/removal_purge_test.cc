@@ -33,7 +33,7 @@ class PurgePass : public ::testing::Test {
     ASSERT_TRUE(init_store(root_).ok());
   }
   void TearDown() override {
-    WorkerPool::SetThreadCountForTesting(0);
+    base::WorkerPool::SetThreadCountForTesting(0);
     std::filesystem::remove_all(root_);
   }
 
@@ -91,7 +91,7 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
   std::string expected_data, expected_archive;
   uint64_t expected_purged = 0;
   for_each_line(data, [&](std::string_view line, size_t) {
-    Result<json::Value> value = parser.Parse(line);
+    base::Result<json::Value> value = parser.Parse(line);
     if (value.ok() && listed.contains(content_hash(*value))) {
       ++expected_purged;
       expected_archive += "{\"archived_at\":\"19700101T000000\",\"line\":" + json::to_compact(*value) + "}\n";
@@ -105,10 +105,10 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
   const std::string data_file = root_ + "/data.jsonl";
   const std::string archive = purge_archive_path(root_, "19700101T000000");
   for (size_t threads : {1, 2, 3, 8}) {
-    WorkerPool::SetThreadCountForTesting(threads);
+    base::WorkerPool::SetThreadCountForTesting(threads);
     write(data_file, data);
     std::filesystem::remove(archive);
-    Result<PurgeCounts> counts =
+    base::Result<PurgeCounts> counts =
         purge_lines_by_hash(root_, data_file, lines, [](uint64_t n) { return std::to_string(n); }, 0);
     ASSERT_TRUE(counts.ok()) << counts.status().ToString();
     EXPECT_EQ(counts->purged, expected_purged) << threads;

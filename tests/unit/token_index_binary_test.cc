@@ -105,19 +105,19 @@ TEST_F(TokenBinIndexTest, OpeningReportsEachProblem) {
   EXPECT_EQ(open_error(), "token binary index magic mismatch");
 
   std::string header = "ZRIDXTI01" + std::string(55, '\0');
-  encode_fixed32(header.data() + kVersionAt, 2);
+  base::encode_fixed32(header.data() + kVersionAt, 2);
   write(index_path(), header);
   EXPECT_EQ(open_error(), "unsupported token binary index version: 2");
 
   // A header whose tables do not fit the file refuses to open.
-  encode_fixed32(header.data() + kVersionAt, 1);
+  base::encode_fixed32(header.data() + kVersionAt, 1);
   write(index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "opened");
-  encode_fixed32(header.data() + kEntryCountAt, 200);
+  base::encode_fixed32(header.data() + kEntryCountAt, 200);
   write(index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "token binary index damaged: entry table lies outside the file");
-  encode_fixed32(header.data() + kEntryCountAt, 0);
-  encode_fixed32(header.data() + kFanoutTableAt, 65);
+  base::encode_fixed32(header.data() + kEntryCountAt, 0);
+  base::encode_fixed32(header.data() + kFanoutTableAt, 65);
   write(index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "token binary index damaged: fanout table lies outside the file");
 }
@@ -201,8 +201,8 @@ TEST_F(TokenBinIndexTest, TruncatedOrCorruptedFilesNeverReadOutsideTheFile) {
 
   // Every cut inside the header and around each table boundary and page
   // boundary, and a spread of others (truncating is slow on some disks).
-  uint32_t source_table = decode_fixed32(good.data() + kSourceTableAt);
-  uint32_t fanout_table = decode_fixed32(good.data() + kFanoutTableAt);
+  uint32_t source_table = base::decode_fixed32(good.data() + kSourceTableAt);
+  uint32_t fanout_table = base::decode_fixed32(good.data() + kFanoutTableAt);
   std::vector<size_t> cuts;
   for (size_t s = 0; s < 2 * kHeaderSize; ++s) cuts.push_back(s);
   for (size_t edge : {size_t{source_table}, size_t{fanout_table}, size_t{4096}, size_t{8192}, good.size()}) {
