@@ -34,13 +34,13 @@ const char* const kSoughtName = "Author 12345";
 std::string name_of(size_t k) { return "Author " + std::to_string(k); }
 
 bool registry_ready(const std::string& zr_dir, size_t records) {
-  std::string marker = zr::store_path(zr_dir, "bench-records");
+  std::string marker = zr::store::store_path(zr_dir, "bench-records");
   zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(marker);
   return file.ok() && file->view() == std::to_string(records);
 }
 
 bool create_registry(const std::string& zr_dir, size_t records) {
-  std::string authors = zr::store_path(zr_dir, zr::kAuthorsLayer);
+  std::string authors = zr::store::store_path(zr_dir, zr::store::kAuthorsLayer);
   if (zr::base::path_kind(authors) == zr::base::PathKind::kDirectory) {
     for (int shard = 0; shard < 256; ++shard) {
       char name[3];
@@ -48,7 +48,7 @@ bool create_registry(const std::string& zr_dir, size_t records) {
       (void)zr::base::remove_file(zr::base::path_join(authors, name));
     }
   }
-  if (zr::base::Status s = zr::init_store(zr_dir); !s.ok()) {
+  if (zr::base::Status s = zr::store::init_store(zr_dir); !s.ok()) {
     std::fprintf(stderr, "init: %s\n", s.ToString().c_str());
     return false;
   }
@@ -70,7 +70,7 @@ bool create_registry(const std::string& zr_dir, size_t records) {
       return false;
     }
   }
-  return zr::base::write_file(zr::store_path(zr_dir, "bench-records"), std::to_string(records)).ok();
+  return zr::base::write_file(zr::store::store_path(zr_dir, "bench-records"), std::to_string(records)).ok();
 }
 
 // CPU time of the whole process (every thread), user and system.

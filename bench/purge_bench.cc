@@ -105,7 +105,7 @@ std::string data_file(const std::string& dir) { return dir + "/data.jsonl"; }
 
 int generate(const std::string& dir, size_t size_mb) {
   fs::create_directories(dir);
-  if (zr::base::Status s = zr::init_store(dir); !s.ok()) die("init", s);
+  if (zr::base::Status s = zr::store::init_store(dir); !s.ok()) die("init", s);
   std::mt19937_64 rng(20240611);
   std::string all, revoked;
   zr::json::Parser parser;
@@ -115,7 +115,7 @@ int generate(const std::string& dir, size_t size_mb) {
     std::string line = make_line(rng, id);
     if (rng() % 10 == 0) {
       if (!parser.Canonicalize(line, 0, canonical)) die("generated line", zr::base::Status::Error(line));
-      revoked += "{\"line_hash\":\"" + zr::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
+      revoked += "{\"line_hash\":\"" + zr::store::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
     }
     all += line;
     all += '\n';
@@ -165,7 +165,7 @@ double time_raw_sha(const std::string& text) {
   zr::base::WorkerPool::Run(bounds.size() - 1, [&](size_t c) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     unsigned char acc = 0;
-    zr::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
+    zr::store::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
                       [&](std::string_view line, size_t) {
                         SHA256_CTX ctx;
                         SHA256_Init(&ctx);

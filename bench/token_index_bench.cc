@@ -80,13 +80,13 @@ double best_seconds(int runs, Fn&& fn) {
 std::vector<std::string> section_hashes() {
   std::vector<std::string> hashes;
   hashes.reserve(kSections);
-  for (int i = 0; i < kSections; ++i) hashes.push_back(zr::sha256_hex("section " + std::to_string(i)));
+  for (int i = 0; i < kSections; ++i) hashes.push_back(zr::store::sha256_hex("section " + std::to_string(i)));
   return hashes;
 }
 
 void generate(const std::string& root, uint64_t entries, const std::vector<std::string>& hashes) {
   std::string merged = root + "/.zr/token-index." + kTokenizer;
-  check(zr::create_directories(merged), "creating the merged directory");
+  check(zr::store::create_directories(merged), "creating the merged directory");
   std::mt19937_64 rng(entries);
   for (uint64_t chunk = 1; chunk * kEntriesPerChunk <= entries; ++chunk) {
     std::string text;
@@ -123,7 +123,7 @@ std::string scan_mask_textual(const std::vector<ti::ChunkFile>& chunks) {
   for (const ti::ChunkFile& chunk : chunks) {
     zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
-    zr::for_each_line(file->view(), [&](std::string_view line, size_t) {
+    zr::store::for_each_line(file->view(), [&](std::string_view line, size_t) {
       if (n % 8 == 0) mask.push_back('\0');
       if (line.find("\"revoked\":true") != std::string_view::npos) {
         mask.back() = static_cast<char>(mask.back() | (1 << (n % 8)));
@@ -141,7 +141,7 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
   for (const ti::ChunkFile& chunk : chunks) {
     zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
-    zr::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
+    zr::store::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
       if (!patterns.HasCandidate(line)) return;
       std::optional<ti::TokenIndexEntry> entry = ti::parse_entry_line(parser, line, readable_after);
       if (entry && patterns.names_target(*entry)) ++found;

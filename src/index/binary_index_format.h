@@ -73,11 +73,11 @@ struct TokenRef {
 using Ref = std::variant<ShardRef, TokenRef>;
 
 struct IndexEntry {
-  HashKey key{};
+  store::HashKey key{};
   std::vector<Ref> refs;
 };
 
 // <zr_dir>/.zr/index.bin
-inline std::string binary_index_file_path(std::string_view zr_dir) { return store_path(zr_dir, kBinaryIndexName); }
+inline std::string binary_index_file_path(std::string_view zr_dir) { return store::store_path(zr_dir, kBinaryIndexName); }
 
 }  // namespace zr::index

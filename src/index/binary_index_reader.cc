@@ -117,12 +117,12 @@ uint32_t BinaryIndexView::stored_entry_count() const { return base::decode_fixed
 uint64_t BinaryIndexView::slot(size_t b) const { return base::decode_fixed64(bytes_.data() + fanout_offset_ + 8 * b); }
 
 std::vector<Ref> BinaryIndexView::Lookup(std::string_view key_hex) const {
-  const std::optional<HashKey> key = decode_hash_key(key_hex);
+  const std::optional<store::HashKey> key = store::decode_hash_key(key_hex);
   if (!key) return {};
   return Lookup(*key);
 }
 
-std::vector<Ref> BinaryIndexView::Lookup(const HashKey& key) const {
+std::vector<Ref> BinaryIndexView::Lookup(const store::HashKey& key) const {
   if (!fanout_inside_) return {};
   const size_t b = key[0];
   uint64_t h = slot(b);

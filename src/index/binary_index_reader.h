@@ -29,7 +29,7 @@ class BinaryIndexView {
   // The refs of the key given as 64 hex digits (either case). A text that is
   // not a key, a key not present, or a damaged file give an empty list.
   std::vector<Ref> Lookup(std::string_view key_hex) const;
-  std::vector<Ref> Lookup(const HashKey& key) const;
+  std::vector<Ref> Lookup(const store::HashKey& key) const;
 
   // The entry count as stored in the header.
   uint32_t stored_entry_count() const;
@@ -65,7 +65,7 @@ class BinaryIndex {
   BinaryIndex& operator=(BinaryIndex&&) = default;
 
   std::vector<Ref> Lookup(std::string_view key_hex) const { return view_.Lookup(key_hex); }
-  std::vector<Ref> Lookup(const HashKey& key) const { return view_.Lookup(key); }
+  std::vector<Ref> Lookup(const store::HashKey& key) const { return view_.Lookup(key); }
   const BinaryIndexView& view() const { return view_; }
 
  private:

@@ -85,7 +85,7 @@ std::string encode_line_offsets(std::string_view data) {
 
 base::Result<BinaryIndexWriter> BinaryIndexWriter::Create(std::string_view zr_dir) {
   std::string target = binary_index_file_path(zr_dir);
-  base::Result<base::FileReplacement> file = base::FileReplacement::Create(target, store_dir(zr_dir), kBinaryIndexTempPrefix);
+  base::Result<base::FileReplacement> file = base::FileReplacement::Create(target, store::store_dir(zr_dir), kBinaryIndexTempPrefix);
   if (!file.ok()) return file.status().WithContext("creating " + target);
   return BinaryIndexWriter(std::move(file).value());
 }

@@ -22,7 +22,7 @@ namespace {
 // Feeds every regular file of a layer to `add`, one mapping at a time.
 template <typename Add>
 base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
-  const std::string dir = store_path(zr_dir, layer);
+  const std::string dir = store::store_path(zr_dir, layer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   for (const std::string& path : files) {
@@ -89,8 +89,8 @@ base::Status rebuild_token_binary_indexes(std::string_view zr_dir) {
 base::Result<IndexBuildCounts> build_index(std::string_view zr_dir) {
   AttributionTables tables;
   ZR_RETURN_IF_ERROR(
-      read_layer(zr_dir, kDocumentIndexLayer, [&](std::string_view text) { tables.AddDocumentText(text); }));
-  ZR_RETURN_IF_ERROR(read_layer(zr_dir, kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
+      read_layer(zr_dir, store::kDocumentIndexLayer, [&](std::string_view text) { tables.AddDocumentText(text); }));
+  ZR_RETURN_IF_ERROR(read_layer(zr_dir, store::kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
 
   IndexBuildCounts counts;
   counts.authors = tables.author_count();

@@ -18,17 +18,17 @@ namespace zr::index {
 base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
 
 struct HashKeyHash {
-  size_t operator()(const HashKey& key) const noexcept;
+  size_t operator()(const store::HashKey& key) const noexcept;
 };
 
 // Entries of index.bin being collected, with the position of each key's
 // first entry.
 struct EntryList {
   std::vector<IndexEntry> entries;
-  std::unordered_map<HashKey, size_t, HashKeyHash> positions;
+  std::unordered_map<store::HashKey, size_t, HashKeyHash> positions;
 
   // The position of `key`'s entry, appended (without refs) if new.
-  size_t PositionOf(const HashKey& key);
+  size_t PositionOf(const store::HashKey& key);
 };
 
 // One entry per record of the layer whose id is a 64-hex-digit key, with a

@@ -27,34 +27,34 @@ bool DocumentFilter::AnySource(const std::vector<std::string>& sources) const {
 
 void DocumentFilter::Collect(std::string_view text, std::vector<DocumentRecord>& out) {
   if (sections_.empty()) return;
-  std::array<FlatField, 3> fields;
-  for_each_line(text, [&](std::string_view line, size_t readable_after) {
-    if (!scan_flat_object(line, kDocumentKeys, fields)) {
+  std::array<store::FlatField, 3> fields;
+  store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+    if (!store::scan_flat_object(line, kDocumentKeys, fields)) {
       std::optional<DocumentRecord> record = tracking::parse_document_line(parser_, line, readable_after);
       if (record && AnySource(record->sources)) out.push_back(std::move(*record));
       return;
     }
     // The record's own members must each occur exactly once.
-    const FlatField& line_hash = fields[0];
-    const FlatField& file = fields[1];
-    const FlatField& sources = fields[2];
+    const store::FlatField& line_hash = fields[0];
+    const store::FlatField& file = fields[1];
+    const store::FlatField& sources = fields[2];
     if (line_hash.count != 1 || file.count != 1 || sources.count != 1) return;
-    if (line_hash.kind != FlatKind::kString || file.kind != FlatKind::kString ||
-        sources.kind != FlatKind::kStringArray) {
+    if (line_hash.kind != store::FlatKind::kString || file.kind != store::FlatKind::kString ||
+        sources.kind != store::FlatKind::kStringArray) {
       return;
     }
     bool match = false;
-    for_each_flat_string(sources.text, [&](std::string_view source) { match = match || sections_.contains(source); });
+    store::for_each_flat_string(sources.text, [&](std::string_view source) { match = match || sections_.contains(source); });
     if (!match) return;
     DocumentRecord record{std::string(line_hash.text), std::string(file.text), {}};
-    for_each_flat_string(sources.text, [&](std::string_view source) { record.sources.emplace_back(source); });
+    store::for_each_flat_string(sources.text, [&](std::string_view source) { record.sources.emplace_back(source); });
     out.push_back(std::move(record));
   });
 }
 
 base::Result<std::vector<DocumentRecord>> document_scan(std::string_view zr_dir, const base::StringSet& sections) {
-  return scan_layer_files<DocumentRecord>(
-      zr_dir, kDocumentIndexLayer, !sections.empty(),
+  return store::scan_layer_files<DocumentRecord>(
+      zr_dir, store::kDocumentIndexLayer, !sections.empty(),
       [&](std::string_view text, std::vector<DocumentRecord>& out) { DocumentFilter(sections).Collect(text, out); });
 }
 

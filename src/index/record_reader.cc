@@ -6,24 +6,24 @@ RecordReader::RecordReader(std::initializer_list<std::string_view> keys)
     : keys_(keys), flat_(keys.size()), members_(keys.size()) {}
 
 bool RecordReader::Read(std::string_view line, size_t readable_after) {
-  if (!scan_flat_object(line, keys_, flat_)) return ReadParsed(line, readable_after);
+  if (!store::scan_flat_object(line, keys_, flat_)) return ReadParsed(line, readable_after);
   for (size_t i = 0; i < keys_.size(); ++i) {
-    const FlatField& field = flat_[i];
+    const store::FlatField& field = flat_[i];
     MemberView& member = members_[i];
     member.strings.clear();
     switch (field.kind) {
-      case FlatKind::kAbsent:
+      case store::FlatKind::kAbsent:
         member.kind = MemberKind::kAbsent;
         break;
-      case FlatKind::kString:
+      case store::FlatKind::kString:
         member.kind = MemberKind::kString;
         member.text = field.text;
         break;
-      case FlatKind::kStringArray:
+      case store::FlatKind::kStringArray:
         member.kind = MemberKind::kArray;
-        for_each_flat_string(field.text, [&](std::string_view s) { member.strings.push_back(s); });
+        store::for_each_flat_string(field.text, [&](std::string_view s) { member.strings.push_back(s); });
         break;
-      case FlatKind::kOther:
+      case store::FlatKind::kOther:
         member.kind = MemberKind::kOther;
         break;
     }

@@ -42,7 +42,7 @@ class RecordReader {
   bool ReadParsed(std::string_view line, size_t readable_after);
 
   std::vector<std::string_view> keys_;
-  std::vector<FlatField> flat_;
+  std::vector<store::FlatField> flat_;
   std::vector<MemberView> members_;
   json::Parser parser_;
   json::Value value_;

@@ -80,7 +80,7 @@ base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) 
       ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
       const std::string_view text = file.view();
       const auto chunk_number = static_cast<uint16_t>(chunk.number);
-      for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+      store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
         if (!reader.Read(line, text.size() - offset - line.size())) return;
         const MemberView& sources = reader.member(0);
         if (sources.kind != MemberKind::kArray) return;
@@ -91,7 +91,7 @@ base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) 
         }
         bool line_added = false;
         for (std::string_view source : sources.strings) {
-          const std::optional<HashKey> key = decode_hash_key(source);
+          const std::optional<store::HashKey> key = store::decode_hash_key(source);
           if (!key) continue;
           if (!line_added) {
             lines.push_back(

@@ -16,21 +16,21 @@ namespace {
 
 using K = ArgKind;
 
-PyObject* init_fn(const Args& a) { return py_none(init_store(a.str(0))); }
+PyObject* init_fn(const Args& a) { return py_none(store::init_store(a.str(0))); }
 
-PyObject* jsonl_read_fn(const Args& a) { return to_python(jsonl_read(a.str(0))); }
+PyObject* jsonl_read_fn(const Args& a) { return to_python(store::jsonl_read(a.str(0))); }
 
-PyObject* jsonl_append_fn(const Args& a) { return py_none(jsonl_append(a.str(0), a.json(1))); }
+PyObject* jsonl_append_fn(const Args& a) { return py_none(store::jsonl_append(a.str(0), a.json(1))); }
 
-PyObject* shard_path_str_fn(const Args& a) { return to_python(shard_path(a.str(0), a.str(1), a.str(2))); }
+PyObject* shard_path_str_fn(const Args& a) { return to_python(store::shard_path(a.str(0), a.str(1), a.str(2))); }
 
-PyObject* shard_read_fn(const Args& a) { return to_python(shard_read(a.str(0), a.str(1), a.str(2))); }
+PyObject* shard_read_fn(const Args& a) { return to_python(store::shard_read(a.str(0), a.str(1), a.str(2))); }
 
-PyObject* shard_iterate_all_fn(const Args& a) { return to_python(shard_iterate_all(a.str(0), a.str(1))); }
+PyObject* shard_iterate_all_fn(const Args& a) { return to_python(store::shard_iterate_all(a.str(0), a.str(1))); }
 
-PyObject* compute_hash_fn(const Args& a) { return py_str(content_hash(a.json(0))); }
+PyObject* compute_hash_fn(const Args& a) { return py_str(store::content_hash(a.json(0))); }
 
-PyObject* oplog_append_fn(const Args& a) { return py_none(oplog_append(a.str(0), a.str(1), a.str(2))); }
+PyObject* oplog_append_fn(const Args& a) { return py_none(store::oplog_append(a.str(0), a.str(1), a.str(2))); }
 
 }  // namespace
 

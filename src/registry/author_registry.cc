@@ -70,7 +70,7 @@ base::Result<std::vector<Author>> scan_layer(const std::string& dir, const Autho
 
 base::Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email) {
   Author author{author_id(name, email), std::string(name), std::string(email), false};
-  ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kAuthorsLayer, author.id));
+  ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kAuthorsLayer, author.id));
   ZR_RETURN_IF_ERROR(append_to_shard(path, author_line(author)));
   return std::move(author.id);
 }
@@ -82,15 +82,15 @@ void read_matching_authors(std::string_view text, const AuthorFilter& filter, js
     if (author && filter.Matches(*author)) out.push_back(std::move(*author));
   };
   std::optional<std::string_view> sought = filter.name ? filter.name : filter.email;
-  if (!sought) return for_each_line(text, take);
-  CandidateLines candidates(text, *sought);
+  if (!sought) return store::for_each_line(text, take);
+  store::CandidateLines candidates(text, *sought);
   std::string_view line;
   size_t readable_after = 0;
   while (candidates.Next(line, readable_after)) take(line, readable_after);
 }
 
 base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
-  std::string dir = store_path(zr_dir, kAuthorsLayer);
+  std::string dir = store::store_path(zr_dir, store::kAuthorsLayer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return std::vector<Author>();
   if (filter.name && filter.email) return lookup_pair(dir, filter);
   return scan_layer(dir, filter);

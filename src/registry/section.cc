@@ -44,7 +44,7 @@ std::string section_hash_of(std::string_view path, const std::vector<std::string
   text.append(",\"year\":");
   json::append_string(text, year);
   text.push_back('}');
-  return sha256_hex(text);
+  return store::sha256_hex(text);
 }
 
 std::string section_line(const Section& section) {

@@ -16,7 +16,7 @@ base::Result<std::string> register_section(std::string_view zr_dir, std::string_
                   contributors,
                   std::string(license),
                   std::string(year)};
-  ZR_ASSIGN_OR_RETURN(std::string shard, shard_path(zr_dir, kSectionsLayer, section.section_hash));
+  ZR_ASSIGN_OR_RETURN(std::string shard, store::shard_path(zr_dir, store::kSectionsLayer, section.section_hash));
   ZR_RETURN_IF_ERROR(base::append_to_file(shard, section_line(section)));
   return std::move(section.section_hash);
 }

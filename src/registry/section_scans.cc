@@ -15,10 +15,10 @@ namespace {
 
 template <typename Keep>
 base::Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bool can_match, Keep&& keep) {
-  return scan_layer_files<std::string>(
-      zr_dir, kSectionsLayer, can_match, [&](std::string_view text, std::vector<std::string>& out) {
+  return store::scan_layer_files<std::string>(
+      zr_dir, store::kSectionsLayer, can_match, [&](std::string_view text, std::vector<std::string>& out) {
         json::Parser parser;
-        for_each_line(text, [&](std::string_view line, size_t readable_after) {
+        store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
           std::optional<Section> section = parse_section_line(parser, line, readable_after);
           if (section && keep(*section)) out.push_back(std::move(section->section_hash));
         });

@@ -24,7 +24,7 @@ bool is_docidx_file_name(std::string_view name) {
 }
 
 base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
-  std::string dir = store_dir(zr_dir);
+  std::string dir = store::store_dir(zr_dir);
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   std::vector<std::string> files;
   for (const base::DirEntry& entry : entries) {
@@ -40,7 +40,7 @@ base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
       const json::Value* hash = record.find("line_hash");
       if (hash == nullptr || !hash->is_string()) return base::Status();
       // A hash that cannot name a shard would make a path outside the layer.
-      base::Result<std::string> shard = shard_path(zr_dir, kDocumentIndexLayer, hash->as_string());
+      base::Result<std::string> shard = store::shard_path(zr_dir, store::kDocumentIndexLayer, hash->as_string());
       if (!shard.ok()) return base::Status();
       ++counts.records_merged;
       return appender.AddRecord(*shard, record);

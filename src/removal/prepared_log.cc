@@ -9,7 +9,7 @@ namespace zr::removal {
 
 base::Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
   PreparedLog log;
-  log.path_ = store_path(zr_dir, kLogName);
+  log.path_ = store::store_path(zr_dir, store::kLogName);
   ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(log.path_));
   log.fd_ = std::move(file.fd);
   log.created_ = file.created;
@@ -27,7 +27,7 @@ PreparedLog::~PreparedLog() {
 
 base::Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
   created_ = false;
-  return base::write_all(fd_.get(), format_log_line(seconds, operation, detail));
+  return base::write_all(fd_.get(), store::format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::removal

@@ -50,7 +50,7 @@ std::string purge_archive_stamp(int64_t seconds) {
   return buf;
 }
 
-std::string archive_dir(std::string_view zr_dir) { return store_path(zr_dir, kArchiveDirName); }
+std::string archive_dir(std::string_view zr_dir) { return store::store_path(zr_dir, kArchiveDirName); }
 
 std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp) {
   std::string name(kPurgeArchivePrefix);
@@ -93,7 +93,7 @@ base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_di
   const std::string dir = archive_dir(zr_dir);
   if (base::path_kind(dir) == base::PathKind::kMissing) writer.dir_created_ = dir;
   writer.active_ = true;
-  ZR_RETURN_IF_ERROR(create_directories(dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(dir));
   writer.stamp_ = purge_archive_stamp(seconds);
   writer.path_ = purge_archive_path(zr_dir, writer.stamp_);
   // An archive of the same second is appended to and must be cut back to

@@ -29,14 +29,14 @@ base::Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
   const std::string path = revoked_list_path(zr_dir);
   ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   json::Parser parser;
-  std::array<FlatField, 3> fields;
-  for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+  std::array<store::FlatField, 3> fields;
+  store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     // Lines of the plain form written by tools are read without a parse;
     // the record's own members must each occur once, with their types.
-    if (scan_flat_object(line, kDocumentKeys, fields)) {
+    if (store::scan_flat_object(line, kDocumentKeys, fields)) {
       if (fields[0].count == 1 && fields[1].count == 1 && fields[2].count == 1 &&
-          fields[0].kind == FlatKind::kString && fields[1].kind == FlatKind::kString &&
-          fields[2].kind == FlatKind::kStringArray) {
+          fields[0].kind == store::FlatKind::kString && fields[1].kind == store::FlatKind::kString &&
+          fields[2].kind == store::FlatKind::kStringArray) {
         lines.Add(fields[0].text);
       }
       return;
@@ -50,7 +50,7 @@ base::Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
 // The hashes of the revoked sections, from every regular file of the layer.
 base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
   std::vector<std::string> hashes;
-  const std::string dir = store_path(zr_dir, kSectionsLayer);
+  const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return hashes;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   json::Parser parser;
@@ -60,7 +60,7 @@ base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir)
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(base::path_join(dir, entry.name)));
     // A line can carry a "revoked" member only if it spells the key plainly
     // or uses an escape somewhere; the others are passed over unparsed.
-    CandidateLines candidates(file.view(), kRevokedMember);
+    store::CandidateLines candidates(file.view(), kRevokedMember);
     std::string_view line;
     size_t readable_after = 0;
     while (candidates.Next(line, readable_after)) {
@@ -76,14 +76,14 @@ base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir)
 // `sections`, from the shards of the layer.
 base::Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
                                  LineSet& lines) {
-  const std::string dir = store_path(zr_dir, kDocumentIndexLayer);
+  const std::string dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   const base::StringSet wanted(sections.begin(), sections.end());
   index::DocumentFilter filter(wanted);
   std::vector<tracking::DocumentRecord> records;
   for (const base::DirEntry& entry : entries) {
-    if (entry.kind != base::PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
+    if (entry.kind != base::PathKind::kRegularFile || !store::is_shard_file_name(entry.name)) continue;
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(base::path_join(dir, entry.name)));
     records.clear();
     filter.Collect(file.view(), records);
@@ -103,14 +103,14 @@ std::vector<std::string> non_empty(const std::vector<std::string>& strings) {
 }  // namespace
 
 std::string revoked_list_path(std::string_view zr_dir) {
-  return base::path_join(base::path_join(store_path(zr_dir, kDocumentIndexLayer), "revoked"), "all");
+  return base::path_join(base::path_join(store::store_path(zr_dir, store::kDocumentIndexLayer), "revoked"), "all");
 }
 
 base::Result<uint64_t> revoked_list_size(std::string_view zr_dir) {
   const std::string path = revoked_list_path(zr_dir);
   ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   uint64_t count = 0;
-  for_each_line(file.view(), [&](std::string_view, size_t) { ++count; });
+  store::for_each_line(file.view(), [&](std::string_view, size_t) { ++count; });
   return count;
 }
 
@@ -146,7 +146,7 @@ base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view 
   const std::vector<std::string> id_needles = non_empty(ids);
   for (uint8_t shard : index::shards_of(index, ids)) {
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records,
-                        jsonl_read_filtered(base::path_join(store_path(zr_dir, kSectionsLayer), shard_file_name(shard)),
+                        store::jsonl_read_filtered(base::path_join(store::store_path(zr_dir, store::kSectionsLayer), store::shard_file_name(shard)),
                                             id_needles));
     for (const json::Value& record : records) {
       const json::Value* hash = record.find("section_hash");
@@ -164,12 +164,12 @@ base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view 
   // Their lines, from the document-index shards the index names for the
   // sections; only lines that contain one of the section hashes are parsed.
   LineSet lines;
-  const SubstringFilter filter(sections);
+  const store::SubstringFilter filter(sections);
   json::Parser parser;
   for (uint8_t shard : index::shards_of(index, sections)) {
-    const std::string path = base::path_join(store_path(zr_dir, kDocumentIndexLayer), shard_file_name(shard));
+    const std::string path = base::path_join(store::store_path(zr_dir, store::kDocumentIndexLayer), store::shard_file_name(shard));
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
-    for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+    store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!filter.Matches(line)) return;
       std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
       if (!record) return;

@@ -65,7 +65,7 @@ std::vector<size_t> chunk_bounds(std::string_view text) {
   return bounds;
 }
 
-void sha256_digest(std::string_view bytes, HashKey& out) {
+void sha256_digest(std::string_view bytes, store::HashKey& out) {
   SHA256_CTX context;
   SHA256_Init(&context);
   SHA256_Update(&context, bytes.data(), bytes.size());
@@ -135,7 +135,7 @@ class Pass {
     json::Parser parser;
     std::string canonical;
     canonical.reserve(4096);
-    HashKey digest;
+    store::HashKey digest;
     for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view line, size_t readable_after) {
       bool purge = false;
       if (parser.Canonicalize(line, readable_after, canonical)) {

@@ -80,7 +80,7 @@ base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string&
   }
   ZR_RETURN_IF_ERROR(base::remove_file(archive));
   ZR_RETURN_IF_ERROR(
-      oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));
+      store::oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));
   return count;
 }
 

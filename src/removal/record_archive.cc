@@ -50,7 +50,7 @@ size_t name_length_in_characters(std::string_view name) {
 
 base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
                                          std::string_view layer, std::string_view key_member) {
-  std::string layer_dir = store_path(zr_dir, layer);
+  std::string layer_dir = store::store_path(zr_dir, layer);
   if (base::path_kind(layer_dir) != base::PathKind::kDirectory) return uint64_t{0};
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(layer_dir));
 
@@ -66,7 +66,7 @@ base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const st
       if (key == nullptr || !key->is_string()) return base::Status();
       // A key that cannot name a shard cannot name an archive file either;
       // writing it anywhere could leave the archive directory.
-      base::Result<std::string> shard = shard_name(key->as_string());
+      base::Result<std::string> shard = store::shard_name(key->as_string());
       if (!shard.ok()) return base::Status();
       ++archived;
       return appender.AddRecord(prefix + *shard, record);

@@ -17,7 +17,7 @@ base::Status for_each_record(const std::string& path, const std::function<base::
   json::Parser parser;
   json::Value record;
   base::Status status;
-  for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+  store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;
     if (parser.ParseInto(line, readable_after, record)) status = fn(record);
   });
@@ -26,7 +26,7 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 
 base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
                              const std::function<base::Status(const json::Value&)>& fn) {
-  std::string dir = store_path(zr_dir, layer);
+  std::string dir = store::store_path(zr_dir, layer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
@@ -60,7 +60,7 @@ base::Status BatchedAppender::Flush() {
   pending_bytes_ = 0;
   for (const Pending& file : pending) {
     if (file.bytes.empty()) continue;
-    ZR_RETURN_IF_ERROR(append_line(file.path, file.bytes));
+    ZR_RETURN_IF_ERROR(store::append_line(file.path, file.bytes));
   }
   return base::Status();
 }

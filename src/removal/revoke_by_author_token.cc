@@ -25,12 +25,12 @@ base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
                                                   const std::unordered_set<std::string>& ids) {
   std::vector<std::string> hashes;
   std::unordered_set<std::string> seen;
-  const std::string dir = store_path(zr_dir, kSectionsLayer);
+  const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return hashes;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(base::path_join(dir, entry.name)));
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(base::path_join(dir, entry.name)));
     for (const json::Value& record : records) {
       const json::Value* authors = record.find("authors");
       if (authors == nullptr || !authors->is_array()) continue;
@@ -70,7 +70,7 @@ base::Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::stri
 
   std::string detail =
       std::string(author_name) + " tokenizer=" + std::string(tokenizer) + " count=" + std::to_string(count);
-  ZR_RETURN_IF_ERROR(oplog_append(zr_dir, reverse ? "revoke_reverse_token" : "revoke_token", detail));
+  ZR_RETURN_IF_ERROR(store::oplog_append(zr_dir, reverse ? "revoke_reverse_token" : "revoke_token", detail));
   return count;
 }
 

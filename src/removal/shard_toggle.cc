@@ -24,7 +24,7 @@ base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const
   ShardToggle outcome;
   if (base::path_kind(shard_path) == base::PathKind::kMissing) return outcome;
   outcome.present = true;
-  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(shard_path));
+  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(shard_path));
   for (json::Value& record : records) {
     if (!match(record)) continue;
     bool mark = toggled_mark(record);
@@ -32,7 +32,7 @@ base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const
     ++outcome.toggled;
   }
   if (policy == RewritePolicy::kAlways || outcome.toggled > 0) {
-    ZR_RETURN_IF_ERROR(base::replace_file_atomically(shard_path, shard_text(records), store_dir(zr_dir)));
+    ZR_RETURN_IF_ERROR(base::replace_file_atomically(shard_path, shard_text(records), store::store_dir(zr_dir)));
   }
   return outcome;
 }

@@ -25,7 +25,7 @@ std::string merge_detail(std::string_view source, const StoreMergeCounts& c) {
 }  // namespace
 
 base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target) {
-  if (base::path_kind(store_dir(source)) != base::PathKind::kDirectory) {
+  if (base::path_kind(store::store_dir(source)) != base::PathKind::kDirectory) {
     return base::Status::Error("Source has no .zr/ directory: " + std::string(source));
   }
   StoreMergeCounts counts;
@@ -49,7 +49,7 @@ base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string
   if (counts.authors_added + counts.sections_added + counts.document_added > 0) {
     (void)index::build_index(target);
   }
-  ZR_RETURN_IF_ERROR(oplog_append(target, "merge", merge_detail(source, counts)));
+  ZR_RETURN_IF_ERROR(store::oplog_append(target, "merge", merge_detail(source, counts)));
   return counts;
 }
 

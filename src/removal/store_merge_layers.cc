@@ -40,9 +40,9 @@ std::optional<std::string> document_identity(const json::Value& record) {
 
 }  // namespace
 
-const LayerIdentity kAuthorIdentity{kAuthorsLayer, author_identity, "id"};
-const LayerIdentity kSectionIdentity{kSectionsLayer, section_identity, "section_hash"};
-const LayerIdentity kDocumentIdentity{kDocumentIndexLayer, document_identity, "line_hash"};
+const LayerIdentity kAuthorIdentity{store::kAuthorsLayer, author_identity, "id"};
+const LayerIdentity kSectionIdentity{store::kSectionsLayer, section_identity, "section_hash"};
+const LayerIdentity kDocumentIdentity{store::kDocumentIndexLayer, document_identity, "line_hash"};
 
 base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind) {
   std::unordered_set<std::string> held;
@@ -60,7 +60,7 @@ base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_
       return base::Status();
     }
     // A key that cannot name a shard would make a path outside the layer.
-    base::Result<std::string> shard = shard_path(target, kind.layer, *string_member(record, kind.shard_member));
+    base::Result<std::string> shard = store::shard_path(target, kind.layer, *string_member(record, kind.shard_member));
     if (!shard.ok() || !held.insert(std::move(*id)).second) {
       ++counts.skipped;
       return base::Status();

@@ -49,7 +49,7 @@ base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std:
           return base::Status();
         }));
 
-    ZR_RETURN_IF_ERROR(create_directories(token_index::merged_dir_path(target, tokenizer)));
+    ZR_RETURN_IF_ERROR(store::create_directories(token_index::merged_dir_path(target, tokenizer)));
 
     std::string chunk_text;
     ZR_RETURN_IF_ERROR(token_index::for_each_entry(

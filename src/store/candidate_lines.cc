@@ -8,7 +8,7 @@
 
 #include "store/json_write.h"
 
-namespace zr {
+namespace zr::store {
 
 namespace {
 constexpr size_t kNone = std::string_view::npos;
@@ -91,4 +91,4 @@ bool CandidateLines::Next(std::string_view& line, size_t& readable_after) {
   return false;
 }
 
-}  // namespace zr
+}  // namespace zr::store

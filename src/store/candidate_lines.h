@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace zr {
+namespace zr::store {
 
 class CandidateLines {
  public:
@@ -37,4 +37,4 @@ class CandidateLines {
 // least two bytes) or a backslash; npos when neither occurs.
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle);
 
-}  // namespace zr
+}  // namespace zr::store

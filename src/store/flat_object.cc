@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace zr {
+namespace zr::store {
 
 namespace {
 
@@ -179,4 +179,4 @@ bool scan_flat_object(std::string_view line, std::span<const std::string_view> k
   return FlatScanner(line, max_integer_digits).Scan(keys, fields);
 }
 
-}  // namespace zr
+}  // namespace zr::store

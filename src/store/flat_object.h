@@ -17,7 +17,7 @@
 #include <span>
 #include <string_view>
 
-namespace zr {
+namespace zr::store {
 
 enum class FlatKind : uint8_t { kAbsent, kString, kStringArray, kOther };
 
@@ -55,4 +55,4 @@ void for_each_flat_string(std::string_view array_text, Fn&& fn) {
   }
 }
 
-}  // namespace zr
+}  // namespace zr::store

@@ -8,7 +8,7 @@
 #include "base/file.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
 base::Status create_directories(const std::string& path) {
   if (path.empty()) return base::Status::FromErrno(ENOENT);
@@ -36,4 +36,4 @@ base::Status init_store(std::string_view zr_dir) {
   return base::write_file(store_path(zr_dir, kLogName), "");
 }
 
-}  // namespace zr
+}  // namespace zr::store

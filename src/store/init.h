@@ -5,7 +5,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 // Creates <zr_dir>/.zr with its four layer directories (and any missing
 // parents) and an empty log. Existing directories keep their contents; an
@@ -16,4 +16,4 @@ base::Status init_store(std::string_view zr_dir);
 // Errors carry the system's message only.
 base::Status create_directories(const std::string& path);
 
-}  // namespace zr
+}  // namespace zr::store

@@ -4,7 +4,7 @@
 #include "store/json_parse.h"
 #include "store/json_write.h"
 
-namespace zr {
+namespace zr::store {
 
 namespace {
 
@@ -50,4 +50,4 @@ base::Status jsonl_append(const std::string& path, const json::Value& value) {
   return append_line(path, line);
 }
 
-}  // namespace zr
+}  // namespace zr::store

@@ -13,7 +13,7 @@
 #include "base/status.h"
 #include "store/json_value.h"
 
-namespace zr {
+namespace zr::store {
 
 // Calls fn(line, offset) for every non-empty piece of `text` between line
 // feeds, with its byte offset. A "\r" before a line feed stays part of the
@@ -56,4 +56,4 @@ base::Status jsonl_append(const std::string& path, const json::Value& value);
 // Appends one already-formed line (its "\n" included) the same way.
 base::Status append_line(const std::string& path, std::string_view line);
 
-}  // namespace zr
+}  // namespace zr::store

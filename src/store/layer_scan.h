@@ -12,7 +12,7 @@
 #include "base/worker_pool.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
 // Runs `read(text, out)` over every regular file of a layer on the pool and
 // joins the per-file outputs in listing order. A missing layer is empty; a
@@ -43,4 +43,4 @@ base::Result<std::vector<T>> scan_layer_files(std::string_view zr_dir, std::stri
   return joined;
 }
 
-}  // namespace zr
+}  // namespace zr::store

@@ -6,7 +6,7 @@
 #include "base/file.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
 std::string format_log_timestamp(int64_t seconds) {
   if (seconds < 0) seconds = 0;
@@ -43,4 +43,4 @@ base::Status oplog_append(std::string_view zr_dir, std::string_view operation, s
   return oplog_append_at(zr_dir, operation, detail, unix_seconds_now());
 }
 
-}  // namespace zr
+}  // namespace zr::store

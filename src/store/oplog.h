@@ -9,7 +9,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 // The log timestamp of `seconds` since the epoch (negative counts as 0).
 std::string format_log_timestamp(int64_t seconds);
@@ -28,4 +28,4 @@ base::Status oplog_append(std::string_view zr_dir, std::string_view operation, s
 base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
                        int64_t seconds);
 
-}  // namespace zr
+}  // namespace zr::store

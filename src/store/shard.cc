@@ -4,7 +4,7 @@
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
 base::Result<std::vector<json::Value>> shard_read(std::string_view zr_dir, std::string_view layer,
                                             std::string_view hash) {
@@ -32,4 +32,4 @@ base::Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir
   return values;
 }
 
-}  // namespace zr
+}  // namespace zr::store

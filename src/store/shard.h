@@ -8,7 +8,7 @@
 #include "base/status.h"
 #include "store/json_value.h"
 
-namespace zr {
+namespace zr::store {
 
 // Every parseable line of the shard of `hash` in `layer` (lines of other
 // hashes that share the shard included).
@@ -24,4 +24,4 @@ base::Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir
 // True when `name` is two ASCII hex digits.
 bool is_shard_file_name(std::string_view name);
 
-}  // namespace zr
+}  // namespace zr::store

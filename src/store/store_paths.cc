@@ -2,7 +2,7 @@
 
 #include "base/file.h"
 
-namespace zr {
+namespace zr::store {
 
 std::string store_dir(std::string_view zr_dir) { return base::path_join(zr_dir, kStoreDirName); }
 
@@ -52,4 +52,4 @@ base::Result<std::string> shard_path(std::string_view zr_dir, std::string_view l
   return base::path_join(store_path(zr_dir, layer), name);
 }
 
-}  // namespace zr
+}  // namespace zr::store

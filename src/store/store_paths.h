@@ -8,7 +8,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 inline constexpr std::string_view kStoreDirName = ".zr";
 inline constexpr std::string_view kAuthorsLayer = "authors";
@@ -38,4 +38,4 @@ std::string shard_file_name(uint8_t shard);
 // <zr_dir>/.zr/<layer>/<shard of hash>, refused as shard_name refuses.
 base::Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
 
-}  // namespace zr
+}  // namespace zr::store

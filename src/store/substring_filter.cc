@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace zr {
+namespace zr::store {
 
 namespace {
 
@@ -60,4 +60,4 @@ bool SubstringFilter::Matches(std::string_view line) const {
   return false;
 }
 
-}  // namespace zr
+}  // namespace zr::store

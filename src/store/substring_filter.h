@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace zr {
+namespace zr::store {
 
 class SubstringFilter {
  public:
@@ -38,4 +38,4 @@ class SubstringFilter {
   std::vector<Group> groups_;
 };
 
-}  // namespace zr
+}  // namespace zr::store

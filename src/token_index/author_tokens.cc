@@ -49,7 +49,7 @@ base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::stri
   for (const ChunkFile& chunk : chunks) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!patterns.HasCandidate(line)) return;
       std::optional<TokenIndexEntry> entry = read_entry_line(parser, line, text.size() - (offset + line.size()));
       if (entry && patterns.names_target(*entry)) found.push_back(std::move(*entry));

@@ -45,7 +45,7 @@ base::Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
     ZR_ASSIGN_OR_RETURN(const base::MappedFile* file, Mapped(spelling));
     if (file == nullptr) continue;
     std::string_view text = file->view();
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (read_entry_line(parser, line, text.size() - (offset + line.size()))) ++next;
     });
   }

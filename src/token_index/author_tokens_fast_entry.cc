@@ -29,22 +29,22 @@ bool read_bool(std::string_view text, bool& out) {
 }  // namespace
 
 FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
-  std::array<FlatField, 4> fields;
-  if (!scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
+  std::array<store::FlatField, 4> fields;
+  if (!store::scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
   // Each own member exactly once: a repeat or an absence is for the full
   // reader to judge.
-  for (const FlatField& field : fields) {
+  for (const store::FlatField& field : fields) {
     if (field.count != 1) return FastRead::kDeclined;
   }
-  const FlatField& count = fields[0];
-  const FlatField& sources = fields[1];
-  const FlatField& tokenizer = fields[2];
-  const FlatField& revoked = fields[3];
-  if (count.kind != FlatKind::kOther || !read_count(count.text, out.token_count)) return FastRead::kDeclined;
-  if (sources.kind != FlatKind::kStringArray || tokenizer.kind != FlatKind::kString) return FastRead::kDeclined;
-  if (revoked.kind != FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
+  const store::FlatField& count = fields[0];
+  const store::FlatField& sources = fields[1];
+  const store::FlatField& tokenizer = fields[2];
+  const store::FlatField& revoked = fields[3];
+  if (count.kind != store::FlatKind::kOther || !read_count(count.text, out.token_count)) return FastRead::kDeclined;
+  if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString) return FastRead::kDeclined;
+  if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
   out.sources.clear();
-  for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });
+  store::for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });
   out.tokenizer.assign(tokenizer.text);
   return FastRead::kEntry;
 }

@@ -46,18 +46,18 @@ base::Result<std::vector<std::string>> pid_files(const std::string& store, std::
 base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   MergeCounts counts;
-  std::string store = store_dir(zr_dir);
+  std::string store = store::store_dir(zr_dir);
   if (base::path_kind(store) != base::PathKind::kDirectory) return counts;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, pid_files(store, tokenizer));
   if (files.empty()) return counts;
 
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(create_directories(merged_dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t next, next_chunk_number(chunks));
 
   for (const std::string& file : files) {
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(file));
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(file));
     if (records.empty()) {
       (void)base::remove_file(file);  // nothing is lost if it stays; the next merge retries
     } else {

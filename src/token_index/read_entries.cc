@@ -9,7 +9,7 @@ base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     base::Status status;
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!status.ok()) return;
       size_t readable_after = text.size() - (offset + line.size());
       std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);

@@ -20,7 +20,7 @@ base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, st
   std::unordered_set<std::string> targets(target_sources.begin(), target_sources.end());
   uint64_t total = 0;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(chunk.path));
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(chunk.path));
     uint64_t changed = 0;
     std::string text;
     for (const json::Value& record : records) {
@@ -56,7 +56,7 @@ base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std:
     uint64_t changed = 0;
     std::string out;
     out.reserve(text.size() + 64);
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (patterns.HasCandidate(line)) {
         size_t readable_after = text.size() - (offset + line.size());
         std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);

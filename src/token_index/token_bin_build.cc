@@ -51,7 +51,7 @@ base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view 
     auto number = static_cast<uint32_t>(entries.size());
     entries.push_back(EntryRef{at.chunk->number, at.offset, at.length, entry.revoked});
     for (const std::string& source : entry.sources) {
-      if (std::optional<HashKey> key = source_key(source)) sources.push_back(SourceRef{*key, number});
+      if (std::optional<store::HashKey> key = source_key(source)) sources.push_back(SourceRef{*key, number});
     }
     return base::Status();
   }));
@@ -62,7 +62,7 @@ base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view 
     (void)base::remove_file(target);
     return encoded.status();
   }
-  ZR_RETURN_IF_ERROR(write_verified(store_dir(zr_dir), target, *encoded));
+  ZR_RETURN_IF_ERROR(write_verified(store::store_dir(zr_dir), target, *encoded));
   return BinaryIndexCounts{encoded->entry_count, encoded->source_count};
 }
 

@@ -15,7 +15,7 @@ base::Status limit_exceeded(const std::string& what) {
   return base::Status::Error("token binary index limit exceeded: " + what);
 }
 
-std::string hex_of(const HashKey& key) {
+std::string hex_of(const store::HashKey& key) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;
   for (uint8_t b : key) {
@@ -101,7 +101,7 @@ base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& e
   uint64_t fanout[256] = {};
   uint64_t at = source_table;
   for (size_t r = 0; r < runs.size(); ++r) {
-    const HashKey& key = sources[runs[r].begin].key;
+    const store::HashKey& key = sources[runs[r].begin].key;
     if (r == 0 || sources[runs[r - 1].begin].key[0] != key[0]) fanout[key[0]] = at;
     char* p = base + at;
     std::memcpy(p, key.data(), key.size());

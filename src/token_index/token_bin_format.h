@@ -56,7 +56,7 @@ struct EntryRef {
 
 // One (source key, entry number) pair: an entry naming a key twice gives two.
 struct SourceRef {
-  HashKey key;
+  store::HashKey key;
   uint32_t entry = 0;
 };
 

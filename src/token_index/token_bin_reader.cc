@@ -22,12 +22,12 @@ bool later_or_equal(const struct timespec& a, const struct timespec& b) {
 
 }  // namespace
 
-std::optional<HashKey> source_key(std::string_view source) { return decode_hash_key(source); }
+std::optional<store::HashKey> source_key(std::string_view source) { return store::decode_hash_key(source); }
 
-std::vector<HashKey> source_keys(const std::vector<std::string>& sources) {
-  std::vector<HashKey> keys;
+std::vector<store::HashKey> source_keys(const std::vector<std::string>& sources) {
+  std::vector<store::HashKey> keys;
   for (const std::string& source : sources) {
-    if (std::optional<HashKey> key = source_key(source)) keys.push_back(*key);
+    if (std::optional<store::HashKey> key = source_key(source)) keys.push_back(*key);
   }
   return keys;
 }
@@ -107,11 +107,11 @@ std::optional<TokenBinEntry> TokenBinIndex::entry(uint64_t number) const {
   return out;
 }
 
-base::Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<HashKey>& keys) const {
+base::Result<std::vector<uint32_t>> TokenBinIndex::LookupSources(const std::vector<store::HashKey>& keys) const {
   const char* base = map_.data();
   const char* fanout = base + fanout_table_;
   std::vector<uint32_t> found;
-  for (const HashKey& key : keys) {
+  for (const store::HashKey& key : keys) {
     uint64_t start = base::decode_fixed64(fanout + 8 * key[0]);
     if (start == 0) continue;
     uint64_t end = fanout_table_;

@@ -26,9 +26,9 @@ struct TokenBinEntry {
 };
 
 // A source string's key: only 64-digit hex strings (either case) have one.
-std::optional<HashKey> source_key(std::string_view source);
+std::optional<store::HashKey> source_key(std::string_view source);
 // The keys of those sources that have one.
-std::vector<HashKey> source_keys(const std::vector<std::string>& sources);
+std::vector<store::HashKey> source_keys(const std::vector<std::string>& sources);
 
 class TokenBinIndex {
  public:
@@ -53,7 +53,7 @@ class TokenBinIndex {
 
   // The entry numbers listed under any of `keys`, ascending, without
   // repeats. An error when a source record the lookup needs is damaged.
-  base::Result<std::vector<uint32_t>> LookupSources(const std::vector<HashKey>& keys) const;
+  base::Result<std::vector<uint32_t>> LookupSources(const std::vector<store::HashKey>& keys) const;
 
   // ceil(n / 8) bytes; bit i % 8 of byte i / 8 (least significant first) set
   // when entry i is revoked.

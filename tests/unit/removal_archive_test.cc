@@ -32,7 +32,7 @@ class PurgeArchiveWriterTest : public ::testing::Test {
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "zr-archive-XXXXXX").string();
     root_ = ::mkdtemp(pattern.data());
-    ASSERT_TRUE(init_store(root_).ok());
+    ASSERT_TRUE(store::init_store(root_).ok());
   }
   void TearDown() override { std::filesystem::remove_all(root_); }
 

@@ -172,7 +172,7 @@ TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
 }
 
 // Exercises every read an opened index offers.
-void use(const TokenBinIndex& index, const std::vector<HashKey>& keys) {
+void use(const TokenBinIndex& index, const std::vector<store::HashKey>& keys) {
   for (uint64_t i = 0; i <= index.entry_count() && i < 1000; ++i) (void)index.entry(i);
   (void)index.LookupSources(keys);
   (void)index.RevokedBitMask();
@@ -192,7 +192,7 @@ TEST_F(TokenBinIndexTest, TruncatedOrCorruptedFilesNeverReadOutsideTheFile) {
   build();
   const std::string good = read(index_path());
   ASSERT_GT(good.size(), 8192u);
-  std::vector<HashKey> keys = source_keys(all);
+  std::vector<store::HashKey> keys = source_keys(all);
 
   auto open_and_use = [&] {
     auto r = TokenBinIndex::Open(root_, "tk");
