@@ -52,9 +52,7 @@ base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string&
 }
 
 base::Status DataFileReplacement::Write(std::string_view bytes) {
-  ZR_RETURN_IF_ERROR(file_.Write(bytes));
-  writeback_.Wrote(file_.fd(), bytes.size());
-  return base::Status();
+  return writeback_.WriteAll(file_.fd(), bytes);
 }
 
 base::Status DataFileReplacement::Drain() {

@@ -107,9 +107,7 @@ base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_di
 }
 
 base::Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
-  ZR_RETURN_IF_ERROR(base::write_all(fd_.get(), bytes));
-  writeback_.Wrote(fd_.get(), bytes.size());
-  return base::Status();
+  return writeback_.WriteAll(fd_.get(), bytes);
 }
 
 base::Status PurgeArchiveWriter::WriteBuffer() {
