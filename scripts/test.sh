@@ -2,7 +2,8 @@
 # Builds the module and runs every test (GoogleTest units and pytest) through
 # CTest. In CI (CI=true), or with ZR_PACKAGE_TESTS=1, the suite then runs again
 # against the module installed from a wheel into a fresh virtual environment,
-# with the type stubs checked. In CI, or with ZR_SANITIZE_TESTS=1, the same
+# with the type stubs checked. In CI it runs again against a build with only
+# the code every x86-64 CPU runs. In CI, or with ZR_SANITIZE_TESTS=1, the same
 # tests then run again against a build with the address and
 # undefined-behaviour sanitizers.
 set -euo pipefail
@@ -15,6 +16,16 @@ if [ "${CI:-}" = "true" ] || [ "${ZR_PACKAGE_TESTS:-0}" = "1" ]; then
   started=$SECONDS
   bash scripts/check_package.sh
   echo "== package checks took $((SECONDS - started)) s"
+fi
+
+if [ "${CI:-}" = "true" ]; then
+  echo "== again with only the routines every x86-64 CPU runs"
+  started=$SECONDS
+  bash scripts/check_isa.sh "${ZR_BUILD_DIR:-build}"
+  ZR_BUILD_DIR=build-portable ZR_CMAKE_ARGS="-DZR_PORTABLE_ONLY=ON -DZR_BUILD_BENCH=OFF" bash scripts/setup.sh
+  bash scripts/check_isa.sh build-portable
+  ctest --test-dir build-portable --output-on-failure
+  echo "== portable build and tests took $((SECONDS - started)) s"
 fi
 
 if [ "${CI:-}" = "true" ] || [ "${ZR_SANITIZE_TESTS:-0}" = "1" ]; then

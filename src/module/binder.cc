@@ -3,8 +3,8 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <string_view>
 
-#include "module/from_python.h"
 #include "module/to_python.h"
 
 namespace zr::module {
@@ -24,36 +24,33 @@ std::string quoted_list(const std::vector<const char*>& names) {
   return out;
 }
 
-PyObject* too_many_positional(const FunctionRecord& record, Py_ssize_t given) {
+void too_many_positional(const FunctionRecord& record, Py_ssize_t given) {
   size_t max = record.params.size();
   size_t min = 0;
-  for (const Param& p : record.params) min += p.required ? 1 : 0;
+  for (const ParamInfo& p : record.params) min += p.required ? 1 : 0;
   std::string takes = min == max ? std::to_string(max) : "from " + std::to_string(min) + " to " + std::to_string(max);
   PyErr_Format(PyExc_TypeError, "%s() takes %s positional argument%s but %zd %s given", record.name, takes.c_str(),
                max == 1 && min == max ? "" : "s", given, given == 1 ? "was" : "were");
-  return nullptr;
 }
 
-// Fills `bound` (borrowed references, nullptr when not passed). Returns false
-// with a TypeError set on a call error.
+// Fills `bound` (borrowed references, nullptr when not passed) with the
+// record's parameters in order. Returns false with a TypeError set on a call
+// error.
 bool bind(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          std::vector<PyObject*>& bound) {
+          PyObject** bound) {
   const size_t count = record.params.size();
-  bound.assign(count, nullptr);
   if (static_cast<size_t>(nargs) > count) {
     too_many_positional(record, nargs);
     return false;
   }
-  for (Py_ssize_t i = 0; i < nargs; ++i) bound[static_cast<size_t>(i)] = args[i];
+  for (size_t p = 0; p < count; ++p) bound[p] = p < static_cast<size_t>(nargs) ? args[p] : nullptr;
   Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t k = 0; k < nkw; ++k) {
     PyObject* key = PyTuple_GET_ITEM(kwnames, k);
     const char* name = PyUnicode_AsUTF8(key);
     if (name == nullptr) return false;
-    size_t index = count;
-    for (size_t p = 0; p < count; ++p) {
-      if (std::string_view(record.params[p].name) == name) index = p;
-    }
+    size_t index = 0;
+    while (index < count && std::string_view(record.params[index].name) != name) ++index;
     if (index == count) {
       PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", record.name, name);
       return false;
@@ -76,61 +73,28 @@ bool bind(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs,
   return true;
 }
 
-// A TypeError of a conversion names the parameter; other failures pass
-// through unchanged.
-void prefix_type_error(const Param& param) {
+}  // namespace
+
+void name_parameter_in_type_error(const char* name) {
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
-  PyObject* text = value ? PyObject_Str(value) : nullptr;
-  if (text != nullptr) {
-    PyErr_Format(PyExc_TypeError, "argument '%s': %U", param.name, text);
-    Py_DECREF(text);
+  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  PyRef text(value ? PyObject_Str(value) : nullptr);
+  if (text) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text.get());
   } else {
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "argument '%s': conversion failed", param.name);
+    PyErr_Format(PyExc_TypeError, "argument '%s': conversion failed", name);
   }
-  Py_XDECREF(type);
-  Py_XDECREF(value);
-  Py_XDECREF(traceback);
 }
-
-bool convert_one(const Param& param, PyObject* object, Arg& out) {
-  if (object == nullptr) {
-    out = param.default_value;
-    return true;
-  }
-  if (param.nullable && object == Py_None) {
-    out = std::monostate{};
-    return true;
-  }
-  if (convert_argument(object, param.kind, out)) return true;
-  // json.dumps failures pass through unchanged, whatever their type.
-  if (param.kind != ArgKind::kJson) prefix_type_error(param);
-  return false;
-}
-
-PyObject* call(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  std::vector<PyObject*> bound;
-  if (!bind(record, args, nargs, kwnames, bound)) return nullptr;
-  std::vector<Arg> values(record.params.size());
-  for (size_t p = 0; p < record.params.size(); ++p) {
-    if (record.params[p].convert_last) continue;
-    if (!convert_one(record.params[p], bound[p], values[p])) return nullptr;
-  }
-  for (size_t p = 0; p < record.params.size(); ++p) {
-    if (!record.params[p].convert_last) continue;
-    if (!convert_one(record.params[p], bound[p], values[p])) return nullptr;
-  }
-  return record.invoke(Args(std::move(values)));
-}
-
-}  // namespace
 
 PyObject* bind_and_call(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   try {
-    return call(record, args, nargs, kwnames);
+    PyObject* bound[kMaxParams];
+    if (!bind(record, args, nargs, kwnames, bound)) return nullptr;
+    return record.invoker->call(bound);
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   } catch (const std::exception& e) {

@@ -6,11 +6,10 @@
 
 #include <vector>
 
-#include "base/status.h"
 #include "tracking/document_record.h"
 
 namespace zr::module {
 
-PyObject* py_document_records(const base::Result<std::vector<tracking::DocumentRecord>>& records);
+PyObject* py_document_records(const std::vector<tracking::DocumentRecord>& records);
 
 }  // namespace zr::module

@@ -1,9 +1,10 @@
-#include "module/from_python.h"
-
+// How each argument kind converts a Python object. Messages follow the
+// interpreter's own wording for a wrong type.
 #include <string>
 
-#include "store/json_parse.h"
+#include "module/argument_kinds.h"
 #include "module/to_python.h"
+#include "store/json_parse.h"
 
 namespace zr::module {
 
@@ -11,13 +12,19 @@ namespace {
 
 const char* type_name(PyObject* object) { return Py_TYPE(object)->tp_name; }
 
-bool to_utf8(PyObject* object, std::string& out) {
+// The UTF-8 text of a str, valid while the str lives; nullptr with an
+// exception set when `object` is not a str or holds a lone surrogate.
+const char* utf8_of(PyObject* object, Py_ssize_t& size) {
   if (!PyUnicode_Check(object)) {
     PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", type_name(object));
-    return false;
+    return nullptr;
   }
+  return PyUnicode_AsUTF8AndSize(object, &size);  // raises for lone surrogates
+}
+
+bool to_utf8(PyObject* object, std::string& out) {
   Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(object, &size);  // raises for lone surrogates
+  const char* data = utf8_of(object, size);
   if (data == nullptr) return false;
   out.assign(data, static_cast<size_t>(size));
   return true;
@@ -38,84 +45,58 @@ Py_ssize_t list_length(PyObject* object) {
   return PySequence_Size(object);
 }
 
-// Calls keep(item, text) for every element of a list of str, in order. `keep`
-// receives a new reference to the item and must release or keep it.
+// Calls keep(item, text) for every element of a list of str, in order; `item`
+// owns a reference to the element, which `text` lives in.
 template <typename Keep>
 bool for_each_str_item(PyObject* object, Keep&& keep) {
   Py_ssize_t size = list_length(object);
   if (size < 0) return false;
   for (Py_ssize_t i = 0; i < size; ++i) {
-    PyObject* item = PySequence_GetItem(object, i);
-    if (item == nullptr) return false;
-    if (!PyUnicode_Check(item)) {
-      PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'str'", type_name(item));
-      Py_DECREF(item);
-      return false;
-    }
+    PyRef item(PySequence_GetItem(object, i));
+    if (!item) return false;
     Py_ssize_t length = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(item, &length);  // raises for lone surrogates
-    if (data == nullptr) {
-      Py_DECREF(item);
-      return false;
-    }
-    keep(item, std::string_view(data, static_cast<size_t>(length)));
+    const char* data = utf8_of(item.get(), length);
+    if (data == nullptr) return false;
+    keep(std::move(item), std::string_view(data, static_cast<size_t>(length)));
   }
   return true;
 }
 
-bool convert_str_list(PyObject* object, Arg& out) {
-  std::vector<std::string> items;
-  bool ok = for_each_str_item(object, [&](PyObject* item, std::string_view text) {
-    items.emplace_back(text);
-    Py_DECREF(item);
-  });
-  if (ok) out = std::move(items);
-  return ok;
+}  // namespace
+
+bool Str::convert(PyObject* object, Value& out) { return to_utf8(object, out); }
+
+bool StrList::convert(PyObject* object, Value& out) {
+  return for_each_str_item(object, [&](PyRef, std::string_view text) { out.emplace_back(text); });
 }
 
-bool convert_str_list_view(PyObject* object, Arg& out) {
-  BorrowedStrs items;
-  // The text lives in the str object, which `items` keeps alive.
-  bool ok = for_each_str_item(object, [&](PyObject* item, std::string_view text) { items.add(item, text); });
-  if (ok) out = std::move(items);
-  return ok;
+bool StrListView::convert(PyObject* object, Value& out) {
+  return for_each_str_item(object, [&](PyRef item, std::string_view text) { out.add(std::move(item), text); });
 }
 
-bool convert_str_set(PyObject* object, Arg& out) {
+bool StrSet::convert(PyObject* object, Value& out) {
   if (!PyAnySet_Check(object)) {
     PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'set'", type_name(object));
     return false;
   }
-  PyObject* iterator = PyObject_GetIter(object);
-  if (iterator == nullptr) return false;
-  std::vector<std::string> items;
-  while (PyObject* item = PyIter_Next(iterator)) {
-    std::string text;
-    bool ok = to_utf8(item, text);
-    Py_DECREF(item);
-    if (!ok) {
-      Py_DECREF(iterator);
-      return false;
-    }
-    items.push_back(std::move(text));
+  PyRef iterator(PyObject_GetIter(object));
+  if (!iterator) return false;
+  while (PyRef item{PyIter_Next(iterator.get())}) {
+    if (!to_utf8(item.get(), out.emplace_back())) return false;
   }
-  Py_DECREF(iterator);
-  if (PyErr_Occurred()) return false;
-  out = std::move(items);
-  return true;
+  return !PyErr_Occurred();
 }
 
-bool convert_u64(PyObject* object, Arg& out) {
-  PyObject* index = PyNumber_Index(object);
-  if (index == nullptr) return false;
-  unsigned long long value = PyLong_AsUnsignedLongLong(index);  // OverflowError when out of range
-  Py_DECREF(index);
+bool U64::convert(PyObject* object, Value& out) {
+  PyRef index(PyNumber_Index(object));
+  if (!index) return false;
+  unsigned long long value = PyLong_AsUnsignedLongLong(index.get());  // OverflowError when out of range
   if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
   out = static_cast<uint64_t>(value);
   return true;
 }
 
-bool convert_bool(PyObject* object, Arg& out) {
+bool Bool::convert(PyObject* object, Value& out) {
   if (!PyBool_Check(object)) {
     PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'bool'", type_name(object));
     return false;
@@ -124,50 +105,43 @@ bool convert_bool(PyObject* object, Arg& out) {
   return true;
 }
 
-bool convert_bytes_like(PyObject* object, Arg& out) {
+bool BytesLike::convert(PyObject* object, Value& out) {
   if (PyBytes_Check(object) || PyByteArray_Check(object)) {
     const char* data = PyBytes_Check(object) ? PyBytes_AS_STRING(object) : PyByteArray_AS_STRING(object);
     Py_ssize_t size = PyBytes_Check(object) ? PyBytes_GET_SIZE(object) : PyByteArray_GET_SIZE(object);
-    out = Bytes(data, data + size);
+    out.assign(data, data + size);
     return true;
   }
   Py_ssize_t size = list_length(object);
   if (size < 0) return false;
-  Bytes bytes;
-  bytes.reserve(static_cast<size_t>(size));
+  out.reserve(static_cast<size_t>(size));
   for (Py_ssize_t i = 0; i < size; ++i) {
-    PyObject* item = PySequence_GetItem(object, i);
-    if (item == nullptr) return false;
-    long value = PyLong_AsLong(item);
-    Py_DECREF(item);
+    PyRef item(PySequence_GetItem(object, i));
+    if (!item) return false;
+    long value = PyLong_AsLong(item.get());
     if (value == -1 && PyErr_Occurred()) return false;
     if (value < 0 || value > 255) {
       PyErr_SetString(PyExc_OverflowError, "byte value out of range 0..255");
       return false;
     }
-    bytes.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value));
   }
-  out = std::move(bytes);
   return true;
 }
 
 // Through the interpreter's own json.dumps, so that Python objects become
 // JSON exactly as the json module would write them.
-bool convert_json(PyObject* object, Arg& out) {
-  PyObject* json_module = PyImport_ImportModule("json");
-  if (json_module == nullptr) return false;
+bool Json::convert(PyObject* object, Value& out) {
+  PyRef json_module(PyImport_ImportModule("json"));
+  if (!json_module) return false;
+  PyRef dumps(PyObject_GetAttrString(json_module.get(), "dumps"));
+  if (!dumps) return false;
   // One explicit argument: a tuple passed through a "O" format would be
   // spread into several arguments.
-  PyObject* dumps = PyObject_GetAttrString(json_module, "dumps");
-  Py_DECREF(json_module);
-  if (dumps == nullptr) return false;
-  PyObject* text = PyObject_CallOneArg(dumps, object);
-  Py_DECREF(dumps);
-  if (text == nullptr) return false;
+  PyRef text(PyObject_CallOneArg(dumps.get(), object));
+  if (!text) return false;
   std::string utf8;
-  bool ok = to_utf8(text, utf8);
-  Py_DECREF(text);
-  if (!ok) return false;
+  if (!to_utf8(text.get(), utf8)) return false;
   json::Parser parser;
   base::Result<json::Value> value = parser.Parse(utf8);
   if (!value.ok()) {
@@ -176,37 +150,6 @@ bool convert_json(PyObject* object, Arg& out) {
   }
   out = std::move(value).value();
   return true;
-}
-
-}  // namespace
-
-void BorrowedStrs::add(PyObject* owner, std::string_view text) {
-  owners_->objects.push_back(owner);
-  views_.push_back(text);
-}
-
-BorrowedStrs::Owners::~Owners() {
-  for (PyObject* object : objects) Py_DECREF(object);
-}
-
-bool convert_argument(PyObject* object, ArgKind kind, Arg& out) {
-  switch (kind) {
-    case ArgKind::kStr: {
-      std::string text;
-      if (!to_utf8(object, text)) return false;
-      out = std::move(text);
-      return true;
-    }
-    case ArgKind::kStrList: return convert_str_list(object, out);
-    case ArgKind::kStrListView: return convert_str_list_view(object, out);
-    case ArgKind::kStrSet: return convert_str_set(object, out);
-    case ArgKind::kU64: return convert_u64(object, out);
-    case ArgKind::kBool: return convert_bool(object, out);
-    case ArgKind::kBytesLike: return convert_bytes_like(object, out);
-    case ArgKind::kJson: return convert_json(object, out);
-  }
-  PyErr_SetString(PyExc_SystemError, "unknown argument kind");
-  return false;
 }
 
 }  // namespace zr::module

@@ -1,7 +1,6 @@
-// The table of every Python-callable function. Each record names the
-// parameters and their kinds; its invoke function only calls the operation
-// and converts the result, so binding and conversion rules live in one place
-// (binder.cc).
+// The table of every Python-callable function. Each record lists its typed
+// parameters and its operation; binding lives in one place (binder.cc), the
+// conversion of each kind in another (from_python.cc).
 #include "module/function_table.h"
 
 namespace zr::module {

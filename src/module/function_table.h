@@ -1,26 +1,11 @@
 // The module's functions: one declarative record each.
 #pragma once
 
-#include <Python.h>
-
-#include <array>
 #include <vector>
 
-#include "module/arguments.h"
+#include "module/function_record.h"
 
 namespace zr::module {
-
-struct FunctionRecord {
-  const char* name;
-  // The text signature exactly as Python shows it, e.g. "init(zr_dir)".
-  const char* signature;
-  // Extra docstring after the signature, or nullptr.
-  const char* doc;
-  std::vector<Param> params;
-  // Runs the operation on the converted arguments and converts its result;
-  // returns a new reference, or nullptr with a Python exception set.
-  PyObject* (*invoke)(const Args& args);
-};
 
 // Upper bound on the number of functions (the module's trampolines are
 // instantiated this many times).

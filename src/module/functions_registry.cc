@@ -1,12 +1,9 @@
 // Functions of the author and section registries.
-#include "module/function_table.h"
-
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "module/to_python.h"
+#include "module/function_table.h"
 #include "registry/author.h"
 #include "registry/author_registry.h"
 #include "registry/section_registry.h"
@@ -15,41 +12,37 @@ namespace zr::module {
 
 namespace {
 
-using K = ArgKind;
-
-std::optional<std::string_view> optional_view(const std::string* s) {
-  if (s == nullptr) return std::nullopt;
-  return std::string_view(*s);
+// Each author as the JSON text of its record.
+PyObject* py_author_texts(const std::vector<registry::Author>& authors) {
+  return py_list(authors, [](const registry::Author& author) { return py_str(registry::author_json(author)); });
 }
 
-PyObject* author_add_fn(const Args& a) { return to_python(registry::author_add(a.str(2), a.str(0), a.str(1))); }
-
-PyObject* author_query_fn(const Args& a) {
-  registry::AuthorFilter filter{optional_view(a.opt_str(1)), optional_view(a.opt_str(2))};
-  base::Result<std::vector<registry::Author>> authors = registry::author_query(a.str(0), filter);
-  if (!authors.ok()) return raise_status(authors.status());
-  std::vector<std::string> texts;
-  texts.reserve(authors->size());
-  for (const registry::Author& author : *authors) texts.push_back(registry::author_json(author));
-  return py_str_list(texts);
+base::Result<std::string> author_add(const std::string& name, const std::string& email, const std::string& zr_dir) {
+  return registry::author_add(zr_dir, name, email);
 }
 
-PyObject* register_section_fn(const Args& a) {
-  return to_python(registry::register_section(a.str(5), a.str(0), a.strs(1), a.strs(2), a.str(3), a.str(4)));
+base::Result<std::vector<registry::Author>> author_query(const std::string& zr_dir, std::optional<std::string_view> name,
+                                                   std::optional<std::string_view> email) {
+  return registry::author_query(zr_dir, registry::AuthorFilter{name, email});
+}
+
+base::Result<std::string> register_section(const std::string& path, const std::vector<std::string>& authors,
+                                     const std::vector<std::string>& contributors, const std::string& license,
+                                     const std::string& year, const std::string& zr_dir) {
+  return registry::register_section(zr_dir, path, authors, contributors, license, year);
 }
 
 }  // namespace
 
 std::vector<FunctionRecord> registry_functions() {
   return {
-      {"author_add", "author_add(name, email, zr_dir)", nullptr,
-       {Required("name", K::kStr), Required("email", K::kStr), Required("zr_dir", K::kStr)}, author_add_fn},
-      {"author_query", "author_query(zr_dir, name, email)", nullptr,
-       {Required("zr_dir", K::kStr), Nullable("name", K::kStr), Nullable("email", K::kStr)}, author_query_fn},
-      {"register_section", "register_section(path, authors, contributors, license, year, zr_dir)", nullptr,
-       {Required("path", K::kStr), Required("authors", K::kStrList), Required("contributors", K::kStrList),
-        Required("license", K::kStr), Required("year", K::kStr), Required("zr_dir", K::kStr)},
-       register_section_fn},
+      function("author_add", params(Param<Str>("name"), Param<Str>("email"), Param<Str>("zr_dir")), author_add),
+      function("author_query", params(Param<Str>("zr_dir"), Param<OptionalStr>("name"), Param<OptionalStr>("email")),
+               author_query, py_author_texts),
+      function("register_section",
+               params(Param<Str>("path"), Param<StrList>("authors"), Param<StrList>("contributors"),
+                      Param<Str>("license"), Param<Str>("year"), Param<Str>("zr_dir")),
+               register_section),
   };
 }
 

@@ -3,8 +3,6 @@
 #include <string>
 
 #include "module/function_table.h"
-#include "module/to_python.h"
-#include "store/json_value.h"
 #include "token_index/author_tokens.h"
 #include "token_index/token_bin_build.h"
 #include "token_index/forget_set.h"
@@ -17,168 +15,98 @@ namespace zr::module {
 
 namespace {
 
-using K = ArgKind;
+PyObject* py_merge_counts(const token_index::MergeCounts& c) { return py_u64_pair(c.records_merged, c.files_handled); }
 
-PyObject* token_index_write_pid_fn(const Args& a) {
-  return py_none(token_index::token_index_write_pid(a.str(0), a.str(1), a.u64(2), a.strs(3)));
+PyObject* py_token_status(const token_index::TokenStatus& s) {
+  return py_counts({{"total_entries", s.total_entries},
+                    {"active_entries", s.active_entries},
+                    {"revoked_entries", s.revoked_entries},
+                    {"total_tokens", s.total_tokens}});
 }
 
-PyObject* token_index_merge_pid_files_fn(const Args& a) {
-  base::Result<token_index::MergeCounts> r = token_index::token_index_merge_pid_files(a.str(0), a.str(1));
-  if (!r.ok()) return raise_status(r.status());
-  return py_u64_pair(r->records_merged, r->files_handled);
+PyObject* py_index_counts(const token_index::BinaryIndexCounts& c) {
+  return py_str("entries=" + std::to_string(c.entries) + ", sources=" + std::to_string(c.sources));
 }
 
-PyObject* token_index_token_status_fn(const Args& a) {
-  base::Result<token_index::TokenStatus> r = token_index::token_index_token_status(a.str(0), a.str(1));
-  if (!r.ok()) return raise_status(r.status());
-  return py_counts({{"total_entries", r->total_entries},
-                    {"active_entries", r->active_entries},
-                    {"revoked_entries", r->revoked_entries},
-                    {"total_tokens", r->total_tokens}});
+// The forget set's bits, held in a std::string.
+PyObject* py_bitmask(const std::string& bits) { return py_bytes(bits); }
+
+base::Status write_forget_set_bytes(const std::string& path, const Bytes& bitmask) {
+  return token_index::write_forget_set(
+      path, std::string_view(reinterpret_cast<const char*>(bitmask.data()), bitmask.size()));
 }
 
-PyObject* token_index_list_tokenizers_fn(const Args& a) {
-  base::Result<std::vector<std::string>> r = token_index::token_index_list_tokenizers(a.str(0));
-  if (!r.ok()) return raise_status(r.status());
-  return py_str_list(*r);
-}
-
-PyObject* token_index_revoke_by_sources_fn(const Args& a) {
-  base::Result<uint64_t> r = token_index::token_index_revoke_by_sources(a.str(0), a.str(1), a.strs(2));
-  if (!r.ok()) return raise_status(r.status());
-  return py_u64(*r);
-}
-
-PyObject* token_index_build_binary_index_fn(const Args& a) {
-  base::Result<token_index::BinaryIndexCounts> r = token_index::token_index_build_binary_index(a.str(0), a.str(1));
-  if (!r.ok()) return raise_status(r.status());
-  return py_str("entries=" + std::to_string(r->entries) + ", sources=" + std::to_string(r->sources));
-}
-
-PyObject* generate_forget_set_fn(const Args& a) {
-  base::Result<std::string> r = token_index::generate_forget_set(a.str(0), a.str(1));
-  if (!r.ok()) return raise_status(r.status());
-  return py_bytes(*r);
-}
-
-PyObject* write_forget_set_fn(const Args& a) {
-  const Bytes& mask = a.bytes(1);
-  return py_none(token_index::write_forget_set(
-      a.str(0), std::string_view(reinterpret_cast<const char*>(mask.data()), mask.size())));
-}
-
-// Sets dict[key] = value and drops the reference to value; false on failure.
+// Sets dict[key] = value, taking over the reference to value; false on failure.
 bool set_item(PyObject* dict, PyObject* key, PyObject* value) {
-  if (value == nullptr) return false;
-  int rc = PyDict_SetItem(dict, key, value);
-  Py_DECREF(value);
-  return rc == 0;
+  PyRef owned(value);
+  return owned && PyDict_SetItem(dict, key, owned.get()) == 0;
 }
 
 bool set_item(PyObject* dict, const char* key, PyObject* value) {
-  if (value == nullptr) return false;
-  int rc = PyDict_SetItemString(dict, key, value);
-  Py_DECREF(value);
-  return rc == 0;
+  PyRef owned(value);
+  return owned && PyDict_SetItemString(dict, key, owned.get()) == 0;
 }
 
-// An entry as the dict the JSON-to-Python rule gives its object: keys in
+// Entries as the dicts the JSON-to-Python rule gives their objects: keys in
 // byte order, a count above 2^63 - 1 as a float. Built directly, without a
 // JSON tree, because an author can have many thousands of entries.
-class EntryDicts {
- public:
-  EntryDicts() {
-    for (size_t i = 0; i < keys_.size(); ++i) keys_[i] = PyUnicode_InternFromString(kNames[i]);
-  }
-  ~EntryDicts() {
-    for (PyObject* key : keys_) Py_XDECREF(key);
-  }
-  EntryDicts(const EntryDicts&) = delete;
-  EntryDicts& operator=(const EntryDicts&) = delete;
-
-  PyObject* dict(const token_index::TokenIndexEntry& entry) const {
-    for (PyObject* key : keys_) {
-      if (key == nullptr) return nullptr;
-    }
-    PyObject* dict = PyDict_New();
-    if (dict == nullptr) return nullptr;
-    if (!set_item(dict, keys_[0], PyBool_FromLong(entry.revoked)) ||
-        !set_item(dict, keys_[1], py_str_list(entry.sources)) ||
-        !set_item(dict, keys_[2], py_json(json::Value::Unsigned(entry.token_count))) ||
-        !set_item(dict, keys_[3], py_str(entry.tokenizer))) {
-      Py_DECREF(dict);
-      return nullptr;
-    }
-    return dict;
-  }
-
- private:
+PyObject* py_entry_dicts(const std::vector<token_index::TokenIndexEntry>& entries) {
   static constexpr const char* kNames[4] = {"revoked", "sources", "token_count", "tokenizer"};
-  std::array<PyObject*, 4> keys_{};
-};
-
-PyObject* show_by_author_token_fn(const Args& a) {
-  base::Result<token_index::TokenQueryResult> r = token_index::show_by_author_token(a.str(0), a.str(1), a.str(2));
-  if (!r.ok()) return raise_status(r.status());
-  PyObject* entries = PyList_New(static_cast<Py_ssize_t>(r->entries.size()));
-  if (entries == nullptr) return nullptr;
-  EntryDicts dicts;
-  for (size_t i = 0; i < r->entries.size(); ++i) {
-    PyObject* item = dicts.dict(r->entries[i]);
-    if (item == nullptr) {
-      Py_DECREF(entries);
+  std::array<PyRef, 4> keys;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    keys[i].reset(PyUnicode_InternFromString(kNames[i]));
+    if (!keys[i]) return nullptr;
+  }
+  return py_list(entries, [&](const token_index::TokenIndexEntry& entry) -> PyObject* {
+    PyRef dict(PyDict_New());
+    if (!dict || !set_item(dict.get(), keys[0].get(), PyBool_FromLong(entry.revoked)) ||
+        !set_item(dict.get(), keys[1].get(), py_str_list(entry.sources)) ||
+        !set_item(dict.get(), keys[2].get(), py_json_unsigned(entry.token_count)) ||
+        !set_item(dict.get(), keys[3].get(), py_str(entry.tokenizer))) {
       return nullptr;
     }
-    PyList_SET_ITEM(entries, static_cast<Py_ssize_t>(i), item);
-  }
+    return dict.release();
+  });
+}
+
+PyObject* py_author_tokens(const token_index::TokenQueryResult& r) {
+  PyRef entries(py_entry_dicts(r.entries));
+  if (!entries) return nullptr;
   // Keys in this order, not sorted: callers print the dict as it comes.
-  PyObject* dict = PyDict_New();
-  if (dict == nullptr || !set_item(dict, "total_tokens", py_u64(r->total_tokens)) ||
-      !set_item(dict, "document_count", py_u64(r->document_count))) {
-    Py_DECREF(entries);
-    Py_XDECREF(dict);
+  PyRef dict(PyDict_New());
+  if (!dict || !set_item(dict.get(), "total_tokens", py_u64(r.total_tokens)) ||
+      !set_item(dict.get(), "document_count", py_u64(r.document_count)) ||
+      !set_item(dict.get(), "entries", entries.release())) {
     return nullptr;
   }
-  if (!set_item(dict, "entries", entries)) {
-    Py_DECREF(dict);
-    return nullptr;
-  }
-  return dict;
+  return dict.release();
 }
 
 }  // namespace
 
 std::vector<FunctionRecord> token_index_functions() {
   return {
-      {"token_index_write_pid", "token_index_write_pid(zr_dir, tokenizer, token_count, sources)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr), Required("token_count", K::kU64),
-        Required("sources", K::kStrList)},
-       token_index_write_pid_fn},
-      {"token_index_merge_pid_files", "token_index_merge_pid_files(zr_dir, tokenizer)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr)},
-       token_index_merge_pid_files_fn},
-      {"token_index_token_status", "token_index_token_status(zr_dir, tokenizer)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr)},
-       token_index_token_status_fn},
-      {"token_index_list_tokenizers", "token_index_list_tokenizers(zr_dir)", nullptr,
-       {Required("zr_dir", K::kStr)},
-       token_index_list_tokenizers_fn},
-      {"token_index_revoke_by_sources", "token_index_revoke_by_sources(zr_dir, tokenizer, target_sources)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr), Required("target_sources", K::kStrSet)},
-       token_index_revoke_by_sources_fn},
-      {"token_index_build_binary_index", "token_index_build_binary_index(zr_dir, tokenizer)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr)},
-       token_index_build_binary_index_fn},
-      {"generate_forget_set", "generate_forget_set(zr_dir, tokenizer)", nullptr,
-       {Required("zr_dir", K::kStr), Required("tokenizer", K::kStr)},
-       generate_forget_set_fn},
-      {"write_forget_set", "write_forget_set(path, bitmask)", nullptr,
-       {Required("path", K::kStr), Required("bitmask", K::kBytesLike)},
-       write_forget_set_fn},
-      {"show_by_author_token", "show_by_author_token(zr_dir, author_name, tokenizer)", nullptr,
-       {Required("zr_dir", K::kStr), Required("author_name", K::kStr), Required("tokenizer", K::kStr)},
-       show_by_author_token_fn},
+      function("token_index_write_pid",
+               params(Param<Str>("zr_dir"), Param<Str>("tokenizer"), Param<U64>("token_count"),
+                      Param<StrList>("sources")),
+               token_index::token_index_write_pid),
+      function("token_index_merge_pid_files", params(Param<Str>("zr_dir"), Param<Str>("tokenizer")),
+               token_index::token_index_merge_pid_files, py_merge_counts),
+      function("token_index_token_status", params(Param<Str>("zr_dir"), Param<Str>("tokenizer")),
+               token_index::token_index_token_status, py_token_status),
+      function("token_index_list_tokenizers", params(Param<Str>("zr_dir")), token_index::token_index_list_tokenizers),
+      function("token_index_revoke_by_sources",
+               params(Param<Str>("zr_dir"), Param<Str>("tokenizer"), Param<StrSet>("target_sources")),
+               token_index::token_index_revoke_by_sources),
+      function("token_index_build_binary_index", params(Param<Str>("zr_dir"), Param<Str>("tokenizer")),
+               token_index::token_index_build_binary_index, py_index_counts),
+      function("generate_forget_set", params(Param<Str>("zr_dir"), Param<Str>("tokenizer")), token_index::generate_forget_set,
+               py_bitmask),
+      function("write_forget_set", params(Param<Str>("path"), Param<BytesLike>("bitmask")),
+               write_forget_set_bytes),
+      function("show_by_author_token",
+               params(Param<Str>("zr_dir"), Param<Str>("author_name"), Param<Str>("tokenizer")), token_index::show_by_author_token,
+               py_author_tokens),
   };
 }
 

@@ -2,6 +2,7 @@
 // thin trampoline into the generic binder.
 #include <Python.h>
 
+#include <array>
 #include <string>
 #include <utility>
 
@@ -37,7 +38,7 @@ bool fill_methods() {
     return false;
   }
   for (size_t i = 0; i < table.size(); ++i) {
-    g_docs[i] = std::string(table[i].signature) + "\n--\n\n" + (table[i].doc ? table[i].doc : "");
+    g_docs[i] = table[i].signature + "\n--\n\n" + (table[i].doc ? table[i].doc : "");
     g_methods[i] = PyMethodDef{table[i].name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kTrampolines[i])),
                                METH_FASTCALL | METH_KEYWORDS, g_docs[i].c_str()};
   }

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/isa.h"
+
 namespace zr::store {
 
 class CandidateLines {
@@ -35,6 +37,8 @@ class CandidateLines {
 
 // The first position at or after `from` where `text` holds `needle` (at
 // least two bytes) or a backslash; npos when neither occurs.
+ZR_ISA_BEGIN
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle);
+ZR_ISA_END
 
 }  // namespace zr::store

@@ -3,14 +3,13 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstring>
 #include <vector>
 
+#include "store/json_number.h"
 #include "store/json_write.h"
 
 namespace zr::json {
+ZR_ISA_BEGIN
 
 namespace od = simdjson::ondemand;
 using simdjson::error_code;
@@ -25,105 +24,29 @@ error_code raw_token(od::value& node, std::string_view& raw) {
 }
 error_code raw_token(od::document& node, std::string_view& raw) { return node.raw_json_token().get(raw); }
 
-bool is_json_whitespace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads an integer the parser could not represent (one beyond 64 bits) from
-// its own text, as the float nearest to it. The parser also ends up here for
-// integers it refused outright, so the text must still be a JSON integer: an
-// optional minus and digits without a leading zero ("01" and "-00" are not
-// JSON).
-error_code float_from_number_text(std::string_view raw, double& out) {
-  size_t end = raw.size() > 0 && raw[0] == '-' ? 1 : 0;
-  size_t digits_begin = end;
-  while (end < raw.size() && is_digit(raw[end])) ++end;
-  if (end == digits_begin || raw[digits_begin] == '0') return simdjson::NUMBER_ERROR;
-  for (size_t i = end; i < raw.size(); ++i) {
-    if (!is_json_whitespace(raw[i])) return simdjson::TRAILING_CONTENT;
-  }
-  auto r = std::from_chars(raw.data(), raw.data() + end, out);
-  if (r.ec != std::errc() || r.ptr != raw.data() + end || !std::isfinite(out)) return simdjson::NUMBER_ERROR;
-  return SUCCESS;
-}
-
-// The library converts numbers of up to this many digits on its fast path.
-constexpr size_t kLibraryExactDigits = 19;
-
-// Digits before the exponent of a number's text.
-size_t count_mantissa_digits(std::string_view raw) {
-  size_t count = 0;
-  for (char c : raw) {
-    if (c == 'e' || c == 'E') break;
-    if (is_digit(c)) ++count;
-  }
-  return count;
-}
-
 // Walks one value, reporting it to `sink` in text order. Works on the root
 // document and on nested values alike.
 template <typename Sink, typename Node>
 error_code walk(Node& node, Sink& sink, int depth);
 
+// Numbers are read from their own text, never by the library's readers (see
+// store/json_number.h); the iterator skips a value left unread.
 template <typename Sink, typename Node>
 error_code walk_number(Node& node, Sink& sink) {
-  // A sink writing text may take a plain float from its spelling, leaving
-  // the number unparsed (the iterator skips it).
-  if constexpr (Sink::kTakesNumberText) {
-    std::string_view raw;
-    if (auto e = raw_token(node, raw)) return e;
-    if (sink.float_text(raw)) return SUCCESS;
-  }
-  od::number_type type;
-  if (auto e = node.get_number_type().get(type)) return e;
-  if (type == od::number_type::floating_point_number) {
-    std::string_view raw;
-    if (auto e = raw_token(node, raw)) return e;
-    double d;
-    if (auto e = node.get_double().get(d)) return e;
-    // The library misreads some numbers with more digits than its fast
-    // path takes (0.1000000000000000055511151231257827 reads as 4.1e-16);
-    // those are read again from their text.
-    if (raw.size() > kLibraryExactDigits && count_mantissa_digits(raw) > kLibraryExactDigits) {
-      double exact;
-      auto r = std::from_chars(raw.data(), raw.data() + raw.size(), exact);
-      if (r.ec == std::errc()) d = exact;
-    }
-    sink.floating(d);
-    return SUCCESS;
-  }
-  if (type == od::number_type::unsigned_integer) {
-    uint64_t u;
-    if (node.get_uint64().get(u) == SUCCESS) {
-      sink.unsigned_integer(u);
-      return SUCCESS;
-    }
-  } else {
-    int64_t i;
-    if (node.get_int64().get(i) == SUCCESS) {
-      if (i < 0) {
-        sink.negative_integer(i);
-      } else if (i == 0) {
-        // The parser reads "-0" as the integer 0; it is the float -0.0.
-        std::string_view raw;
-        if (auto e = raw_token(node, raw)) return e;
-        if (!raw.empty() && raw[0] == '-') {
-          sink.floating(-0.0);
-        } else {
-          sink.unsigned_integer(0);
-        }
-      } else {
-        sink.unsigned_integer(static_cast<uint64_t>(i));
-      }
-      return SUCCESS;
-    }
-  }
-  // An integer too large for 64 bits is held as a float.
   std::string_view raw;
   if (auto e = raw_token(node, raw)) return e;
-  double d;
-  if (auto e = float_from_number_text(raw, d)) return e;
-  sink.floating(d);
+  // A sink writing text may take a short integer or a plain float from its
+  // spelling, leaving the number unparsed.
+  if constexpr (Sink::kTakesNumberText) {
+    if (sink.number_text(raw)) return SUCCESS;
+  }
+  Number number;
+  if (!read_number(trim_trailing_whitespace(raw), number)) return simdjson::NUMBER_ERROR;
+  switch (number.kind) {
+    case NumberKind::kUnsigned: sink.unsigned_integer(number.unsigned_value); break;
+    case NumberKind::kNegative: sink.negative_integer(number.negative_value); break;
+    case NumberKind::kFloat: sink.floating(number.float_value); break;
+  }
   return SUCCESS;
 }
 
@@ -182,7 +105,7 @@ error_code walk(Node& node, Sink& sink, int depth) {
       // re-escaped.
       std::string_view raw;
       if (auto e = raw_token(node, raw)) return e;
-      while (!raw.empty() && is_json_whitespace(raw.back())) raw.remove_suffix(1);
+      raw = trim_trailing_whitespace(raw);
       if (raw.size() >= 2 && raw.back() == '"') {
         std::string_view body = raw.substr(1, raw.size() - 2);
         bool taken = false;
@@ -204,15 +127,17 @@ error_code walk(Node& node, Sink& sink, int depth) {
       return SUCCESS;
     }
     case od::json_type::boolean: {
+      std::string_view raw;
+      if (auto e = raw_token(node, raw)) return e;
       bool b;
-      if (auto e = node.get_bool().get(b)) return e;
+      if (!read_bool_literal(trim_trailing_whitespace(raw), b)) return simdjson::T_ATOM_ERROR;
       sink.boolean(b);
       return SUCCESS;
     }
     case od::json_type::null: {
-      bool is_null = false;
-      if (auto e = node.is_null().get(is_null)) return e;
-      if (!is_null) return simdjson::N_ATOM_ERROR;
+      std::string_view raw;
+      if (auto e = raw_token(node, raw)) return e;
+      if (trim_trailing_whitespace(raw) != "null") return simdjson::N_ATOM_ERROR;
       sink.null();
       return SUCCESS;
     }
@@ -318,10 +243,10 @@ class CanonicalSink {
   bool escaped_string(std::string_view body) {
     return try_write([&] { return append_string_from_escaped(out_, body); });
   }
-  // Most floats can be written from the number's own text, unparsed; false,
+  // Most numbers can be written from their own text, unparsed; false,
   // writing nothing, when this one cannot.
-  bool float_text(std::string_view text) {
-    return try_write([&] { return append_float_text(out_, text); });
+  bool number_text(std::string_view text) {
+    return try_write([&] { return append_integer_text(out_, text) || append_float_text(out_, text); });
   }
   void floating(double d) {
     separate();
@@ -488,16 +413,11 @@ struct Parser::Impl {
     bool container = root_type == od::json_type::array || root_type == od::json_type::object;
     if (!container) {
       // A scalar root must be the text's only token: the library's string
-      // reader does not look at what follows a root string, and its root
-      // null check accepts "nullx". The token's text runs to the next token,
-      // or to the end of the text when there is none.
+      // reader does not look at what follows a root string. The token's text
+      // runs to the next token, or to the end of the text when there is none.
       std::string_view token;
       if (auto e = doc.raw_json_token().get(token)) return e;
       if (token.data() + token.size() != data + text.size()) return simdjson::TRAILING_CONTENT;
-      if (root_type == od::json_type::null) {
-        while (!token.empty() && is_json_whitespace(token.back())) token.remove_suffix(1);
-        if (token != "null") return simdjson::N_ATOM_ERROR;
-      }
     }
     if (auto e = walk(doc, sink, 0)) return e;
     // After a container only the end of the input may follow (scalar roots
@@ -532,4 +452,5 @@ bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::str
   return impl_->run(text, readable_after, sink) == SUCCESS;
 }
 
+ZR_ISA_END
 }  // namespace zr::json

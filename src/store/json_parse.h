@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/isa.h"
 #include "base/status.h"
 #include "store/json_value.h"
 
@@ -21,6 +22,8 @@ namespace zr::json {
 // Deepest nesting of arrays and objects accepted; deeper text is refused so
 // that recursion stays bounded.
 inline constexpr int kMaxNesting = 127;
+
+ZR_ISA_BEGIN
 
 // Bytes that must be readable after a text for it to be parsed in place.
 size_t required_padding();
@@ -53,6 +56,8 @@ class Parser {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+ZR_ISA_END
 
 // A message for a text that failed to parse, naming line and column.
 std::string describe_parse_failure(std::string_view text);

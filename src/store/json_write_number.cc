@@ -80,6 +80,33 @@ void append_float(std::string& out, double d) {
   append_decimal(out, digits, n, exponent + 1);
 }
 
+bool append_integer_text(std::string& out, std::string_view text) {
+  constexpr size_t kMaxDigits = 18;
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const char* p = begin;
+  if (p < end && *p == '-') ++p;
+  const char* digits = p;
+  if (p == end || static_cast<unsigned>(*p - '0') > 9) return false;
+  if (*p == '0') {
+    // "0" is itself; "-0" is a float, and a digit after a leading zero is
+    // not JSON.
+    if (p != begin) return false;
+    ++p;
+  } else {
+    while (p < end && static_cast<unsigned>(*p - '0') <= 9) {
+      if (static_cast<size_t>(p - digits) == kMaxDigits) return false;
+      ++p;
+    }
+  }
+  const char* number_end = p;
+  for (; p < end; ++p) {
+    if (*p != ' ' && *p != '\t' && *p != '\n' && *p != '\r') return false;
+  }
+  out.append(begin, number_end);
+  return true;
+}
+
 bool append_float_text(std::string& out, std::string_view text) {
   // A decimal of at most 15 significant digits in the range of normal
   // floats reads as the float whose shortest round-trip digits are exactly

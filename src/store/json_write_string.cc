@@ -3,13 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/byte_block.h"
 #include "store/json_write.h"
 
-#if defined(__AVX2__)
-#include <immintrin.h>
-#endif
-
 namespace zr::json {
+ZR_ISA_BEGIN
 
 namespace {
 
@@ -37,16 +35,14 @@ void append_escape(std::string& out, unsigned char c) {
 // The length of the run at the start of `s` that needs no escaping.
 size_t plain_prefix(const char* s, size_t n) {
   size_t i = 0;
-#if defined(__AVX2__)
-  // Long strings are the bulk of a document's bytes: test 32 at a time.
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  const __m256i below_space = _mm256_set1_epi8(0x1F);
-  for (; i + 32 <= n; i += 32) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-    __m256i control = _mm256_cmpeq_epi8(_mm256_max_epu8(v, below_space), below_space);
-    __m256i special = _mm256_or_si256(_mm256_cmpeq_epi8(v, quote), _mm256_cmpeq_epi8(v, backslash));
-    uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_or_si256(control, special)));
+#if ZR_HAS_BYTE_BLOCK
+  // Long strings are the bulk of a document's bytes: test a block at a time.
+  const base::ByteBlock quote = base::ByteBlock::splat('"');
+  const base::ByteBlock backslash = base::ByteBlock::splat('\\');
+  const base::ByteBlock below_space = base::ByteBlock::splat(0x1F);
+  for (; i + base::ByteBlock::kSize <= n; i += base::ByteBlock::kSize) {
+    const base::ByteBlock v = base::ByteBlock::load(s + i);
+    const uint32_t mask = (v.at_most(below_space) | (v == quote) | (v == backslash)).mask();
     if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
   }
 #endif
@@ -122,15 +118,16 @@ constexpr size_t kCopySlack = 32;
 // number of bytes copied. May write up to kCopySlack bytes beyond them.
 inline size_t copy_to_backslash(const char* p, const char* end, char* w) {
   const char* start = p;
-#if defined(__AVX2__)
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  while (end - p >= 32) {
-    __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), v);
-    uint32_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, backslash)));
+#if ZR_HAS_BYTE_BLOCK
+  static_assert(base::ByteBlock::kSize <= kCopySlack);
+  const base::ByteBlock backslash = base::ByteBlock::splat('\\');
+  while (static_cast<size_t>(end - p) >= base::ByteBlock::kSize) {
+    const base::ByteBlock v = base::ByteBlock::load(p);
+    v.store(w);
+    const uint32_t mask = (v == backslash).mask();
     if (mask != 0) return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(mask));
-    p += 32;
-    w += 32;
+    p += base::ByteBlock::kSize;
+    w += base::ByteBlock::kSize;
   }
 #endif
   for (; p < end && *p != '\\'; ++p) *w++ = *p;
@@ -215,4 +212,5 @@ bool append_string_from_escaped(std::string& out, std::string_view escaped) {
   return true;
 }
 
+ZR_ISA_END
 }  // namespace zr::json

@@ -7,6 +7,7 @@ import json
 import math
 import os
 import pathlib
+import types
 
 import pytest
 
@@ -371,3 +372,145 @@ def test_operation_errors_are_runtime_errors_with_the_outermost_message_only(tmp
     with pytest.raises(RuntimeError) as info:
         zr.init(str(blocker / "root"))
     assert info.value.args == (os.strerror(errno.ENOTDIR),)
+
+
+
+# --- every function by keyword ------------------------------------------------
+
+SIGNATURES = {**FUNCTIONS, "blame_diff": "(old_lines, new_lines)"}
+
+
+def test_blame_diff_text_signature():
+    assert zr.blame_diff.__text_signature__ == SIGNATURES["blame_diff"]
+
+
+@pytest.fixture
+def project(tmp_path):
+    """A store with one author, one section of theirs, one tracked line of
+    that section (with a merged token entry) and a data file holding it."""
+    root = str(tmp_path / "project")
+    zr.init(root)
+    p = types.SimpleNamespace(root=root, name="Ann", email="ann@example.org", value={"text": "x"})
+    p.author = zr.author_add(p.name, p.email, root)
+    p.section = zr.register_section("p", [p.author], [], "MIT", "2024", root)
+    p.line_hash = zr.track(p.value, "data.jsonl", [p.section], root, 5, "tk")
+    zr.token_index_merge_pid_files(root, "tk")
+    p.data_file = str(tmp_path / "data.jsonl")
+    zr.jsonl_append(p.data_file, p.value)
+    return p
+
+
+def one_record(p):
+    return [{"file": "data.jsonl", "line_hash": p.line_hash, "sources": [p.section]}]
+
+
+def document_shard(p):
+    with open(zr.shard_path_str(p.root, "document-index", p.line_hash), "rb") as f:
+        return f.read()
+
+
+def new_store(root):
+    zr.init(root)
+    return root
+
+
+def revoked_and_indexed(p):
+    zr.revoke_by_author(p.root, p.name)
+    zr.build_index(p.root)
+    return p.root
+
+
+# name: (every argument by keyword, a check of the result). The checks make a
+# value that reached the wrong parameter show.
+KEYWORD_CALLS = {
+    "init": lambda p: ({"zr_dir": p.root + "-new"}, lambda r: r is None and os.path.isdir(p.root + "-new/.zr")),
+    "jsonl_read": lambda p: ({"path": p.data_file}, lambda r: r == [p.value]),
+    "jsonl_append": lambda p: ({"path": p.data_file, "record": [1]}, lambda r: zr.jsonl_read(p.data_file)[-1] == [1]),
+    "shard_path_str": lambda p: ({"zr_dir": p.root, "layer": "authors", "hash_hex": "abcd"},
+                                 lambda r: r == os.path.join(p.root, ".zr", "authors", "ab")),
+    "shard_read": lambda p: ({"zr_dir": p.root, "layer": "authors", "hash_hex": p.author},
+                             lambda r: [a["id"] for a in r] == [p.author]),
+    "shard_iterate_all": lambda p: ({"zr_dir": p.root, "layer": "sections"},
+                                    lambda r: [s["authors"] for s in r] == [[p.author]]),
+    "compute_hash": lambda p: ({"data": p.value}, lambda r: r == p.line_hash),
+    "oplog_append": lambda p: ({"zr_dir": p.root, "operation": "op", "detail": "d"},
+                               lambda r: open(os.path.join(p.root, ".zr", "log")).read().endswith(" op d\n")),
+    "index_document": lambda p: ({"zr_dir": p.root, "line_hash": p.line_hash, "file": "f", "sources": ["s"],
+                                  "source_type": "manual"},
+                                 lambda r: zr.lookup_document(p.root, p.line_hash)[-1]["file"] == "f" and
+                                 b'"source_type":"manual"' in document_shard(p)),
+    "lookup_document": lambda p: ({"zr_dir": p.root, "line_hash": p.line_hash}, lambda r: r == one_record(p)),
+    "read_all_documents": lambda p: ({"zr_dir": p.root}, lambda r: [d["line_hash"] for d in r] == [p.line_hash]),
+    "track": lambda p: ({"data": [2], "file": "g", "sources": ["s"], "zr_dir": p.root, "token_count": 9,
+                         "tokenizer": "other"},
+                        lambda r: r == zr.compute_hash([2]) and
+                        zr.token_index_merge_pid_files(p.root, "other") == (1, 1)),
+    "blame": lambda p: ({"zr_dir": p.root, "file": "elsewhere", "line_content": json.dumps(p.value)},
+                        lambda r: r == one_record(p)),
+    "blame_diff": lambda p: ({"old_lines": ["a", "b"], "new_lines": ["b"]},
+                             lambda r: r == [("delete", 0, 1, 0, 0), ("equal", 1, 2, 0, 1)]),
+    "author_add": lambda p: ({"name": "Bo", "email": "bo@example.org", "zr_dir": p.root},
+                             lambda r: r == zr.compute_hash({"email": "bo@example.org", "name": "Bo"})),
+    "author_query": lambda p: ({"zr_dir": p.root, "name": p.name, "email": None},
+                               lambda r: [json.loads(a)["id"] for a in r] == [p.author]),
+    "register_section": lambda p: ({"path": "q", "authors": ["a"], "contributors": ["c"], "license": "L",
+                                    "year": "Y", "zr_dir": p.root},
+                                   lambda r: r == zr.compute_hash({"authors": ["a"], "contributors": ["c"],
+                                                                   "license": "L", "path": "q", "year": "Y"})),
+    "build_index": lambda p: ({"zr_dir": p.root},
+                              lambda r: r == {"authors": 1, "sections": 1, "total": 2, "token_index_entries": 1}),
+    "show_by_author": lambda p: ({"zr_dir": p.root, "author_name": p.name}, lambda r: r == one_record(p)),
+    "show_by_license": lambda p: ({"zr_dir": p.root, "license": "MIT"}, lambda r: r == one_record(p)),
+    "show_by_section": lambda p: ({"zr_dir": p.root, "section_hash": p.section}, lambda r: r == one_record(p)),
+    "revoke_section": lambda p: ({"zr_dir": p.root, "section_hash": p.section, "reverse": False},
+                                 lambda r: r == 1),
+    "revoke_manifest": lambda p: ({"zr_dir": p.root, "line_hash": p.line_hash, "file": "data.jsonl",
+                                   "reverse": False}, lambda r: r == 1),
+    "revoke_by_author": lambda p: ({"zr_dir": p.root, "author_name": p.name, "reverse": False},
+                                   lambda r: r == 1),
+    "revoke_by_author_token": lambda p: ({"zr_dir": p.root, "author_name": p.name, "tokenizer": "tk",
+                                          "reverse": False}, lambda r: r == 1),
+    "purge_revoked": lambda p: ({"zr_dir": p.root, "data_file": p.data_file, "dry_run": False},
+                                lambda r: r == {"purged": 0, "kept": 1, "archived": 0}),
+    "purge_by_author_indexd": lambda p: ({"zr_dir": revoked_and_indexed(p), "author_name": p.name,
+                                          "data_file": p.data_file, "dry_run": True},
+                                         lambda r: r == {"purged": 1, "kept": 0, "archived": 0}),
+    "purge_reverse": lambda p: ({"zr_dir": p.root, "data_file": p.data_file}, lambda r: r == 0),
+    "clean": lambda p: ({"zr_dir": p.root, "split": False}, lambda r: r["log_rotated"] == 0),
+    "merge_absorb": lambda p: ({"source": p.root, "target": new_store(p.root + "-target")},
+                               lambda r: r["authors_added"] == 1 and r["document_added"] == 1),
+    "token_index_write_pid": lambda p: ({"zr_dir": p.root, "tokenizer": "other", "token_count": 3, "sources": ["s"]},
+                                        lambda r: zr.token_index_merge_pid_files(p.root, "other") == (1, 1)),
+    "token_index_merge_pid_files": lambda p: ({"zr_dir": p.root, "tokenizer": "tk"}, lambda r: r == (0, 0)),
+    "token_index_token_status": lambda p: ({"zr_dir": p.root, "tokenizer": "tk"},
+                                           lambda r: r == {"total_entries": 1, "active_entries": 1,
+                                                           "revoked_entries": 0, "total_tokens": 5}),
+    "token_index_list_tokenizers": lambda p: ({"zr_dir": p.root}, lambda r: r == ["tk"]),
+    "token_index_revoke_by_sources": lambda p: ({"zr_dir": p.root, "tokenizer": "tk",
+                                                 "target_sources": {p.section}}, lambda r: r == 1),
+    "token_index_build_binary_index": lambda p: ({"zr_dir": p.root, "tokenizer": "tk"},
+                                                 lambda r: r == "entries=1, sources=1"),
+    "generate_forget_set": lambda p: ({"zr_dir": p.root, "tokenizer": "tk"}, lambda r: r == b"\x00"),
+    "write_forget_set": lambda p: ({"path": p.data_file + ".mask", "bitmask": [1, 2]},
+                                   lambda r: open(p.data_file + ".mask", "rb").read() == b"\x01\x02"),
+    "show_by_author_token": lambda p: ({"zr_dir": p.root, "author_name": p.name, "tokenizer": "tk"},
+                                       lambda r: (r["total_tokens"], r["document_count"]) == (5, 1)),
+}
+
+
+def parameter_names(signature):
+    return [part.split("=")[0] for part in signature[1:-1].split(", ")]
+
+
+def test_keyword_calls_cover_every_function():
+    assert KEYWORD_CALLS.keys() == SIGNATURES.keys()
+
+
+@pytest.mark.parametrize("name", sorted(SIGNATURES))
+def test_every_function_takes_every_parameter_by_keyword(project, capfd, name):
+    # capfd keeps what purge_reverse prints when it finds no archive out of the output.
+    kwargs, check = KEYWORD_CALLS[name](project)
+    assert list(kwargs) == parameter_names(SIGNATURES[name])
+    # Last to first, so that no value can arrive by its position.
+    result = getattr(zr, name)(**dict(reversed(kwargs.items())))
+    assert check(result), result

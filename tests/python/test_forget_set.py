@@ -1,7 +1,6 @@
 """Forget sets and token totals by author, from the token binary index and from the chunk files."""
 
 import inspect
-import json
 import os
 import random
 import struct
@@ -9,13 +8,13 @@ import struct
 import pytest
 
 import _zr_native as zr
+from conftest import token_entry
 
 TK = "tk"
 
 
 def entry(count, sources, revoked=False, tokenizer=TK):
-    return json.dumps({"token_count": count, "sources": sources, "tokenizer": tokenizer, "revoked": revoked},
-                      separators=(",", ":")).encode()
+    return token_entry(count, sources, revoked, tokenizer).encode()
 
 
 @pytest.fixture

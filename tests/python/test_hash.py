@@ -8,15 +8,12 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _zr_native as zr
+from conftest import sha256
 
 
 def python_hash(value):
     """An independent computation; agrees with the system's text for any value without floats."""
     text = json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
-    return hashlib.sha256(text.encode()).hexdigest()
-
-
-def sha256(text):
     return hashlib.sha256(text.encode()).hexdigest()
 
 

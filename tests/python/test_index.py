@@ -10,10 +10,7 @@ import struct
 import pytest
 
 import _zr_native as zr
-
-
-def compact(value):
-    return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+from conftest import compact, store, write_lines
 
 
 def section_hash(path, authors, contributors=(), license="MIT", year="2024"):
@@ -23,20 +20,9 @@ def section_hash(path, authors, contributors=(), license="MIT", year="2024"):
 
 
 @pytest.fixture
-def root(tmp_path):
-    zr.init(str(tmp_path))
-    return str(tmp_path)
-
-
-def store(root, *parts):
-    return os.path.join(root, ".zr", *parts)
-
-
-def write_lines(path, lines, mode="w"):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, mode + "b") as f:
-        for line in lines:
-            f.write((line if isinstance(line, str) else compact(line)).encode() + b"\n")
+def root(root):
+    """The shared root, as text."""
+    return str(root)
 
 
 def index_layer(root):

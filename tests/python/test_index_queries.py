@@ -8,16 +8,13 @@ import random
 import pytest
 
 import _zr_native as zr
+from conftest import store
 
 
 @pytest.fixture
-def root(tmp_path):
-    zr.init(str(tmp_path))
-    return str(tmp_path)
-
-
-def store(root, *parts):
-    return os.path.join(root, ".zr", *parts)
+def root(root):
+    """The shared root, as text."""
+    return str(root)
 
 
 def key(record):

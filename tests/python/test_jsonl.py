@@ -191,9 +191,8 @@ def test_nul_in_a_read_path_reads_as_missing(tmp_path):
 
 
 @pytest.fixture
-def store(tmp_path):
-    root = tmp_path / "root"
-    zr.init(str(root))
+def store(root):
+    """The shard tests call the shared project root their store."""
     return root
 
 

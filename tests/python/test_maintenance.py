@@ -1,6 +1,5 @@
 """Purge reversal and housekeeping: restored lines, log rotation, folded and archived records."""
 
-import hashlib
 import json
 import os
 import re
@@ -11,30 +10,11 @@ import textwrap
 import pytest
 
 import _zr_native as zr
+from conftest import LOG_LINE, compact, log_ops, write_lines
 
-LOG_LINE = re.compile(r"^\d+-\d\d:\d\d:\d\d (\S+) (.*)$")
 NO_ARCHIVE = "No purge archive found\n"
 ZEROS = dict.fromkeys(["document_merged", "pid_files_deleted", "archived_records", "log_rotated",
                        "token_index_merged", "token_index_pid_deleted"], 0)
-
-
-def compact(value):
-    return json.dumps(value, separators=(",", ":"), sort_keys=True, ensure_ascii=False)
-
-
-def write_lines(path, values):
-    path.write_text("".join((v if isinstance(v, str) else compact(v)) + "\n" for v in values))
-
-
-def log_ops(root):
-    text = (root / ".zr" / "log").read_text()
-    return [LOG_LINE.match(line).groups() for line in text.splitlines()]
-
-
-@pytest.fixture
-def root(tmp_path):
-    zr.init(str(tmp_path / "p"))
-    return tmp_path / "p"
 
 
 def counts(**nonzero):

@@ -2,38 +2,21 @@
 
 import json
 import os
-import re
 from collections import Counter
 
 import pytest
 
 import _zr_native as zr
-
-LOG_LINE = re.compile(r"^\d+-\d\d:\d\d:\d\d (\S+) (.*)$")
-
-
-def compact(value):
-    return json.dumps(value, separators=(",", ":"), sort_keys=True, ensure_ascii=False)
+from conftest import compact, log_ops, token_entry, write_lines
 
 
-def entry_71(count, sources, revoked=False, tokenizer="tk"):
-    return json.dumps({"token_count": count, "sources": sources, "tokenizer": tokenizer, "revoked": revoked},
-                      separators=(",", ":"))
-
-
-def write_lines(path, values):
-    path.parent.mkdir(parents=True, exist_ok=True)
-    with open(path, "a") as f:
-        f.write("".join((v if isinstance(v, str) else compact(v)) + "\n" for v in values))
+def append_lines(path, values):
+    write_lines(path, values, mode="a")
 
 
 def counts(authors=0, sections=0, document=0, token_index=0, skipped=0):
     return {"authors_added": authors, "sections_added": sections, "document_added": document,
             "token_index_added": token_index, "skipped": skipped}
-
-
-def log_ops(root):
-    return [LOG_LINE.match(line).groups() for line in (root / ".zr" / "log").read_text().splitlines()]
 
 
 def layer_lines(root, layer, rewritten=False):
@@ -72,7 +55,7 @@ class TestMergeAbsorb:
         # Copied entries are written in their declared member order.
         source_entries = [json.loads(line) for line in (src / ".zr" / "token-index.tk" / "001").open()]
         assert (dst / ".zr" / "token-index.tk" / "001").read_text() == "".join(
-            entry_71(e["token_count"], e["sources"], e["revoked"]) + "\n" for e in source_entries)
+            token_entry(e["token_count"], e["sources"], e["revoked"]) + "\n" for e in source_entries)
         assert (dst / ".zr" / "index.bin").is_file()
         assert log_ops(dst) == [("merge", f"source={src} authors=1 sections=1 document=3 token_index=3 skipped=0")]
 
@@ -84,16 +67,16 @@ class TestMergeAbsorb:
     def test_identity_decides_not_the_text(self, stores):
         src, dst = stores
         sa, da = src / ".zr" / "authors", dst / ".zr" / "authors"
-        write_lines(sa / "aa", [{"id": "aa1", "name": "first"}, {"id": "aa1", "name": "second"},
-                                {"id": "aa2", "revoked": True}, {"name": "no id"}, {"id": 7}, [1, 2]])
-        write_lines(da / "aa", [{"id": "aa2", "revoked": False}])
+        append_lines(sa / "aa", [{"id": "aa1", "name": "first"}, {"id": "aa1", "name": "second"},
+                                 {"id": "aa2", "revoked": True}, {"name": "no id"}, {"id": 7}, [1, 2]])
+        append_lines(da / "aa", [{"id": "aa2", "revoked": False}])
         h = "ab" * 32
-        write_lines(src / ".zr" / "document-index" / "ab",
-                    [{"line_hash": h, "file": "a"}, {"line_hash": h, "file": "b", "z": {"y": 1, "x": 2}},
-                     {"line_hash": h}])
-        write_lines(dst / ".zr" / "document-index" / "ab", [{"line_hash": h, "file": "a", "revoked": True}])
+        append_lines(src / ".zr" / "document-index" / "ab",
+                     [{"line_hash": h, "file": "a"}, {"line_hash": h, "file": "b", "z": {"y": 1, "x": 2}},
+                      {"line_hash": h}])
+        append_lines(dst / ".zr" / "document-index" / "ab", [{"line_hash": h, "file": "a", "revoked": True}])
         # Sections are read from every regular file of the layer, whatever its name.
-        write_lines(src / ".zr" / "sections" / "stray.txt", [{"section_hash": "cc1"}])
+        append_lines(src / ".zr" / "sections" / "stray.txt", [{"section_hash": "cc1"}])
 
         assert zr.merge_absorb(str(src), str(dst)) == counts(1, 1, 1, 0, 7)
         assert (da / "aa").read_text() == '{"id":"aa2","revoked":false}\n{"id":"aa1","name":"first"}\n'
@@ -104,9 +87,9 @@ class TestMergeAbsorb:
     def test_keys_that_cannot_name_a_shard_are_skipped(self, stores, tmp_path):
         src, dst = stores
         bad = ["a", "..", "./x", "/etc", "a/b", "a\u00e9", "a\u0000"]
-        write_lines(src / ".zr" / "authors" / "xx", [{"id": k} for k in bad])
-        write_lines(src / ".zr" / "sections" / "xx", [{"section_hash": k} for k in bad])
-        write_lines(src / ".zr" / "document-index" / "xx", [{"line_hash": k, "file": "f"} for k in bad])
+        append_lines(src / ".zr" / "authors" / "xx", [{"id": k} for k in bad])
+        append_lines(src / ".zr" / "sections" / "xx", [{"section_hash": k} for k in bad])
+        append_lines(src / ".zr" / "document-index" / "xx", [{"line_hash": k, "file": "f"} for k in bad])
         before = set(os.listdir(tmp_path))
         assert zr.merge_absorb(str(src), str(dst)) == counts(skipped=3 * len(bad))
         for layer in ("authors", "sections", "document-index"):
@@ -115,20 +98,20 @@ class TestMergeAbsorb:
 
     def test_token_entries_by_sorted_sources_count_and_tokenizer(self, stores):
         src, dst = stores
-        write_lines(src / ".zr" / "token-index.tk" / "001",
-                    [entry_71(5, ["a", "b"], revoked=True), entry_71(6, ["a", "b"]), entry_71(5, ["b"]),
-                     entry_71(6, ["b", "a"]), entry_71(5, ["a", "b"], tokenizer="other"), '{"bad":1}'])
-        write_lines(src / ".zr" / "token-index.empty" / "001", ["not an entry"])
-        (src / ".zr" / "token-index.tk.999").write_text(entry_71(1, ["per-process"]) + "\n")
+        append_lines(src / ".zr" / "token-index.tk" / "001",
+                     [token_entry(5, ["a", "b"], revoked=True), token_entry(6, ["a", "b"]), token_entry(5, ["b"]),
+                      token_entry(6, ["b", "a"]), token_entry(5, ["a", "b"], tokenizer="other"), '{"bad":1}'])
+        append_lines(src / ".zr" / "token-index.empty" / "001", ["not an entry"])
+        (src / ".zr" / "token-index.tk.999").write_text(token_entry(1, ["per-process"]) + "\n")
         tgt = dst / ".zr" / "token-index.tk"
-        write_lines(tgt / "001", [entry_71(5, ["b", "a"])])
-        write_lines(tgt / "007", [])
+        append_lines(tgt / "001", [token_entry(5, ["b", "a"])])
+        append_lines(tgt / "007", [])
         (tgt / "notes").write_text("")
 
         assert zr.merge_absorb(str(src), str(dst)) == counts(token_index=3, skipped=2)
         assert (tgt / "008").read_text() == "".join(
-            e + "\n" for e in [entry_71(6, ["a", "b"]), entry_71(5, ["b"]),
-                               entry_71(5, ["a", "b"], tokenizer="other")])
+            e + "\n" for e in [token_entry(6, ["a", "b"]), token_entry(5, ["b"]),
+                               token_entry(5, ["a", "b"], tokenizer="other")])
         assert sorted(os.listdir(tgt)) == ["001", "007", "008", "notes"]
         # The merged directory exists even for a tokenizer with nothing new.
         assert os.listdir(dst / ".zr" / "token-index.empty") == []

@@ -7,30 +7,14 @@ import os
 import random
 import re
 import stat
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
 import _zr_native as zr
+from conftest import compact, line_hash, run_limited
 
 LOG_LINE = re.compile(r"^(\d+)-(\d\d):(\d\d):(\d\d) (\S+) (.*)$")
 STAMP = re.compile(r"^purge\.(\d{8}T\d{6})$")
-
-
-def compact(value):
-    return json.dumps(value, separators=(",", ":"), sort_keys=True, ensure_ascii=False)
-
-
-def line_hash(value):
-    return hashlib.sha256(compact(value).encode()).hexdigest()
-
-
-@pytest.fixture
-def root(tmp_path):
-    zr.init(str(tmp_path / "project"))
-    return tmp_path / "project"
 
 
 def log_entries(root):
@@ -392,26 +376,6 @@ def test_pass_agrees_with_a_reference_implementation(root, seed):
 
 
 # --- faults: nothing is lost --------------------------------------------------------------------
-
-
-def run_limited(call, file_size_limit, **names):
-    """Runs the expression `call` in a child interpreter under a file-size
-    limit (writes beyond it fail with EFBIG instead of killing the process)
-    and returns what it printed: the result, or "error: " and the message."""
-    code = textwrap.dedent("""
-        import resource, signal
-        import _zr_native as zr
-        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        resource.setrlimit(resource.RLIMIT_FSIZE, (%d, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
-        try:
-            print(%s)
-        except RuntimeError as e:
-            print("error:", e)
-    """) % (file_size_limit, call)
-    assignments = "".join("%s = %r\n" % item for item in names.items())
-    result = subprocess.run([sys.executable, "-c", assignments + code], capture_output=True, text=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    return result.stdout.strip()
 
 
 class TestFaults:

@@ -2,7 +2,6 @@
 reading, the parallel scan and its behaviour across fork()."""
 
 import errno
-import hashlib
 import json
 import os
 import stat
@@ -13,18 +12,11 @@ import time
 import pytest
 
 import _zr_native as zr
-
-
-def compact(value):
-    return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+from conftest import compact, sha256
 
 
 def jstr(text):
     return json.dumps(text, ensure_ascii=False)
-
-
-def sha256(text):
-    return hashlib.sha256(text.encode("utf-8")).hexdigest()
 
 
 def expected_author_id(name, email):
@@ -49,9 +41,9 @@ def section_text(path, authors, contributors, license, year):
 
 
 @pytest.fixture
-def root(tmp_path):
-    zr.init(str(tmp_path))
-    return str(tmp_path)
+def root(root):
+    """The shared root, as text."""
+    return str(root)
 
 
 def authors_dir(root):

@@ -6,6 +6,7 @@ import os
 import pytest
 
 import _zr_native as zr
+from conftest import write_lines
 
 H1 = "1f" * 32
 H2 = "a0" * 32
@@ -31,20 +32,16 @@ def entry(count, sources, revoked=False, tokenizer="tk"):
     )
 
 
-def write(path, lines, end="\n"):
-    path.write_bytes("".join(line + end for line in lines).encode())
-
-
 class TestMerge:
     def test_each_pid_file_becomes_one_chunk_in_listing_order(self, tmp_path):
         zr_dir = str(tmp_path)
         st = store(tmp_path)
-        write(st / "token-index.tk.100", [
+        write_lines(st / "token-index.tk.100", [
             '{"token_count":1,"sources":["a"],"tokenizer":"tk","revoked":false}',
             '{"token_count":2,"sources":[],"tokenizer":"tk","revoked":false}',
         ])
-        write(st / "token-index.tk.200", ["7", "[1,2]", '{"b":1,"a":"é"}'])
-        write(st / "token-index.tk.300", ["", "   ", "not json", "{"])
+        write_lines(st / "token-index.tk.200", ["7", "[1,2]", '{"b":1,"a":"é"}'])
+        write_lines(st / "token-index.tk.300", ["", "   ", "not json", "{"])
         order = [n for n in os.listdir(st) if n.startswith("token-index.tk.")]
 
         assert zr.token_index_merge_pid_files(zr_dir, "tk") == (5, 3)
@@ -69,7 +66,7 @@ class TestMerge:
         md = merged(tmp_path)
         for name in existing:
             (md / name).write_text("")
-        write(store(tmp_path) / "token-index.tk.42", [entry(1, [])])
+        write_lines(store(tmp_path) / "token-index.tk.42", [entry(1, [])])
         assert zr.token_index_merge_pid_files(str(tmp_path), "tk") == (1, 1)
         assert sorted(os.listdir(md)) == sorted(existing + [new])
 
@@ -78,11 +75,11 @@ class TestMerge:
         keep = ["token-index.tk.bin", "token-index.tk.x.12", "token-index.tk.12a", "token-index.tk.",
                 "token-index.tkk.12", "token-index.other.12"]
         for name in keep:
-            write(st / name, [entry(1, [])])
+            write_lines(st / name, [entry(1, [])])
         (st / "token-index.tk.77").mkdir()
         assert zr.token_index_merge_pid_files(str(tmp_path), "tk") == (0, 0)
         assert not (st / "token-index.tk").exists()
-        write(st / "token-index.tk.5", [entry(3, [])])
+        write_lines(st / "token-index.tk.5", [entry(3, [])])
         assert zr.token_index_merge_pid_files(str(tmp_path), "tk") == (1, 1)
         assert set(os.listdir(st)) == set(keep) | {"token-index.tk.77", "token-index.tk"}
 
@@ -97,14 +94,14 @@ class TestMerge:
 class TestStatus:
     def test_counts(self, tmp_path):
         md = merged(tmp_path)
-        write(md / "001", [
+        write_lines(md / "001", [
             entry(10, ["a"], revoked=True),
             "garbage",
             '{"token_count":5,"sources":[],"tokenizer":"tk"}',  # no revoked: invalid
             '{"token_count":5,"sources":[],"tokenizer":"tk","revoked":false,"token_count":6}',  # repeated
         ], end="\r\n")
-        write(md / "002", ['[5, ["b"], "tk", false]', '{"token_count":-1,"sources":[],"tokenizer":"tk","revoked":false}'])
-        write(store(tmp_path) / "token-index.tk.1", [entry(100, [])])  # not merged: not counted
+        write_lines(md / "002", ['[5, ["b"], "tk", false]', '{"token_count":-1,"sources":[],"tokenizer":"tk","revoked":false}'])
+        write_lines(store(tmp_path) / "token-index.tk.1", [entry(100, [])])  # not merged: not counted
         status = zr.token_index_token_status(str(tmp_path), "tk")
         assert list(status.items()) == [
             ("total_entries", 2), ("active_entries", 1), ("revoked_entries", 1), ("total_tokens", 15)]
@@ -131,7 +128,7 @@ def test_list_tokenizers(tmp_path):
 class TestRevokeBySources:
     def test_rewrites_changed_files_sorted_and_counts_entries_once(self, tmp_path):
         md = merged(tmp_path)
-        write(md / "001", [
+        write_lines(md / "001", [
             '{"token_count":3,"sources":["' + H1 + '","' + H2 + '"],"tokenizer":"tk","revoked":false,"extra":1}',
             "not json",
             '{"z":1,  "a":2}',
@@ -139,7 +136,7 @@ class TestRevokeBySources:
             '{"tokenizer":"tk","sources":["other"],"revoked":true,"token_count":8,"extra":2}',
         ], end="\r\n")
         untouched = [entry(1, ["nothing"])]
-        write(md / "002", untouched)
+        write_lines(md / "002", untouched)
         before = (md / "002").stat().st_mtime_ns
 
         assert zr.token_index_revoke_by_sources(str(tmp_path), "tk", {H1, H2, "a"}) == 2
@@ -159,7 +156,7 @@ class TestRevokeBySources:
     def test_no_match_and_no_directory(self, tmp_path):
         assert zr.token_index_revoke_by_sources(str(tmp_path), "tk", {H1}) == 0
         md = merged(tmp_path)
-        write(md / "001", [entry(1, [H1.upper()])])
+        write_lines(md / "001", [entry(1, [H1.upper()])])
         assert zr.token_index_revoke_by_sources(str(tmp_path), "tk", {H1}) == 0
         assert zr.token_index_revoke_by_sources(str(tmp_path), "tk", set()) == 0
 

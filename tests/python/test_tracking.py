@@ -7,15 +7,16 @@ import os
 import pytest
 
 import _zr_native as zr
+from conftest import line_hash as line_hash_of
 
 H1 = hashlib.sha256(b"one").hexdigest()
 H2 = hashlib.sha256(b"two").hexdigest()
 
 
-def store(tmp_path):
-    root = str(tmp_path / "proj")
-    zr.init(root)
-    return root
+@pytest.fixture
+def root(root):
+    """The shared root, as text."""
+    return str(root)
 
 
 def doc_dir(root):
@@ -30,11 +31,6 @@ def shard_bytes(root, line_hash):
 def write_shard(root, name, lines):
     with open(os.path.join(doc_dir(root), name), "w", encoding="utf-8", newline="") as f:
         f.write("".join(lines))
-
-
-def line_hash_of(value):
-    text = json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
-    return hashlib.sha256(text.encode()).hexdigest()
 
 
 def tree(root):
@@ -54,8 +50,7 @@ def token_files(root):
 
 # --- index_document -----------------------------------------------------------------
 
-def test_index_document_writes_exact_line_to_shard(tmp_path):
-    root = store(tmp_path)
+def test_index_document_writes_exact_line_to_shard(root):
     zr.index_document(root, H1, "data/a.jsonl", [H2, "s\"2", H2])
     zr.index_document(root, H1, "dàta\t\x01.jsonl", [], source_type="import")
     zr.index_document(root, H1, "data/a.jsonl", [H2, "s\"2", H2])
@@ -84,8 +79,7 @@ def test_index_document_without_layer_fails_and_creates_nothing(tmp_path):
     assert zr.lookup_document(str(tmp_path / "nowhere"), H1) == []
 
 
-def test_unreadable_shard_is_an_error(tmp_path):
-    root = store(tmp_path)
+def test_unreadable_shard_is_an_error(root):
     line_hash = line_hash_of("x")
     os.mkdir(os.path.join(doc_dir(root), line_hash[:2]))
     with pytest.raises(RuntimeError, match="^Is a directory$"):
@@ -95,8 +89,7 @@ def test_unreadable_shard_is_an_error(tmp_path):
 
 
 @pytest.mark.parametrize("bad_hash", ["", "a", "a\u00e9", "..", "../x", "./ab", "a/b", "/ab", "a\x00bc", "\x00"])
-def test_unusable_hashes_are_refused_before_touching_anything(tmp_path, bad_hash):
-    root = store(tmp_path)
+def test_unusable_hashes_are_refused_before_touching_anything(root, bad_hash):
     before = tree(root)
     with pytest.raises(RuntimeError):
         zr.index_document(root, bad_hash, "f", ["s"])
@@ -105,8 +98,7 @@ def test_unusable_hashes_are_refused_before_touching_anything(tmp_path, bad_hash
     assert tree(root) == before
 
 
-def test_two_whole_characters_name_a_shard(tmp_path):
-    root = store(tmp_path)
+def test_two_whole_characters_name_a_shard(root):
     for line_hash in ("\u00e9", ".x", "AB"):
         zr.index_document(root, line_hash, "f", [])
         assert zr.lookup_document(root, line_hash) == [{"file": "f", "line_hash": line_hash, "sources": []}]
@@ -115,8 +107,7 @@ def test_two_whole_characters_name_a_shard(tmp_path):
 
 # --- reading rules --------------------------------------------------------------------
 
-def test_lookup_and_read_all_apply_their_reading_rules(tmp_path):
-    root = store(tmp_path)
+def test_lookup_and_read_all_apply_their_reading_rules(root):
     escaped = "".join("\\u%04x" % ord(c) for c in H1)
     lines = [
         '{"line_hash":"%s","file":"plain","sources":["s"],"extra":{"line_hash":1}}\n' % H1,
@@ -152,8 +143,7 @@ def test_lookup_and_read_all_apply_their_reading_rules(tmp_path):
     assert everything[-1]["revoked"] is True
 
 
-def test_read_all_documents_reads_only_shards(tmp_path):
-    root = store(tmp_path)
+def test_read_all_documents_reads_only_shards(root):
     zr.index_document(root, H1, "f1", ["a"])
     zr.index_document(root, H2, "f2", ["b"], "merge")
     write_shard(root, "abc", ['{"file":"x","line_hash":"abc","sources":[]}\n'])
@@ -168,8 +158,7 @@ def test_read_all_documents_reads_only_shards(tmp_path):
 
 # --- track ------------------------------------------------------------------------------
 
-def test_track_writes_document_line_and_token_entry(tmp_path):
-    root = store(tmp_path)
+def test_track_writes_document_line_and_token_entry(root):
     data = {"text": "café — ok", "id": 3, "score": 0.5, "tags": ("x", None)}
     got = zr.track(data, "data/train.jsonl", (H1, H2), root, 12, "tk")
     assert got == line_hash_of(data)
@@ -189,8 +178,7 @@ def test_track_writes_document_line_and_token_entry(tmp_path):
     assert len(zr.blame(root, "elsewhere.jsonl", json.dumps(data))) == 2
 
 
-def test_track_without_both_count_and_tokenizer_writes_no_entry(tmp_path):
-    root = store(tmp_path)
+def test_track_without_both_count_and_tokenizer_writes_no_entry(root):
     zr.track({"a": 1}, "f", [], root, 5)
     zr.track({"a": 1}, "f", [], root, tokenizer="tk")
     zr.track({"a": 1}, "f", [], root, None, None)
@@ -209,8 +197,7 @@ def test_track_on_store_without_document_index_fails(tmp_path):
 
 @pytest.mark.parametrize("count", [12, None])
 @pytest.mark.parametrize("tokenizer", ["a/b", "a\x00b", "/"])
-def test_track_refuses_unsafe_tokenizer_before_writing(tmp_path, tokenizer, count):
-    root = store(tmp_path)
+def test_track_refuses_unsafe_tokenizer_before_writing(root, tokenizer, count):
     before = tree(root)
     with pytest.raises(RuntimeError):
         zr.track({"a": 1}, "f", [], root, count, tokenizer)
@@ -245,8 +232,7 @@ def test_track_bad_arguments_raise_before_anything_is_written(tmp_path):
 
 # --- blame -------------------------------------------------------------------------------
 
-def test_blame_finds_json_lines_however_spelled(tmp_path):
-    root = store(tmp_path)
+def test_blame_finds_json_lines_however_spelled(root):
     line_hash = zr.track({"a": "é", "b": [1, 2.5]}, "orig.jsonl", [H1], root)
     expected = [{"file": "orig.jsonl", "line_hash": line_hash, "sources": [H1]}]
     assert zr.blame(root, "other.jsonl", '{"b": [1, 2.5], "a": "\\u00e9"}') == expected
@@ -254,8 +240,7 @@ def test_blame_finds_json_lines_however_spelled(tmp_path):
     assert zr.blame(root, "orig.jsonl", '{"b":[1,2.5],"a":"é"} x') == []
 
 
-def test_blame_of_text_that_is_not_json_hashes_it_as_a_string(tmp_path):
-    root = store(tmp_path)
+def test_blame_of_text_that_is_not_json_hashes_it_as_a_string(root):
     for text in ["hello", "", "  ", '{"a":1} x', "nan", '"quoted"x', "line\twith\x01controls"]:
         line_hash = zr.track(text, "f", ["s"], root)
         assert line_hash == hashlib.sha256(json.dumps(text, ensure_ascii=False).encode()).hexdigest()
@@ -274,8 +259,7 @@ def _track_many(root, worker, count, start):
                  [H1] * (1 + i % 7), root, i, "tk")
 
 
-def test_concurrent_trackers_lose_no_line(tmp_path):
-    root = store(tmp_path)
+def test_concurrent_trackers_lose_no_line(root):
     workers, count = 4, 300
     ctx = multiprocessing.get_context("fork")
     start = ctx.Event()

@@ -1,6 +1,5 @@
 """The compact writer's number forms."""
 
-import decimal
 import math
 import re
 import struct
@@ -9,6 +8,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import _zr_native as zr
+from json_reference import float_form as expected_form
 
 
 @pytest.fixture
@@ -74,26 +74,6 @@ def test_float_forms(write, value, text):
 )
 def test_integer_and_literal_forms(write, value, text):
     assert write(value) == text
-
-
-def expected_form(value):
-    """The writer's rule, from Python's own shortest round-trip digits."""
-    sign, digits, exponent = decimal.Decimal(repr(abs(value))).normalize().as_tuple()
-    digits = "".join(map(str, digits))
-    k = len(digits) + exponent  # 10^(k-1) <= |v| < 10^k
-    prefix = "-" if math.copysign(1, value) < 0 else ""
-    if value == 0:
-        return prefix + "0.0"
-    if -5 < k <= 16:
-        if k <= 0:
-            body = "0." + "0" * -k + digits
-        elif k < len(digits):
-            body = digits[:k] + "." + digits[k:]
-        else:
-            body = digits + "0" * (k - len(digits)) + ".0"
-    else:
-        body = digits[0] + ("." + digits[1:] if len(digits) > 1 else "") + "e" + str(k - 1)
-    return prefix + body
 
 
 PLAIN = re.compile(r"-?(0|[1-9][0-9]{0,15})\.[0-9]+")

@@ -1,0 +1,47 @@
+// The names the rest of the code calls for the per-instruction-set routines:
+// each forwards to the copy chosen for this CPU.
+#include "isa/kernels.h"
+#include "store/candidate_lines.h"
+#include "store/json_parse.h"
+#include "store/json_write.h"
+
+namespace zr {
+
+namespace json {
+
+size_t required_padding() { return isa::active_kernels().parser_padding(); }
+
+struct Parser::Impl {
+  std::unique_ptr<isa::ParserKernel> kernel = isa::active_kernels().new_parser();
+};
+
+Parser::Parser() : impl_(std::make_unique<Impl>()) {}
+Parser::~Parser() = default;
+
+base::Result<Value> Parser::Parse(std::string_view text) { return impl_->kernel->Parse(text); }
+
+bool Parser::ParseInto(std::string_view text, size_t readable_after, Value& out) {
+  return impl_->kernel->ParseInto(text, readable_after, out);
+}
+
+bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::string& out) {
+  return impl_->kernel->Canonicalize(text, readable_after, out);
+}
+
+void append_string(std::string& out, std::string_view s) { isa::active_kernels().append_string(out, s); }
+
+bool append_string_from_escaped(std::string& out, std::string_view escaped) {
+  return isa::active_kernels().append_string_from_escaped(out, escaped);
+}
+
+}  // namespace json
+
+namespace store {
+
+size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle) {
+  return isa::active_kernels().find_needle_or_escape(text, from, needle);
+}
+
+}  // namespace store
+
+}  // namespace zr

@@ -1,0 +1,328 @@
+"""Every entry point that parses JSON reads a text exactly as Python's json.loads does under the store's rules
+(big integers as floats, NaN and Infinity refused), whatever whitespace surrounds it and wherever it stands."""
+
+import json
+import random
+
+import pytest
+from hypothesis import HealthCheck, assume, given, settings, strategies as st
+
+import _zr_native as zr
+from conftest import sha256
+from json_reference import Refused, as_python, compact, content_hash, read
+
+EXAMPLES = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+FEWER = settings(EXAMPLES, max_examples=100)  # each example rewrites a data file and waits for the disk
+
+blanks = st.sampled_from(["", "", "", " ", "\t", "\r", "\n", "\r\n", "  \t", " \n\t\r "])
+
+
+# Leaves are spelled from one drawn seed each: drawing them digit by digit costs far more than the
+# native calls under test.
+def digits(rnd, count):
+    return str(rnd.randrange(10 ** (count - 1), 10**count))
+
+
+def integer_text(rnd):
+    """1 to 400 digits, either sign, often near the 64-bit limits."""
+    kind = rnd.randrange(6)
+    if kind == 0:
+        body = "0"
+    elif kind == 1:
+        body = str(rnd.choice([2**63, 2**64]) + rnd.randint(-3, 3))
+    else:
+        body = digits(rnd, rnd.randint(1, 25) if kind < 4 else rnd.randint(1, 400))
+    return rnd.choice(["", "-"]) + body
+
+
+def float_text(rnd):
+    """Fractions and exponents in every spelling: signed, with leading zeros, up to hundreds of digits."""
+    whole = "0" if rnd.random() < 0.4 else digits(rnd, rnd.randint(1, 30))
+    fraction = ""
+    if rnd.random() < 0.7:
+        zeros = rnd.randint(0, 340) if rnd.random() < 0.2 else rnd.randint(0, 3)
+        fraction = "." + "0" * zeros + str(rnd.randrange(10 ** rnd.randint(1, 30)))
+    exponent = ""
+    if rnd.random() < 0.6:
+        zeros = rnd.randint(0, 25) if rnd.random() < 0.5 else 0
+        size = rnd.randint(0, 30) if rnd.random() < 0.7 else rnd.randint(0, 400)
+        exponent = rnd.choice("eE") + rnd.choice(["", "+", "-"]) + "0" * zeros + str(size)
+    return rnd.choice(["", "-"]) + whole + (fraction or ("" if exponent else ".0")) + exponent
+
+
+SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t", "\b": "\\b", "\f": "\\f"}
+
+
+def escape(c, how):
+    """`c` written raw where JSON allows (how 0), as its short escape, or as \\u escapes (lower or upper hex)."""
+    if how == 0 and c >= " " and c not in '"\\':
+        return c
+    if how == 0 and c in SHORT_ESCAPES:
+        return SHORT_ESCAPES[c]
+    if c == "/" and how == 2:
+        return "\\/"
+    code = ord(c)
+    units = [code] if code < 0x10000 else [0xD800 + ((code - 0x10000) >> 10), 0xDC00 + (code & 0x3FF)]
+    return "".join(("\\u%04x" if how == 1 else "\\u%04X") % u for u in units)
+
+
+CODE_POINTS = [(0x20, 0x7E), (0x00, 0x1F), (0x7F, 0x7F), (0x2F, 0x2F), (0x80, 0x7FF), (0x800, 0xD7FF),
+               (0xE000, 0xFFFF), (0x10000, 0x10FFFF)]
+
+
+def string_text(rnd, alphabet=None):
+    """Any characters but lone surrogates, each written raw or escaped in one of the ways JSON allows."""
+    chars = [rnd.choice(alphabet) if alphabet else chr(rnd.randint(*rnd.choice(CODE_POINTS)))
+             for _ in range(rnd.randint(0, 1 if alphabet else 6))]
+    return '"' + "".join(escape(c, rnd.randrange(3)) for c in chars) + '"'
+
+
+def spelled(make):
+    return st.builds(make, st.randoms(use_true_random=True))
+
+
+def key_text(rnd):
+    return string_text(rnd, "abé")  # few keys, so some repeat (the last one wins)
+
+
+integer_texts = spelled(integer_text)
+float_texts = spelled(float_text)
+literal_texts = st.sampled_from(["true", "false", "null"])
+scalar_texts = st.one_of(integer_texts, float_texts, literal_texts, spelled(string_text),
+                         st.builds(repr, st.floats(allow_nan=False, allow_infinity=False)))
+
+
+def join_array(items, blank):
+    return "[" + ",".join(before + item + after for before, item, after in items) + (blank if not items else "") + "]"
+
+
+def join_object(members):
+    return "{" + ",".join("".join(parts[:3]) + ":" + "".join(parts[3:]) for parts in members) + "}"
+
+
+def containers(items):
+    # Built once per level: strategies made while drawing would cost more than the tests themselves.
+    return st.one_of(
+        st.builds(join_array, st.lists(st.tuples(blanks, items, blanks), max_size=4), blanks),
+        st.builds(join_object, st.lists(st.tuples(blanks, spelled(key_text), blanks, blanks, items, blanks),
+                                        max_size=4)))
+
+
+json_texts = st.recursive(scalar_texts, containers, max_leaves=8)
+
+
+def reading(text):
+    try:
+        return True, read(text)
+    except Refused:
+        return False, None
+
+
+def surroundings(text, pads):
+    """The text alone, padded, and inside containers: it must read the same in each."""
+    left, right = pads
+    return [text, left + text + right, "[" + left + text + right + "]", '{"k":' + left + text + right + "}"]
+
+
+def one_line(text):
+    # Raw LF occurs only as a blank between tokens (strings escape it), so a tab can stand in for it.
+    return text.replace("\n", "\t")
+
+
+# --- the parse of a line, and of Python objects ------------------------------------------------------
+
+
+@pytest.fixture(scope="module")
+def scratch(tmp_path_factory):
+    return tmp_path_factory.mktemp("exactness")
+
+
+@EXAMPLES
+@given(json_texts, st.tuples(blanks, blanks))
+def test_jsonl_read_reads_lines_as_python_does(scratch, text, pads):
+    lines = [one_line(t) for t in surroundings(text, pads)]
+    path = scratch / "lines.jsonl"
+    path.write_bytes("".join(line + "\n" for line in lines).encode())
+    expected = []
+    for line in lines:
+        ok, value = reading(line)
+        if ok:
+            expected.append(as_python(value))
+    got = zr.jsonl_read(str(path))
+    assert [compact(v) for v in got] == [compact(v) for v in expected]
+    # All or none: the value does not depend on what surrounds it.
+    assert len(got) in (0, len(lines))
+
+
+@st.composite
+def big_integers(draw):
+    size = draw(st.one_of(st.integers(18, 22), st.integers(1, 400)))  # the first sizes beyond 64 bits, and any
+    value = int(draw(st.sampled_from("123456789")) + "0" * (size - 1)) + draw(st.integers(0, 10**6))
+    return value if draw(st.booleans()) else -value
+
+
+python_values = st.recursive(
+    st.one_of(st.none(), st.booleans(), big_integers(), st.integers(), st.floats(allow_nan=False),
+              st.text(max_size=6)),
+    lambda inner: st.one_of(st.lists(inner, max_size=3), st.dictionaries(st.text(max_size=3), inner, max_size=3)),
+    max_leaves=6)
+
+
+@EXAMPLES
+@given(python_values)
+def test_compute_hash_hashes_the_text_that_json_dumps_gives(value):
+    ok, expected = reading(json.dumps(value))
+    if not ok:
+        with pytest.raises(RuntimeError):
+            zr.compute_hash(value)
+        return
+    assert zr.compute_hash(value) == content_hash(expected)
+    assert zr.compute_hash([value]) == content_hash([expected])
+
+
+def test_integers_beyond_64_bits_hash_as_their_own_float():
+    assert zr.compute_hash(10**19) == sha256("10000000000000000000")
+    assert zr.compute_hash(10**20) == sha256("1e20")
+    assert zr.compute_hash(-(10**20)) == sha256("-1e20")
+    assert zr.compute_hash(123456789012345678901) == sha256("1.2345678901234568e20")
+    assert zr.compute_hash(2**64) == sha256("1.8446744073709552e19")
+    assert zr.compute_hash(10**400 // 10**92) == sha256("1e308")
+    with pytest.raises(RuntimeError):
+        zr.compute_hash(10**309)
+
+
+# --- line hashes: track, blame, and the purge's line test --------------------------------------------
+
+
+@pytest.fixture(scope="module")
+def store(tmp_path_factory):
+    root = tmp_path_factory.mktemp("store")
+    zr.init(str(root))
+    return str(root)
+
+
+@EXAMPLES
+@given(json_texts, st.tuples(blanks, blanks))
+def test_blame_finds_what_track_recorded_however_the_line_is_spelled(store, text, pads):
+    ok, value = reading(text)
+    if not ok:
+        # A text that is not a value is hashed as the JSON string holding it, blanks and all.
+        line_hash = zr.track(text, "data.jsonl", ["s"], store)
+        assert line_hash in {r["line_hash"] for r in zr.blame(store, "data.jsonl", text)}
+        return
+    # json.dumps of the value read gives back the same value, so track hashes it unchanged.
+    line_hash = zr.track(value, "data.jsonl", ["s"], store)
+    assert line_hash == content_hash(value)
+    for spelled in surroundings(text, pads)[:2]:
+        assert line_hash in {r["line_hash"] for r in zr.blame(store, "data.jsonl", spelled)}, spelled
+
+
+@pytest.fixture(scope="module")
+def revoked_store(tmp_path_factory):
+    root = str(tmp_path_factory.mktemp("purge"))
+    zr.init(root)
+    section = zr.register_section("data.jsonl", [], [], "MIT", "2024", root)
+    zr.revoke_section(root, section)
+    return root, section, set()
+
+
+def tracked_under(store, value, section, tracked):
+    tracked.add(zr.track(value, "data.jsonl", [section], store))
+
+
+@FEWER
+@given(json_texts, st.lists(json_texts, max_size=3), st.tuples(blanks, blanks))
+def test_purge_removes_exactly_the_lines_whose_value_was_revoked(revoked_store, text, others, pads):
+    root, section, tracked = revoked_store
+    ok, value = reading(text)
+    assume(ok)
+    tracked_under(root, value, section, tracked)
+    lines = [one_line(t) for t in surroundings(text, pads)[:2] + others]
+    data = f"{root}/data.jsonl"
+    with open(data, "w") as f:
+        f.write("".join(line + "\n" for line in lines))
+    expected = 0
+    for line in lines:
+        ok, v = reading(line)
+        expected += ok and content_hash(v) in tracked
+    counts = zr.purge_revoked(root, data, False)
+    assert (counts["purged"], counts["kept"]) == (expected, len(lines) - expected)
+    with open(data, newline="") as f:
+        left = f.read().split("\n")[:-1]
+    assert len(left) == len(lines) - expected
+    assert not any(reading(line)[0] and content_hash(reading(line)[1]) in tracked for line in left)
+
+
+def test_purge_tells_integers_beyond_64_bits_from_their_neighbours(tmp_path):
+    root = str(tmp_path)
+    zr.init(root)
+    section = zr.register_section("data.jsonl", [], [], "MIT", "2024", root)
+    zr.track(10**19, "data.jsonl", [section], root)
+    zr.revoke_section(root, section)
+    data = tmp_path / "data.jsonl"
+    lines = ["100000000000000000000", "10000000000000000000", "  10000000000000000000\t", "[10000000000000000000]",
+             "10000000000000000000.0", "1e19", "true   ", "false#"]
+    data.write_text("".join(line + "\n" for line in lines))
+    assert zr.purge_revoked(root, str(data), False)["purged"] == 2
+    assert data.read_text().splitlines() == [lines[0]] + lines[3:]
+
+
+# --- typed record readers ----------------------------------------------------------------------------
+
+
+number_or_literal = st.one_of(integer_texts, float_texts, literal_texts)
+
+
+@EXAMPLES
+@given(number_or_literal, st.tuples(blanks, blanks))
+def test_document_records_read_whatever_numbers_stand_beside_them(store, extra, pads):
+    line_hash = "ab" * 32
+    left, right = (one_line(p) for p in pads)
+    line = '{"file":"f","line_hash":"%s","sources":["s"],"n":%s%s%s}' % (line_hash, left, extra, right)
+    with open(f"{store}/.zr/document-index/ab", "w") as f:
+        f.write(line + "\n")
+    ok, _ = reading(line)
+    expected = [{"file": "f", "line_hash": line_hash, "sources": ["s"]}] if ok else []
+    assert zr.lookup_document(store, line_hash) == expected
+
+
+@EXAMPLES
+@given(number_or_literal, st.sampled_from(["true", "false"]), st.tuples(blanks, blanks))
+def test_author_records_read_their_mark_and_any_number_beside_them(store, extra, mark, pads):
+    author_id = "cd" * 32
+    left, right = (one_line(p) for p in pads)
+    line = '{"id":"%s","name":"Ann","email":"e","n":%s,"revoked":%s%s%s}' % (author_id, extra, left, mark, right)
+    with open(f"{store}/.zr/authors/cd", "w") as f:
+        f.write(line + "\n")
+    ok, _ = reading(line)
+    expected = ['{"id":"%s","name":"Ann","email":"e","revoked":%s}' % (author_id, mark)] if ok else []
+    assert zr.author_query(store, "Ann", None) == expected
+
+
+@pytest.fixture(scope="module")
+def token_store(tmp_path_factory):
+    root = tmp_path_factory.mktemp("tokens")
+    zr.init(str(root))
+    (root / ".zr" / "token-index.tk").mkdir()
+    author_id = zr.author_add("Ann", "e", str(root))
+    section = zr.register_section("p", [author_id], [], "MIT", "2024", str(root))
+    return root, section
+
+
+@EXAMPLES
+@given(number_or_literal, st.sampled_from(["true", "false"]), st.booleans(), st.tuples(blanks, blanks))
+def test_token_entries_read_counts_and_marks_exactly(token_store, count, mark, plain, pads):
+    root, section = token_store
+    left, right = ("", "") if plain else (one_line(p) for p in pads)
+    line = '{"token_count":%s%s%s,"sources":["%s"],"tokenizer":"tk","revoked":%s%s%s}' % (
+        left, count, right, section, left, mark, right)
+    (root / ".zr" / "token-index.tk" / "001").write_text(line + "\n")
+    ok, value = reading(count)
+    readable = ok and type(value) is int and value >= 0
+    status = zr.token_index_token_status(str(root), "tk")
+    assert status["total_entries"] == readable
+    assert status["revoked_entries"] == (readable and mark == "true")
+    assert status["total_tokens"] == (value if readable else 0)
+    # The author's total reads the same lines through its quick reader.
+    by_author = zr.show_by_author_token(str(root), "Ann", "tk")
+    assert by_author["total_tokens"] == (value if readable and mark == "false" else 0)

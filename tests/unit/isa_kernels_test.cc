@@ -1,0 +1,181 @@
+// Every copy of the per-instruction-set routines that this CPU runs must
+// give the portable copy's answers, byte for byte, on valid and damaged
+// input alike. Lengths are spread over the vector widths so that the block
+// loops and their scalar tails both see every kind of byte.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "isa/kernels.h"
+#include "store/json_write.h"
+
+namespace zr::isa {
+namespace {
+
+// Bytes that steer the scans and the parser: structure, escapes, control
+// characters, UTF-8 lead and continuation bytes, invalid UTF-8.
+constexpr std::string_view kSharpBytes("\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xe2\xf0\x9f\xff" "0-.eEnu/", 32);
+
+class Inputs {
+ public:
+  explicit Inputs(uint32_t seed) : rng_(seed) {}
+
+  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
+  // Mostly plain ASCII, with a sharp byte now and then.
+  std::string bytes(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+      s += pick(12) == 0 ? kSharpBytes[pick(kSharpBytes.size())] : static_cast<char>('a' + pick(26));
+    }
+    return s;
+  }
+
+  // A string body of escapes and plain runs, some escapes invalid.
+  std::string escaped_body() {
+    static const char* kPieces[] = {"\\n", "\\\"", "\\\\", "\\/", "\\t", "\\b", "\\f", "\\r", "\\u0041",
+                                    "\\u00e9", "\\u001f", "\\u2028", "\\ud83d\\ude00", "\\u0022", "\\u005C",
+                                    "\xc3\xa9", "\\x", "\\u12", "\\ud800", "\\udc00", "\\ud800\\u0041", "\\"};
+    std::string s;
+    for (size_t n = pick(6); n > 0; --n) {
+      s += plain(pick(70));
+      s += kPieces[pick(pick(8) == 0 ? std::size(kPieces) : std::size(kPieces) - 6)];
+    }
+    return s + plain(pick(40));
+  }
+
+  // A JSON Lines record as the store writes them, with strings of every
+  // length around the vector widths, or (one in three) damaged.
+  std::string line() {
+    std::string s = "{";
+    for (size_t n = 1 + pick(6); n > 0; --n) {
+      if (s.size() > 1) s += pick(4) == 0 ? " , " : ",";
+      s += "\"" + plain(1 + pick(8)) + "\":";
+      switch (pick(6)) {
+        case 0: s += std::to_string(static_cast<int64_t>(rng_()) - (1LL << 31)); break;
+        case 1: s += "[\"" + plain(pick(40)) + "\",\"" + escaped_body() + "\"]"; break;
+        case 2: s += pick(2) ? "true" : "null"; break;
+        case 3: s += "{\"k\":" + std::to_string(pick(1000)) + ".25e" + std::to_string(pick(30)) + "}"; break;
+        default: s += "\"" + (pick(3) ? plain(pick(100)) : escaped_body()) + "\"";
+      }
+    }
+    s += "}";
+    if (pick(3) == 0) damage(s);
+    return s;
+  }
+
+  void damage(std::string& s) {
+    if (s.empty()) return;
+    const size_t at = pick(s.size());
+    switch (pick(4)) {
+      case 0: s[at] = kSharpBytes[pick(kSharpBytes.size())]; break;
+      case 1: s.insert(at, 1, kSharpBytes[pick(kSharpBytes.size())]); break;
+      case 2: s.erase(at, 1 + pick(3)); break;
+      default: s.resize(at);
+    }
+  }
+
+ private:
+  // Letters and now and then an accented one (two bytes of UTF-8).
+  std::string plain(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += pick(30) == 0 ? std::string("\xc3\xa9") : std::string(1, 'a' + pick(26));
+    return s;
+  }
+
+  std::mt19937 rng_;
+};
+
+// The copies other than the portable one; the test has nothing to compare
+// where this CPU runs only the portable copy (or only it was built).
+std::vector<const Kernels*> fast_copies() {
+  auto all = runnable_kernels();
+  return std::vector<const Kernels*>(all.begin() + 1, all.end());
+}
+
+const Kernels& portable() { return *runnable_kernels()[0]; }
+
+#define SKIP_WITHOUT_FAST_COPIES()                                                   \
+  if (fast_copies().empty()) GTEST_SKIP() << "this CPU runs only the portable copy"
+
+TEST(IsaKernels, ParsersAgreeOnValidAndDamagedLines) {
+  SKIP_WITHOUT_FAST_COPIES();
+  EXPECT_STREQ(portable().name, "portable");
+  Inputs inputs(1517);
+  auto reference = portable().new_parser();
+  for (const Kernels* copy : fast_copies()) {
+    auto parser = copy->new_parser();
+    ASSERT_EQ(copy->parser_padding(), portable().parser_padding());
+    int accepted = 0;
+    for (int i = 0; i < 4000; ++i) {
+      const std::string line = inputs.line();
+      // In place (readable bytes after the line) and copied.
+      std::string file = line + "\n" + inputs.bytes(portable().parser_padding());
+      for (size_t readable_after : {size_t{0}, file.size() - line.size()}) {
+        std::string_view text(file.data(), line.size());
+        std::string want, got;
+        const bool want_ok = reference->Canonicalize(text, readable_after, want);
+        ASSERT_EQ(parser->Canonicalize(text, readable_after, got), want_ok) << copy->name << ": " << line;
+        ASSERT_EQ(got, want) << copy->name << ": " << line;
+        accepted += want_ok;
+        json::Value want_tree, got_tree;
+        ASSERT_EQ(parser->ParseInto(text, readable_after, got_tree),
+                  reference->ParseInto(text, readable_after, want_tree)) << copy->name << ": " << line;
+        ASSERT_EQ(json::to_compact(got_tree), json::to_compact(want_tree)) << copy->name << ": " << line;
+      }
+      base::Result<json::Value> want = reference->Parse(line), got = parser->Parse(line);
+      ASSERT_EQ(got.ok(), want.ok()) << copy->name << ": " << line;
+      if (!want.ok()) {
+        ASSERT_EQ(got.status().message(), want.status().message()) << line;
+      }
+    }
+    EXPECT_GT(accepted, 4000);  // both ways, so about two thirds of the lines twice
+  }
+}
+
+TEST(IsaKernels, StringWritersAgree) {
+  SKIP_WITHOUT_FAST_COPIES();
+  Inputs inputs(2024);
+  for (const Kernels* copy : fast_copies()) {
+    for (int i = 0; i < 3000; ++i) {
+      const std::string raw = inputs.bytes(inputs.pick(140));
+      std::string want = "prefix", got = "prefix";
+      portable().append_string(want, raw);
+      copy->append_string(got, raw);
+      ASSERT_EQ(got, want) << copy->name << ": " << raw;
+
+      std::string body = inputs.escaped_body();
+      if (inputs.pick(4) == 0) inputs.damage(body);
+      want = got = "prefix";
+      ASSERT_EQ(copy->append_string_from_escaped(got, body), portable().append_string_from_escaped(want, body))
+          << copy->name << ": " << body;
+      ASSERT_EQ(got, want) << copy->name << ": " << body;
+    }
+  }
+}
+
+TEST(IsaKernels, NeedleScansAgree) {
+  SKIP_WITHOUT_FAST_COPIES();
+  Inputs inputs(77);
+  for (const Kernels* copy : fast_copies()) {
+    for (int i = 0; i < 3000; ++i) {
+      const std::string needle = "\"" + inputs.bytes(inputs.pick(30)) + "\"";
+      std::string text = inputs.bytes(inputs.pick(400));
+      // Plant the needle, whole or cut short, a few times.
+      for (size_t k = inputs.pick(4); k > 0; --k) {
+        text.insert(inputs.pick(text.size() + 1), needle.substr(0, needle.size() - inputs.pick(2)));
+      }
+      for (size_t from = 0; from <= text.size(); from += 1 + inputs.pick(50)) {
+        ASSERT_EQ(copy->find_needle_or_escape(text, from, needle),
+                  portable().find_needle_or_escape(text, from, needle))
+            << copy->name << ": " << needle << " in " << text << " from " << from;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zr::isa
