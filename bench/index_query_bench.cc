@@ -59,7 +59,9 @@ bool write_layer(const std::string& zr_dir, std::string_view layer, const std::v
   for (int shard = 0; shard < 256; ++shard) {
     char name[3];
     std::snprintf(name, sizeof name, "%02x", shard);
-    if (zr::base::Status s = zr::base::write_file(zr::base::path_join(zr::store::store_path(zr_dir, layer), name), shards[shard]); !s.ok()) {
+    if (zr::base::Status s =
+            zr::base::write_file(zr::base::path_join(zr::store::store_path(zr_dir, layer), name), shards[shard]);
+        !s.ok()) {
       return fail("write", s);
     }
   }
@@ -69,7 +71,8 @@ bool write_layer(const std::string& zr_dir, std::string_view layer, const std::v
 bool create_store(const std::string& zr_dir, size_t lines, size_t sections) {
   const std::string marker = zr::store::store_path(zr_dir, "bench-size");
   const std::string size = std::to_string(lines) + "/" + std::to_string(sections);
-  if (zr::base::Result<zr::base::MappedFile> m = zr::base::MappedFile::Open(marker); m.ok() && m->view() == size) return true;
+  if (zr::base::Result<zr::base::MappedFile> m = zr::base::MappedFile::Open(marker); m.ok() && m->view() == size)
+    return true;
   if (zr::base::Status s = zr::store::init_store(zr_dir); !s.ok()) return fail("init", s);
   std::mt19937_64 rng(20240612);
 

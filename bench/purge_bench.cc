@@ -115,7 +115,8 @@ int generate(const std::string& dir, size_t size_mb) {
     std::string line = make_line(rng, id);
     if (rng() % 10 == 0) {
       if (!parser.Canonicalize(line, 0, canonical)) die("generated line", zr::base::Status::Error(line));
-      revoked += "{\"line_hash\":\"" + zr::store::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
+      revoked +=
+          "{\"line_hash\":\"" + zr::store::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
     }
     all += line;
     all += '\n';
@@ -166,13 +167,13 @@ double time_raw_sha(const std::string& text) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     unsigned char acc = 0;
     zr::store::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
-                      [&](std::string_view line, size_t) {
-                        SHA256_CTX ctx;
-                        SHA256_Init(&ctx);
-                        SHA256_Update(&ctx, line.data(), line.size());
-                        SHA256_Final(digest, &ctx);
-                        acc ^= digest[0];
-                      });
+                             [&](std::string_view line, size_t) {
+                               SHA256_CTX ctx;
+                               SHA256_Init(&ctx);
+                               SHA256_Update(&ctx, line.data(), line.size());
+                               SHA256_Final(digest, &ctx);
+                               acc ^= digest[0];
+                             });
     sink[c] = acc;
   });
   return seconds_since(start);

@@ -30,8 +30,7 @@ class FileReplacement {
   // exists is ever truncated). `temp_dir` must be on the target's file
   // system and should be a place no reader scans. Errors carry the system's
   // message only.
-  static Result<FileReplacement> Create(std::string target, const std::string& temp_dir,
-                                        std::string_view temp_prefix);
+  static Result<FileReplacement> Create(std::string target, const std::string& temp_dir, std::string_view temp_prefix);
 
   FileReplacement(FileReplacement&& other) noexcept;
   FileReplacement& operator=(FileReplacement&&) = delete;

@@ -79,9 +79,9 @@ class [[nodiscard]] Result {
 #define ZR_CONCAT_INNER(a, b) a##b
 #define ZR_CONCAT(a, b) ZR_CONCAT_INNER(a, b)
 
-#define ZR_RETURN_IF_ERROR(expr)            \
-  do {                                      \
-    ::zr::base::Status zr_status_ = (expr);       \
+#define ZR_RETURN_IF_ERROR(expr)             \
+  do {                                       \
+    ::zr::base::Status zr_status_ = (expr);  \
     if (!zr_status_.ok()) return zr_status_; \
   } while (0)
 

@@ -27,12 +27,13 @@ base::Result<std::vector<DocumentRecord>> scan_author_records(std::string_view z
 }  // namespace
 
 base::Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                           const base::StringSet& author_ids) {
+                                                                 const base::StringSet& author_ids) {
   base::StringSet sections;
   const std::string sections_dir = store::store_path(zr_dir, store::kSectionsLayer);
   json::Parser parser;
   for (uint8_t shard : shards_of(index, author_ids)) {
-    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(base::path_join(sections_dir, store::shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
+                        base::MappedFile::OpenIfExists(base::path_join(sections_dir, store::shard_file_name(shard))));
     store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
       if (!section) return;
@@ -49,7 +50,8 @@ base::Result<std::vector<DocumentRecord>> indexed_author_records(std::string_vie
   const std::string documents_dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
   DocumentFilter filter(sections);
   for (uint8_t shard : shards_of(index, sections)) {
-    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(base::path_join(documents_dir, store::shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
+                        base::MappedFile::OpenIfExists(base::path_join(documents_dir, store::shard_file_name(shard))));
     filter.Collect(file.view(), records);
   }
   return records;

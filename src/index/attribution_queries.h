@@ -19,9 +19,11 @@
 
 namespace zr::index {
 
-base::Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir,
+                                                                   std::string_view author_name);
 base::Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
-base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir,
+                                                                    std::string_view section_hash);
 
 // The indexed form of the author query for a set of author ids: the
 // `sections` shards the index names for the ids give the sections listing
@@ -29,7 +31,8 @@ base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_
 // the records with one of them among their sources. Shards are read on the
 // calling thread in ascending name order; a missing shard is empty, one that
 // cannot be opened or mapped is an error.
-base::Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                                     const base::StringSet& author_ids);
+base::Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir,
+                                                                           const BinaryIndex& index,
+                                                                           const base::StringSet& author_ids);
 
 }  // namespace zr::index

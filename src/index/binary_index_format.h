@@ -78,6 +78,8 @@ struct IndexEntry {
 };
 
 // <zr_dir>/.zr/index.bin
-inline std::string binary_index_file_path(std::string_view zr_dir) { return store::store_path(zr_dir, kBinaryIndexName); }
+inline std::string binary_index_file_path(std::string_view zr_dir) {
+  return store::store_path(zr_dir, kBinaryIndexName);
+}
 
 }  // namespace zr::index

@@ -71,7 +71,7 @@ class BinaryIndex {
  private:
   BinaryIndex(base::MappedFile file, BinaryIndexView view) : file_(std::move(file)), view_(view) {}
 
-  base::MappedFile file_;       // owns the bytes view_ looks at
+  base::MappedFile file_;  // owns the bytes view_ looks at
   BinaryIndexView view_;  // stays valid when moved: the mapping does not move
 };
 

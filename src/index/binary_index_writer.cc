@@ -85,7 +85,8 @@ std::string encode_line_offsets(std::string_view data) {
 
 base::Result<BinaryIndexWriter> BinaryIndexWriter::Create(std::string_view zr_dir) {
   std::string target = binary_index_file_path(zr_dir);
-  base::Result<base::FileReplacement> file = base::FileReplacement::Create(target, store::store_dir(zr_dir), kBinaryIndexTempPrefix);
+  base::Result<base::FileReplacement> file =
+      base::FileReplacement::Create(target, store::store_dir(zr_dir), kBinaryIndexTempPrefix);
   if (!file.ok()) return file.status().WithContext("creating " + target);
   return BinaryIndexWriter(std::move(file).value());
 }
@@ -158,7 +159,7 @@ base::Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntr
   const uint32_t stored = (*reopened)->view().stored_entry_count();
   if (stored != count) {
     return Abandon(base::Status::Error("verification failed: expected " + std::to_string(count) + " entries, stored " +
-                                 std::to_string(stored)));
+                                       std::to_string(stored)));
   }
   stage_ = Stage::kEntriesWritten;
   return count;
@@ -186,7 +187,7 @@ base::Status BinaryIndexWriter::Commit() {
 }
 
 base::Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
-                                    std::string_view line_table_file) {
+                                          std::string_view line_table_file) {
   ZR_ASSIGN_OR_RETURN(BinaryIndexWriter writer, BinaryIndexWriter::Create(zr_dir));
   ZR_ASSIGN_OR_RETURN(const uint32_t count, writer.WriteEntries(entries));
   if (!line_table_file.empty()) ZR_RETURN_IF_ERROR(writer.AppendLineOffsets(std::string(line_table_file)));

@@ -62,7 +62,7 @@ class BinaryIndexWriter {
 // The whole write in one call: entries, the line-offset table of
 // `line_table_file` (none when empty), commit. Returns the entry count.
 base::Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
-                                    std::string_view line_table_file = {});
+                                          std::string_view line_table_file = {});
 
 // Appends one entry's payload (the refs in order) to `out` and returns its
 // size. What the format cannot hold is left out rather than written with

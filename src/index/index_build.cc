@@ -90,7 +90,8 @@ base::Result<IndexBuildCounts> build_index(std::string_view zr_dir) {
   AttributionTables tables;
   ZR_RETURN_IF_ERROR(
       read_layer(zr_dir, store::kDocumentIndexLayer, [&](std::string_view text) { tables.AddDocumentText(text); }));
-  ZR_RETURN_IF_ERROR(read_layer(zr_dir, store::kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
+  ZR_RETURN_IF_ERROR(
+      read_layer(zr_dir, store::kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
 
   IndexBuildCounts counts;
   counts.authors = tables.author_count();

@@ -28,7 +28,8 @@ base::Status replace_index_layer(std::string_view zr_dir, const std::vector<Inde
     for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
   ZR_RETURN_IF_ERROR(store::create_directories(dir));
-  for (const IndexGroup& group : groups) ZR_RETURN_IF_ERROR(base::write_file(base::path_join(dir, group.name), group.text));
+  for (const IndexGroup& group : groups)
+    ZR_RETURN_IF_ERROR(base::write_file(base::path_join(dir, group.name), group.text));
   return base::Status();
 }
 

@@ -44,7 +44,8 @@ void DocumentFilter::Collect(std::string_view text, std::vector<DocumentRecord>&
       return;
     }
     bool match = false;
-    store::for_each_flat_string(sources.text, [&](std::string_view source) { match = match || sections_.contains(source); });
+    store::for_each_flat_string(sources.text,
+                                [&](std::string_view source) { match = match || sections_.contains(source); });
     if (!match) return;
     DocumentRecord record{std::string(line_hash.text), std::string(file.text), {}};
     store::for_each_flat_string(sources.text, [&](std::string_view source) { record.sources.emplace_back(source); });

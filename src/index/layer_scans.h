@@ -14,7 +14,8 @@
 namespace zr::index {
 
 // Every document record one of whose sources is in `sections`.
-base::Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const base::StringSet& sections);
+base::Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir,
+                                                                  const base::StringSet& sections);
 
 // Reads the document records of one layer file's text and keeps those with
 // a source in `sections`. Most lines are only scanned, not parsed: a record

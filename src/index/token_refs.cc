@@ -105,7 +105,8 @@ base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) 
     }
   }
   if (pending.size() > std::numeric_limits<uint32_t>::max() || lines.size() > std::numeric_limits<uint32_t>::max()) {
-    return base::Status::Error("too many token-index references for the binary index: " + std::to_string(pending.size()));
+    return base::Status::Error("too many token-index references for the binary index: " +
+                               std::to_string(pending.size()));
   }
   attach_refs(list, tokenizers, lines, pending);
   return count;

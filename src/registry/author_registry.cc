@@ -55,7 +55,8 @@ base::Result<std::vector<Author>> scan_layer(const std::string& dir, const Autho
   for (const base::DirEntry& entry : entries) {
     if (entry.kind == base::PathKind::kRegularFile) files.push_back(base::path_join(dir, entry.name));
   }
-  std::vector<FileScan> per_file = base::parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
+  std::vector<FileScan> per_file =
+      base::parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
   size_t total = 0;
   for (const FileScan& part : per_file) total += part.found.size();
   std::vector<Author> found;

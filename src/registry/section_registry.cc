@@ -7,9 +7,9 @@
 namespace zr::registry {
 
 base::Result<std::string> register_section(std::string_view zr_dir, std::string_view path,
-                                     const std::vector<std::string>& authors,
-                                     const std::vector<std::string>& contributors, std::string_view license,
-                                     std::string_view year) {
+                                           const std::vector<std::string>& authors,
+                                           const std::vector<std::string>& contributors, std::string_view license,
+                                           std::string_view year) {
   Section section{section_hash_of(path, authors, contributors, license, year),
                   std::string(path),
                   authors,

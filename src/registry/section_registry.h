@@ -14,8 +14,8 @@ namespace zr::registry {
 // The layer directory is never created; a shard that cannot be opened fails
 // with the system's message alone.
 base::Result<std::string> register_section(std::string_view zr_dir, std::string_view path,
-                                     const std::vector<std::string>& authors,
-                                     const std::vector<std::string>& contributors, std::string_view license,
-                                     std::string_view year);
+                                           const std::vector<std::string>& authors,
+                                           const std::vector<std::string>& contributors, std::string_view license,
+                                           std::string_view year);
 
 }  // namespace zr::registry

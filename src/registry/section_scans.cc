@@ -28,7 +28,7 @@ base::Result<std::vector<std::string>> scan_sections(std::string_view zr_dir, bo
 }  // namespace
 
 base::Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
-                                                     const std::vector<std::string>& author_ids) {
+                                                           const std::vector<std::string>& author_ids) {
   const base::StringSet ids(author_ids.begin(), author_ids.end());
   return scan_sections(zr_dir, !ids.empty(), [&](const Section& section) {
     for (const std::string& author : section.authors) {

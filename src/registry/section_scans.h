@@ -14,7 +14,7 @@ namespace zr::registry {
 // The section_hash of every section whose authors include one of
 // `author_ids`.
 base::Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
-                                                     const std::vector<std::string>& author_ids);
+                                                           const std::vector<std::string>& author_ids);
 
 // The section_hash of every section whose license equals `license` byte for
 // byte.

@@ -61,8 +61,8 @@ base::Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
     std::string_view key;
   };
   uint64_t total = 0;
-  for (LayerKey lk : {LayerKey{store::kDocumentIndexLayer, "line_hash"}, LayerKey{store::kSectionsLayer, "section_hash"},
-                      LayerKey{store::kAuthorsLayer, "id"}}) {
+  for (LayerKey lk : {LayerKey{store::kDocumentIndexLayer, "line_hash"},
+                      LayerKey{store::kSectionsLayer, "section_hash"}, LayerKey{store::kAuthorsLayer, "id"}}) {
     ZR_ASSIGN_OR_RETURN(uint64_t n, archive_flagged_records(zr_dir, dir, lk.layer, lk.key));
     total += n;
   }

@@ -51,9 +51,7 @@ base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string&
   return replacement;
 }
 
-base::Status DataFileReplacement::Write(std::string_view bytes) {
-  return writeback_.WriteAll(file_.fd(), bytes);
-}
+base::Status DataFileReplacement::Write(std::string_view bytes) { return writeback_.WriteAll(file_.fd(), bytes); }
 
 base::Status DataFileReplacement::Drain() {
   base::Status status = Write(buffer_);

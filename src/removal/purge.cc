@@ -21,7 +21,7 @@ base::Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::stri
 }
 
 base::Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
-                                           const std::string& data_file, bool dry_run) {
+                                                 const std::string& data_file, bool dry_run) {
   const int64_t seconds = store::unix_seconds_now();
   ZR_ASSIGN_OR_RETURN(LineSet lines, author_line_set(zr_dir, author_name));
   if (dry_run) return PurgeCounts{lines.size(), 0, 0};

@@ -24,6 +24,6 @@ base::Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::stri
 // counts the distinct line hashes found (as `purged`) and still requires a
 // revoked author and index.bin.
 base::Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
-                                           const std::string& data_file, bool dry_run);
+                                                 const std::string& data_file, bool dry_run);
 
 }  // namespace zr::removal

@@ -106,9 +106,7 @@ base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_di
   return writer;
 }
 
-base::Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
-  return writeback_.WriteAll(fd_.get(), bytes);
-}
+base::Status PurgeArchiveWriter::WriteOut(std::string_view bytes) { return writeback_.WriteAll(fd_.get(), bytes); }
 
 base::Status PurgeArchiveWriter::WriteBuffer() {
   base::Status status = WriteOut(buffer_);

@@ -75,7 +75,7 @@ base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir)
 // Adds the line hash of every document-index record that names one of
 // `sections`, from the shards of the layer.
 base::Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
-                                 LineSet& lines) {
+                                       LineSet& lines) {
   const std::string dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
@@ -129,7 +129,7 @@ base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view 
   if (!any_revoked) {
     const std::string name(author_name);
     return base::Status::Error("author '" + name + "' is not revoked. Revoke first with `zr revoke --author '" + name +
-                         "'` before purging.");
+                               "'` before purging.");
   }
   std::vector<std::string> ids;
   for (const registry::Author& author : authors) ids.push_back(author.id);
@@ -146,8 +146,9 @@ base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view 
   const std::vector<std::string> id_needles = non_empty(ids);
   for (uint8_t shard : index::shards_of(index, ids)) {
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records,
-                        store::jsonl_read_filtered(base::path_join(store::store_path(zr_dir, store::kSectionsLayer), store::shard_file_name(shard)),
-                                            id_needles));
+                        store::jsonl_read_filtered(base::path_join(store::store_path(zr_dir, store::kSectionsLayer),
+                                                                   store::shard_file_name(shard)),
+                                                   id_needles));
     for (const json::Value& record : records) {
       const json::Value* hash = record.find("section_hash");
       const json::Value* listed = record.find("authors");
@@ -167,7 +168,8 @@ base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view 
   const store::SubstringFilter filter(sections);
   json::Parser parser;
   for (uint8_t shard : index::shards_of(index, sections)) {
-    const std::string path = base::path_join(store::store_path(zr_dir, store::kDocumentIndexLayer), store::shard_file_name(shard));
+    const std::string path =
+        base::path_join(store::store_path(zr_dir, store::kDocumentIndexLayer), store::shard_file_name(shard));
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
     store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!filter.Matches(line)) return;

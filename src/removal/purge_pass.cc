@@ -213,8 +213,8 @@ class Pass {
 
 }  // namespace
 
-base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file, const LineSet& lines,
-                                        const PurgeDetail& purge_detail, int64_t seconds) {
+base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
+                                              const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds) {
   const base::Status not_found = base::Status::Error("data file not found: " + data_file);
   if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
   ZR_ASSIGN_OR_RETURN(base::MappedFile data, base::MappedFile::Open(data_file));
@@ -231,7 +231,8 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
   // the disk, so they wait together.
   std::optional<PurgeArchiveWriter>& archive = pass.archive();
   base::Status flushed[2];
-  base::WorkerPool::Run(archive ? 2 : 1, [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
+  base::WorkerPool::Run(archive ? 2 : 1,
+                        [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
   ZR_RETURN_IF_ERROR(flushed[0]);
   ZR_RETURN_IF_ERROR(flushed[1]);
 

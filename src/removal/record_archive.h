@@ -27,6 +27,6 @@ size_t name_length_in_characters(std::string_view name);
 // cannot name a file there (too short, a cut character, "/", NUL, "." or "..")
 // are passed over. A missing layer has nothing to archive.
 base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
-                                         std::string_view layer, std::string_view key_member);
+                                               std::string_view layer, std::string_view key_member);
 
 }  // namespace zr::removal

@@ -25,7 +25,7 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 }
 
 base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                             const std::function<base::Status(const json::Value&)>& fn) {
+                                   const std::function<base::Status(const json::Value&)>& fn) {
   std::string dir = store::store_path(zr_dir, layer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));

@@ -30,7 +30,7 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 // <zr_dir>/.zr/<layer>, whatever the files' names, in listing order. A
 // missing directory has no records; listing and reading errors are returned.
 base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                             const std::function<base::Status(const json::Value&)>& fn);
+                                   const std::function<base::Status(const json::Value&)>& fn);
 
 // Lines queued per target file and appended in bulk (the file is created if
 // missing, its directory never). Queued lines are written in the order they

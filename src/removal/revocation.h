@@ -25,7 +25,7 @@ base::Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view 
 // and "file" are those strings. The shard is rewritten even when nothing
 // matched. No shard: 0, no log line. The hash is checked as above.
 base::Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                                 bool reverse);
+                                       bool reverse);
 
 // For each registered author with exactly this name, in registry order, the
 // lines of its `authors` shard with its id (each author by itself: an author
@@ -40,6 +40,6 @@ base::Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_vie
 // agrees (a failed rebuild leaves it stale, hence unused). No such author,
 // or no such section: 0, no log line.
 base::Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                        std::string_view tokenizer, bool reverse);
+                                              std::string_view tokenizer, bool reverse);
 
 }  // namespace zr::removal

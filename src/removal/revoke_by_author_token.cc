@@ -22,7 +22,7 @@ namespace {
 // registry stores there is compared with the ids, and only the first
 // element that is one of them matters.
 base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
-                                                  const std::unordered_set<std::string>& ids) {
+                                                        const std::unordered_set<std::string>& ids) {
   std::vector<std::string> hashes;
   std::unordered_set<std::string> seen;
   const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
@@ -52,7 +52,7 @@ base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
 }  // namespace
 
 base::Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                        std::string_view tokenizer, bool reverse) {
+                                              std::string_view tokenizer, bool reverse) {
   ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(tokenizer));
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   if (authors.empty()) return uint64_t{0};

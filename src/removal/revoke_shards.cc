@@ -44,7 +44,7 @@ base::Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view 
 }
 
 base::Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                                 bool reverse) {
+                                       bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::string shard, store::shard_path(zr_dir, store::kDocumentIndexLayer, line_hash));
   ZR_ASSIGN_OR_RETURN(ShardToggle outcome,
                       toggle_revoked_in_shard(
@@ -78,7 +78,8 @@ base::Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_vie
     total += outcome.toggled;
   }
   std::string detail = std::string(author_name) + " (" + std::to_string(total) + " authors toggled)";
-  ZR_RETURN_IF_ERROR(store::oplog_append(zr_dir, operation_name(reverse, "revoke_author", "revoke_reverse_author"), detail));
+  ZR_RETURN_IF_ERROR(
+      store::oplog_append(zr_dir, operation_name(reverse, "revoke_author", "revoke_reverse_author"), detail));
   return total;
 }
 

@@ -20,7 +20,7 @@ std::string shard_text(const std::vector<json::Value>& records) {
 }
 
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
-                                            const RecordMatch& match, RewritePolicy policy) {
+                                                  const RecordMatch& match, RewritePolicy policy) {
   ShardToggle outcome;
   if (base::path_kind(shard_path) == base::PathKind::kMissing) return outcome;
   outcome.present = true;

@@ -39,7 +39,7 @@ using RecordMatch = std::function<bool(const json::Value& record)>;
 // `zr_dir` is the store's root; the temporary file goes into its store
 // directory, which must be on the shard's file system.
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
-                                            const RecordMatch& match, RewritePolicy policy);
+                                                  const RecordMatch& match, RewritePolicy policy);
 
 // The text a rewritten shard holds for `records`.
 std::string shard_text(const std::vector<json::Value>& records);

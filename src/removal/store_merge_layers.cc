@@ -44,7 +44,8 @@ const LayerIdentity kAuthorIdentity{store::kAuthorsLayer, author_identity, "id"}
 const LayerIdentity kSectionIdentity{store::kSectionsLayer, section_identity, "section_hash"};
 const LayerIdentity kDocumentIdentity{store::kDocumentIndexLayer, document_identity, "line_hash"};
 
-base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind) {
+base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
+                                           const LayerIdentity& kind) {
   std::unordered_set<std::string> held;
   ZR_RETURN_IF_ERROR(for_each_layer_record(target, kind.layer, [&](const json::Value& record) {
     if (std::optional<std::string> id = kind.identity(record)) held.insert(std::move(*id));

@@ -28,7 +28,7 @@ base::Result<std::vector<json::Value>> jsonl_read(const std::string& path) {
 }
 
 base::Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
-                                                     const std::vector<std::string>& needles) {
+                                                           const std::vector<std::string>& needles) {
   for (const std::string& needle : needles) {
     if (needle.empty()) return base::Status::InternalFault("filtered read given an empty needle");
   }

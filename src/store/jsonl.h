@@ -47,7 +47,7 @@ base::Result<std::vector<json::Value>> jsonl_read(const std::string& path);
 // byte substring are parsed; the rest are skipped unparsed. Needles must be
 // non-empty.
 base::Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
-                                                     const std::vector<std::string>& needles);
+                                                           const std::vector<std::string>& needles);
 
 // Appends the compact text of `value` and "\n" with one write-all call; the
 // file is created if missing, its directory never.

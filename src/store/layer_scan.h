@@ -22,7 +22,7 @@ namespace zr::store {
 // read.
 template <typename T, typename Read>
 base::Result<std::vector<T>> scan_layer_files(std::string_view zr_dir, std::string_view layer, bool can_match,
-                                        Read&& read) {
+                                              Read&& read) {
   std::vector<T> joined;
   const std::string dir = store_path(zr_dir, layer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return joined;

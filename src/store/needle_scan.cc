@@ -36,7 +36,8 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
       if (i + kPrefetchDistance < n) _mm_prefetch(s + i + kPrefetchDistance, _MM_HINT_T0);
       const base::ByteBlock b0 = base::ByteBlock::load(s + i);
       const base::ByteBlock ends = (b0 == first) & (base::ByteBlock::load(s + i + m - 1) == last);
-      const base::ByteBlock inner = (base::ByteBlock::load(s + i + 1) == second) & (base::ByteBlock::load(s + i + m - 2) == penultimate);
+      const base::ByteBlock inner =
+          (base::ByteBlock::load(s + i + 1) == second) & (base::ByteBlock::load(s + i + m - 2) == penultimate);
       uint32_t maybe = (ends & inner).mask();
       const uint32_t escapes = (b0 == backslash).mask();
       if ((maybe | escapes) == 0) continue;

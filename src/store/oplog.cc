@@ -35,7 +35,7 @@ std::string format_log_line(int64_t seconds, std::string_view operation, std::st
 }
 
 base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
-                       int64_t seconds) {
+                             int64_t seconds) {
   return base::append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
 }
 

@@ -26,6 +26,6 @@ base::Status oplog_append(std::string_view zr_dir, std::string_view operation, s
 
 // The same, with the clock reading supplied by the caller.
 base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
-                       int64_t seconds);
+                             int64_t seconds);
 
 }  // namespace zr::store

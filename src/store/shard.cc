@@ -7,7 +7,7 @@
 namespace zr::store {
 
 base::Result<std::vector<json::Value>> shard_read(std::string_view zr_dir, std::string_view layer,
-                                            std::string_view hash) {
+                                                  std::string_view hash) {
   ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, layer, hash));
   return jsonl_read(path);
 }

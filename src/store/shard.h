@@ -13,7 +13,7 @@ namespace zr::store {
 // Every parseable line of the shard of `hash` in `layer` (lines of other
 // hashes that share the shard included).
 base::Result<std::vector<json::Value>> shard_read(std::string_view zr_dir, std::string_view layer,
-                                            std::string_view hash);
+                                                  std::string_view hash);
 
 // Every parseable line of every shard of `layer`, in directory-listing
 // order. Shards are regular files named by exactly two hex digits (either

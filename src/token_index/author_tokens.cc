@@ -30,8 +30,9 @@ base::Result<std::vector<std::string>> author_sections(std::string_view zr_dir, 
   return distinct;
 }
 
-base::Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::string_view zr_dir, std::string_view tokenizer,
-                                                                const std::vector<std::string>& sections) {
+base::Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::string_view zr_dir,
+                                                                      std::string_view tokenizer,
+                                                                      const std::vector<std::string>& sections) {
   ZR_ASSIGN_OR_RETURN(std::vector<TokenIndexEntry> found, token_index_find_by_sources(zr_dir, tokenizer, sections));
   std::erase_if(found, [](const TokenIndexEntry& entry) { return entry.revoked; });
   return found;
@@ -39,8 +40,9 @@ base::Result<std::vector<TokenIndexEntry>> active_entries_from_chunks(std::strin
 
 }  // namespace
 
-base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                                                 const std::vector<std::string>& sources) {
+base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir,
+                                                                       std::string_view tokenizer,
+                                                                       const std::vector<std::string>& sources) {
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, token_index_chunk_files(zr_dir, tokenizer));
   std::vector<TokenIndexEntry> found;
   if (chunks.empty() || sources.empty()) return found;
@@ -59,7 +61,7 @@ base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::stri
 }
 
 base::Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                              std::string_view tokenizer) {
+                                                    std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   TokenQueryResult result;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));

@@ -25,12 +25,13 @@ struct TokenQueryResult {
 // entry's own flag decides. Either way an entry counts once, and only when
 // one of its sources equals a section hash byte for byte.
 base::Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                              std::string_view tokenizer);
+                                                    std::string_view tokenizer);
 
 // Every valid entry of the chunk files, revoked or not, one of whose sources
 // is in `sources` (byte equality), in merged order. Only lines in which a
 // quoted source occurs literally are parsed.
-base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                                                 const std::vector<std::string>& sources);
+base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir,
+                                                                       std::string_view tokenizer,
+                                                                       const std::vector<std::string>& sources);
 
 }  // namespace zr::token_index

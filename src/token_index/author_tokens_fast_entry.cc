@@ -41,7 +41,8 @@ FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
   const store::FlatField& tokenizer = fields[2];
   const store::FlatField& revoked = fields[3];
   if (count.kind != store::FlatKind::kOther || !read_count(count.text, out.token_count)) return FastRead::kDeclined;
-  if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString) return FastRead::kDeclined;
+  if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString)
+    return FastRead::kDeclined;
   if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
   out.sources.clear();
   store::for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });

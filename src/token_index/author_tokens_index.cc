@@ -12,9 +12,9 @@
 namespace zr::token_index {
 
 base::Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
-                                                                       std::string_view tokenizer,
-                                                                       const TokenBinIndex& index,
-                                                                       const std::vector<std::string>& sources) {
+                                                                             std::string_view tokenizer,
+                                                                             const TokenBinIndex& index,
+                                                                             const std::vector<std::string>& sources) {
   using Found = std::optional<std::vector<TokenIndexEntry>>;
   base::Result<std::vector<uint32_t>> numbers = index.LookupSources(source_keys(sources));
   if (!numbers.ok()) return Found();  // a damaged source table

@@ -19,8 +19,8 @@ namespace zr::token_index {
 // number. nullopt when the index turns out to be damaged, so the caller can
 // answer from the chunk files instead. Mapping a chunk file is an error.
 base::Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
-                                                                       std::string_view tokenizer,
-                                                                       const TokenBinIndex& index,
-                                                                       const std::vector<std::string>& sources);
+                                                                             std::string_view tokenizer,
+                                                                             const TokenBinIndex& index,
+                                                                             const std::vector<std::string>& sources);
 
 }  // namespace zr::token_index

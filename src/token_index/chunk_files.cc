@@ -56,7 +56,8 @@ base::Status write_chunk_file(const std::string& merged_dir, const std::string& 
   return base::replace_file_atomically(path, text, merged_dir, ".tmp-");
 }
 
-base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text) {
+base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
+                                             std::string_view text) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
   ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));

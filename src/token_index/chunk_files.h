@@ -43,6 +43,7 @@ base::Status write_chunk_file(const std::string& merged_dir, const std::string& 
 // Adds `text` as a new chunk file of `tokenizer` under the next chunk number,
 // creating the merged directory if needed; returns the number used. For
 // callers that bring entries from elsewhere (another store, say).
-base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text);
+base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
+                                             std::string_view text);
 
 }  // namespace zr::token_index

@@ -12,7 +12,7 @@
 namespace zr::token_index {
 
 base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
-                             const std::vector<std::string>& sources) {
+                                   const std::vector<std::string>& sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   // One stat in the common case; tracking calls this once per line.
   std::string store = store::store_dir(zr_dir);

@@ -3,7 +3,7 @@
 namespace zr::token_index {
 
 base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                      const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
+                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));

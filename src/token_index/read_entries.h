@@ -24,6 +24,6 @@ struct EntryLocation {
 // order; the n-th call is entry number n. Invalid lines are skipped. A chunk
 // that cannot be mapped, or an error returned by fn, ends the walk.
 base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                      const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
+                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
 
 }  // namespace zr::token_index

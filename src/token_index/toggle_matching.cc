@@ -13,7 +13,7 @@
 namespace zr::token_index {
 
 base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                               const std::vector<std::string>& target_sources) {
+                                                     const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
@@ -42,7 +42,7 @@ base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, st
 }
 
 base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
-                                             const std::vector<std::string>& target_sources) {
+                                                   const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));

@@ -28,7 +28,7 @@ base::Status write_verified(const std::string& store, const std::string& target,
   if (!reopened) return base::Status::Error("failed to re-open token binary index for verification");
   if (reopened->entry_count() != index.entry_count) {
     return base::Status::Error("verification failed: expected " + std::to_string(index.entry_count) +
-                         " entries, stored " + std::to_string(reopened->entry_count()));
+                               " entries, stored " + std::to_string(reopened->entry_count()));
   }
   return file.Commit();
 }

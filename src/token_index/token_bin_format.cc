@@ -40,7 +40,8 @@ base::Status check_entries(const std::vector<EntryRef>& entries) {
 
 }  // namespace
 
-base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, std::vector<SourceRef> sources) {
+base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries,
+                                                  std::vector<SourceRef> sources) {
   ZR_RETURN_IF_ERROR(check_entries(entries));
   // Sorting by (key, entry) keeps each key's entry numbers ascending,
   // repeats included; measured cheaper than grouping pairs in a hash map.

@@ -14,7 +14,9 @@ namespace zr::token_index {
 
 namespace {
 
-base::Status damaged(const char* what) { return base::Status::Error(std::string("token binary index damaged: ") + what); }
+base::Status damaged(const char* what) {
+  return base::Status::Error(std::string("token binary index damaged: ") + what);
+}
 
 bool later_or_equal(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
@@ -78,7 +80,8 @@ bool TokenBinIndex::IsCurrent() const {
   // The merged directory is the index file's sibling named without ".bin".
   size_t slash = path_.rfind('/');
   std::string_view dir = slash == std::string::npos ? std::string_view() : std::string_view(path_).substr(0, slash);
-  std::string_view name = slash == std::string::npos ? std::string_view(path_) : std::string_view(path_).substr(slash + 1);
+  std::string_view name =
+      slash == std::string::npos ? std::string_view(path_) : std::string_view(path_).substr(slash + 1);
   if (name.size() <= 15 || !name.starts_with(kTokenIndexPrefix) || !name.ends_with(".bin")) return false;
   std::string merged_name(name.substr(0, name.size() - 4));
   std::string merged_dir = dir.empty() ? merged_name : base::path_join(dir, merged_name);

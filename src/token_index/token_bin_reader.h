@@ -59,7 +59,6 @@ class TokenBinIndex {
   // when entry i is revoked.
   std::string RevokedBitMask() const;
 
-
  private:
   TokenBinIndex() = default;
 

@@ -36,7 +36,7 @@ std::string chunk_file_name(uint64_t number) {
 base::Status check_tokenizer_name(std::string_view tokenizer) {
   if (tokenizer.find('/') != std::string_view::npos || tokenizer.find('\0') != std::string_view::npos) {
     return base::Status::Error("invalid tokenizer name \"" + std::string(tokenizer) +
-                         "\": it must not contain \"/\" or NUL");
+                               "\": it must not contain \"/\" or NUL");
   }
   return base::Status();
 }

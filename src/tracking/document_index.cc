@@ -8,7 +8,7 @@
 namespace zr::tracking {
 
 base::Status index_document(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                      const std::vector<std::string>& sources, std::string_view source_type) {
+                            const std::vector<std::string>& sources, std::string_view source_type) {
   ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kDocumentIndexLayer, line_hash));
   return store::append_line(path, document_line(line_hash, file, sources, source_type));
 }

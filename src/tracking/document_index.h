@@ -19,7 +19,7 @@ namespace zr::tracking {
 // system's message. A hash that cannot name a shard safely (too short, or
 // "/", NUL, "." or "..") is refused before anything is touched.
 base::Status index_document(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                      const std::vector<std::string>& sources, std::string_view source_type);
+                            const std::vector<std::string>& sources, std::string_view source_type);
 
 // Every record of `line_hash` (byte-for-byte equal) in its shard, in file
 // order, copies included. Lines that do not read as a record, or repeat one

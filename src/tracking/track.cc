@@ -9,8 +9,8 @@
 namespace zr::tracking {
 
 base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                          std::string_view zr_dir, std::optional<uint64_t> token_count,
-                          std::optional<std::string_view> tokenizer) {
+                                std::string_view zr_dir, std::optional<uint64_t> token_count,
+                                std::optional<std::string_view> tokenizer) {
   // Checked first: once the document line is written there is no undo.
   if (tokenizer) ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(*tokenizer));
   std::string line_hash = store::content_hash(data);
@@ -31,7 +31,7 @@ std::string line_hash_of_text(json::Parser& parser, std::string_view text) {
 }
 
 base::Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view /*file*/,
-                                          std::string_view line_content) {
+                                                std::string_view line_content) {
   json::Parser parser;
   return lookup_document(zr_dir, line_hash_of_text(parser, line_content));
 }

@@ -23,8 +23,8 @@ namespace zr::tracking {
 // Returns the line hash. A failure of the token entry leaves the
 // document-index line in place.
 base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                          std::string_view zr_dir, std::optional<uint64_t> token_count,
-                          std::optional<std::string_view> tokenizer);
+                                std::string_view zr_dir, std::optional<uint64_t> token_count,
+                                std::optional<std::string_view> tokenizer);
 
 // The line hash of a line of text: the hash of the JSON value it spells, or,
 // when it is not exactly one JSON value, of the JSON string holding it.
@@ -33,6 +33,6 @@ std::string line_hash_of_text(json::Parser& parser, std::string_view text);
 // Every document-index record of the line hash of `line_content`. `file` does
 // not narrow the result: a line's content is blamed wherever it was seen.
 base::Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view file,
-                                          std::string_view line_content);
+                                                std::string_view line_content);
 
 }  // namespace zr::tracking

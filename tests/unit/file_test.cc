@@ -84,7 +84,8 @@ TEST_F(FileTest, ReplacementGetsTheModeOfANewFileUnderTheCurrentMask) {
 TEST_F(FileTest, DroppedReplacementLeavesNothingAndTheTargetAsItWas) {
   ASSERT_TRUE(base::write_file(path("target"), "old").ok());
   {
-    base::Result<base::FileReplacement> replacement = base::FileReplacement::Create(path("target"), dir_.string(), ".tmp-");
+    base::Result<base::FileReplacement> replacement =
+        base::FileReplacement::Create(path("target"), dir_.string(), ".tmp-");
     ASSERT_TRUE(replacement.ok());
     ASSERT_TRUE(replacement->Write("new").ok());
     ASSERT_TRUE(replacement->Finish(0644).ok());
@@ -121,10 +122,10 @@ TEST_F(FileTest, ListDirectoryNamesEveryEntryWithItsKind) {
   for (const base::DirEntry& e : *listing) got.emplace_back(e.name, e.kind);
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (std::vector<std::pair<std::string, base::PathKind>>{{"dangling", base::PathKind::kMissing},
-                                                                {"file", base::PathKind::kRegularFile},
-                                                                {"link-to-dir", base::PathKind::kDirectory},
-                                                                {"link-to-file", base::PathKind::kRegularFile},
-                                                                {"sub", base::PathKind::kDirectory}}));
+                                                                      {"file", base::PathKind::kRegularFile},
+                                                                      {"link-to-dir", base::PathKind::kDirectory},
+                                                                      {"link-to-file", base::PathKind::kRegularFile},
+                                                                      {"sub", base::PathKind::kDirectory}}));
   base::Result<std::vector<base::DirEntry>> missing = base::list_directory(path("missing"));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.status().message(), std::strerror(ENOENT));

@@ -108,8 +108,8 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
     base::WorkerPool::SetThreadCountForTesting(threads);
     write(data_file, data);
     std::filesystem::remove(archive);
-    base::Result<PurgeCounts> counts =
-        purge_lines_by_hash(root_, data_file, lines, [](uint64_t n) { return std::to_string(n); }, 0);
+    base::Result<PurgeCounts> counts = purge_lines_by_hash(
+        root_, data_file, lines, [](uint64_t n) { return std::to_string(n); }, 0);
     ASSERT_TRUE(counts.ok()) << counts.status().ToString();
     EXPECT_EQ(counts->purged, expected_purged) << threads;
     EXPECT_EQ(counts->archived, expected_purged) << threads;
