@@ -34,21 +34,21 @@ const char* const kSoughtName = "Author 12345";
 std::string name_of(size_t k) { return "Author " + std::to_string(k); }
 
 bool registry_ready(const std::string& zr_dir, size_t records) {
-  std::string marker = zr::store_path(zr_dir, "bench-records");
-  zr::Result<zr::MappedFile> file = zr::MappedFile::Open(marker);
+  std::string marker = zr::store::store_path(zr_dir, "bench-records");
+  zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(marker);
   return file.ok() && file->view() == std::to_string(records);
 }
 
 bool create_registry(const std::string& zr_dir, size_t records) {
-  std::string authors = zr::store_path(zr_dir, zr::kAuthorsLayer);
-  if (zr::path_kind(authors) == zr::PathKind::kDirectory) {
+  std::string authors = zr::store::store_path(zr_dir, zr::store::kAuthorsLayer);
+  if (zr::base::path_kind(authors) == zr::base::PathKind::kDirectory) {
     for (int shard = 0; shard < 256; ++shard) {
       char name[3];
       std::snprintf(name, sizeof name, "%02x", shard);
-      (void)zr::remove_file(zr::path_join(authors, name));
+      (void)zr::base::remove_file(zr::base::path_join(authors, name));
     }
   }
-  if (zr::Status s = zr::init_store(zr_dir); !s.ok()) {
+  if (zr::base::Status s = zr::store::init_store(zr_dir); !s.ok()) {
     std::fprintf(stderr, "init: %s\n", s.ToString().c_str());
     return false;
   }
@@ -65,12 +65,12 @@ bool create_registry(const std::string& zr_dir, size_t records) {
   for (int shard = 0; shard < 256; ++shard) {
     char name[3];
     std::snprintf(name, sizeof name, "%02x", shard);
-    if (zr::Status s = zr::write_file(zr::path_join(authors, name), shards[shard]); !s.ok()) {
+    if (zr::base::Status s = zr::base::write_file(zr::base::path_join(authors, name), shards[shard]); !s.ok()) {
       std::fprintf(stderr, "write: %s\n", s.ToString().c_str());
       return false;
     }
   }
-  return zr::write_file(zr::store_path(zr_dir, "bench-records"), std::to_string(records)).ok();
+  return zr::base::write_file(zr::store::store_path(zr_dir, "bench-records"), std::to_string(records)).ok();
 }
 
 // CPU time of the whole process (every thread), user and system.
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
   size_t found = 0;
   for (int round = 0; round < 3; ++round) {
     for (size_t threads : {1, 2}) {
-      zr::WorkerPool::SetThreadCountForTesting(threads);
+      zr::base::WorkerPool::SetThreadCountForTesting(threads);
       time_query_ms(zr_dir, found);
       for (int r = 0; r < repetitions; ++r) times[threads].push_back(time_query_ms(zr_dir, found, &cpu_ms[threads]));
     }

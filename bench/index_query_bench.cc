@@ -45,7 +45,7 @@ std::string random_hex(std::mt19937_64& rng) {
   return hex;
 }
 
-bool fail(const char* what, const zr::Status& s) {
+bool fail(const char* what, const zr::base::Status& s) {
   std::fprintf(stderr, "%s: %s\n", what, s.ToString().c_str());
   return false;
 }
@@ -59,7 +59,9 @@ bool write_layer(const std::string& zr_dir, std::string_view layer, const std::v
   for (int shard = 0; shard < 256; ++shard) {
     char name[3];
     std::snprintf(name, sizeof name, "%02x", shard);
-    if (zr::Status s = zr::write_file(zr::path_join(zr::store_path(zr_dir, layer), name), shards[shard]); !s.ok()) {
+    if (zr::base::Status s =
+            zr::base::write_file(zr::base::path_join(zr::store::store_path(zr_dir, layer), name), shards[shard]);
+        !s.ok()) {
       return fail("write", s);
     }
   }
@@ -67,10 +69,11 @@ bool write_layer(const std::string& zr_dir, std::string_view layer, const std::v
 }
 
 bool create_store(const std::string& zr_dir, size_t lines, size_t sections) {
-  const std::string marker = zr::store_path(zr_dir, "bench-size");
+  const std::string marker = zr::store::store_path(zr_dir, "bench-size");
   const std::string size = std::to_string(lines) + "/" + std::to_string(sections);
-  if (zr::Result<zr::MappedFile> m = zr::MappedFile::Open(marker); m.ok() && m->view() == size) return true;
-  if (zr::Status s = zr::init_store(zr_dir); !s.ok()) return fail("init", s);
+  if (zr::base::Result<zr::base::MappedFile> m = zr::base::MappedFile::Open(marker); m.ok() && m->view() == size)
+    return true;
+  if (zr::base::Status s = zr::store::init_store(zr_dir); !s.ok()) return fail("init", s);
   std::mt19937_64 rng(20240612);
 
   std::vector<std::string> author_shards(256), section_shards(256), document_shards(256);
@@ -110,13 +113,13 @@ bool create_store(const std::string& zr_dir, size_t lines, size_t sections) {
     add(document_shards, line_hash,
         zr::tracking::document_line(line_hash, "data/part-" + std::to_string(i % 16) + ".jsonl", sources, "track"));
   }
-  if (!write_layer(zr_dir, zr::kAuthorsLayer, author_shards) ||
-      !write_layer(zr_dir, zr::kSectionsLayer, section_shards) ||
-      !write_layer(zr_dir, zr::kDocumentIndexLayer, document_shards)) {
+  if (!write_layer(zr_dir, zr::store::kAuthorsLayer, author_shards) ||
+      !write_layer(zr_dir, zr::store::kSectionsLayer, section_shards) ||
+      !write_layer(zr_dir, zr::store::kDocumentIndexLayer, document_shards)) {
     return false;
   }
   if (auto built = zr::index::build_index(zr_dir); !built.ok()) return fail("build_index", built.status());
-  return zr::write_file(marker, size).ok();
+  return zr::base::write_file(marker, size).ok();
 }
 
 double cpu_ms() {
@@ -173,18 +176,18 @@ int main(int argc, char** argv) {
   const int repetitions = argc > 4 ? std::atoi(argv[4]) : 5;
   if (!create_store(zr_dir, lines, sections)) return 1;
 
-  const std::string index_bin = zr::store_path(zr_dir, "index.bin");
-  const std::string moved = zr::store_path(zr_dir, "bench-index.bin");
+  const std::string index_bin = zr::store::store_path(zr_dir, "index.bin");
+  const std::string moved = zr::store::store_path(zr_dir, "bench-index.bin");
   const Timing indexed = time_query(zr_dir, repetitions * 4);
   std::set<std::string> shards;
   for (const std::string& r : indexed.result) shards.insert(r.substr(0, 2));
 
   if (std::rename(index_bin.c_str(), moved.c_str()) != 0) return 1;
-  zr::WorkerPool::SetThreadCountForTesting(1);
+  zr::base::WorkerPool::SetThreadCountForTesting(1);
   const Timing scan1 = time_query(zr_dir, repetitions);
-  zr::WorkerPool::SetThreadCountForTesting(2);
+  zr::base::WorkerPool::SetThreadCountForTesting(2);
   const Timing scan2 = time_query(zr_dir, repetitions);
-  zr::WorkerPool::SetThreadCountForTesting(0);
+  zr::base::WorkerPool::SetThreadCountForTesting(0);
   if (std::rename(moved.c_str(), index_bin.c_str()) != 0) return 1;
 
   const bool agree = indexed.result == scan1.result && scan1.result == scan2.result;

@@ -272,7 +272,7 @@ int generate(const std::string& path, size_t size_mb) {
     all += make_line(rng, id);
     all += '\n';
   }
-  zr::Status s = zr::write_file(path, all);
+  zr::base::Status s = zr::base::write_file(path, all);
   if (!s.ok()) {
     std::fprintf(stderr, "writing %s: %s\n", path.c_str(), s.message().c_str());
     return 1;
@@ -301,7 +301,7 @@ template <typename PerLine>
 PassResult run_pass(std::string_view text, PerLine&& per_line) {
   PassResult r;
   double start = thread_seconds();
-  zr::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+  zr::store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
     char hex[64];
     if (per_line(line, readable_after, hex)) {
       r.checksum += static_cast<unsigned char>(hex[0]) ^ static_cast<unsigned char>(hex[63]);
@@ -316,7 +316,7 @@ PassResult run_pass(std::string_view text, PerLine&& per_line) {
 
 int measure(const std::string& path, int runs, const std::string& hashes_out, size_t check_lines,
             int profile_passes) {
-  zr::Result<zr::MappedFile> file = zr::MappedFile::Open(path);
+  zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(path);
   if (!file.ok()) {
     std::fprintf(stderr, "opening %s: %s\n", path.c_str(), file.status().message().c_str());
     return 1;
@@ -328,11 +328,11 @@ int measure(const std::string& path, int runs, const std::string& hashes_out, si
   std::string canonical;
   auto line_hash = [&](std::string_view line, size_t readable_after, char* hex) {
     if (!parser.Canonicalize(line, readable_after, canonical)) return false;
-    zr::sha256_hex_into(canonical, hex);
+    zr::store::sha256_hex_into(canonical, hex);
     return true;
   };
   auto raw_hash = [](std::string_view line, size_t, char* hex) {
-    zr::sha256_hex_into(line, hex);
+    zr::store::sha256_hex_into(line, hex);
     return true;
   };
 
@@ -364,7 +364,7 @@ int measure(const std::string& path, int runs, const std::string& hashes_out, si
   if (!hashes_out.empty()) {
     std::string out;
     size_t written = 0;
-    zr::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+    zr::store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
       if (written >= check_lines) return;
       char hex[64];
       if (line_hash(line, readable_after, hex)) {
@@ -375,7 +375,7 @@ int measure(const std::string& path, int runs, const std::string& hashes_out, si
       out += '\n';
       ++written;
     });
-    zr::Status s = zr::write_file(hashes_out, out);
+    zr::base::Status s = zr::base::write_file(hashes_out, out);
     if (!s.ok()) {
       std::fprintf(stderr, "writing %s: %s\n", hashes_out.c_str(), s.message().c_str());
       return 1;

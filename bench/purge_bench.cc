@@ -44,7 +44,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void die(const std::string& what, const zr::Status& status) {
+[[noreturn]] void die(const std::string& what, const zr::base::Status& status) {
   std::fprintf(stderr, "%s: %s\n", what.c_str(), status.ToString().c_str());
   std::exit(1);
 }
@@ -105,7 +105,7 @@ std::string data_file(const std::string& dir) { return dir + "/data.jsonl"; }
 
 int generate(const std::string& dir, size_t size_mb) {
   fs::create_directories(dir);
-  if (zr::Status s = zr::init_store(dir); !s.ok()) die("init", s);
+  if (zr::base::Status s = zr::store::init_store(dir); !s.ok()) die("init", s);
   std::mt19937_64 rng(20240611);
   std::string all, revoked;
   zr::json::Parser parser;
@@ -114,15 +114,16 @@ int generate(const std::string& dir, size_t size_mb) {
   for (uint64_t id = 0; all.size() < size_mb * 1000000; ++id) {
     std::string line = make_line(rng, id);
     if (rng() % 10 == 0) {
-      if (!parser.Canonicalize(line, 0, canonical)) die("generated line", zr::Status::Error(line));
-      revoked += "{\"line_hash\":\"" + zr::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
+      if (!parser.Canonicalize(line, 0, canonical)) die("generated line", zr::base::Status::Error(line));
+      revoked +=
+          "{\"line_hash\":\"" + zr::store::sha256_hex(canonical) + "\",\"file\":\"data.jsonl\",\"sources\":[]}\n";
     }
     all += line;
     all += '\n';
   }
   fs::create_directories(dir + "/.zr/document-index/revoked");
-  if (zr::Status s = zr::write_file(zr::removal::revoked_list_path(dir), revoked); !s.ok()) die("list", s);
-  if (zr::Status s = zr::write_file(pristine(dir), all); !s.ok()) die("data", s);
+  if (zr::base::Status s = zr::base::write_file(zr::removal::revoked_list_path(dir), revoked); !s.ok()) die("list", s);
+  if (zr::base::Status s = zr::base::write_file(pristine(dir), all); !s.ok()) die("data", s);
   std::printf("generated %.1f MB, %zu revoked\n", all.size() / 1e6, static_cast<size_t>(std::count(revoked.begin(), revoked.end(), '\n')));
   return 0;
 }
@@ -152,7 +153,7 @@ double time_purge(const std::string& dir, zr::removal::PurgeCounts& counts) {
 // SHA-256 of every non-empty line (one "\r" dropped), over chunks of the
 // pool like the purge's decisions.
 double time_raw_sha(const std::string& text) {
-  size_t chunks = zr::WorkerPool::ThreadCount() * 16;
+  size_t chunks = zr::base::WorkerPool::ThreadCount() * 16;
   size_t step = text.size() / chunks + 1;
   std::vector<size_t> bounds{0};
   while (bounds.back() < text.size()) {
@@ -162,17 +163,17 @@ double time_raw_sha(const std::string& text) {
   }
   std::vector<unsigned char> sink(bounds.size());
   auto start = std::chrono::steady_clock::now();
-  zr::WorkerPool::Run(bounds.size() - 1, [&](size_t c) {
+  zr::base::WorkerPool::Run(bounds.size() - 1, [&](size_t c) {
     unsigned char digest[SHA256_DIGEST_LENGTH];
     unsigned char acc = 0;
-    zr::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
-                      [&](std::string_view line, size_t) {
-                        SHA256_CTX ctx;
-                        SHA256_Init(&ctx);
-                        SHA256_Update(&ctx, line.data(), line.size());
-                        SHA256_Final(digest, &ctx);
-                        acc ^= digest[0];
-                      });
+    zr::store::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
+                             [&](std::string_view line, size_t) {
+                               SHA256_CTX ctx;
+                               SHA256_Init(&ctx);
+                               SHA256_Update(&ctx, line.data(), line.size());
+                               SHA256_Final(digest, &ctx);
+                               acc ^= digest[0];
+                             });
     sink[c] = acc;
   });
   return seconds_since(start);
@@ -188,7 +189,7 @@ double cpu_seconds() {
 }
 
 int run(const std::string& dir, int repetitions) {
-  auto mapped = zr::MappedFile::Open(pristine(dir));
+  auto mapped = zr::base::MappedFile::Open(pristine(dir));
   if (!mapped.ok()) die("pristine", mapped.status());
   const std::string text(mapped->view());
   const double mb = text.size() / 1e6;
@@ -200,7 +201,7 @@ int run(const std::string& dir, int repetitions) {
   std::vector<double> purge[3], sha[3], cpu[3];
   for (int r = 0; r < repetitions; ++r) {
     for (size_t threads : {1, 2}) {
-      zr::WorkerPool::SetThreadCountForTesting(threads);
+      zr::base::WorkerPool::SetThreadCountForTesting(threads);
       time_purge(dir, counts);
       double before = cpu_seconds();
       purge[threads].push_back(time_purge(dir, counts));

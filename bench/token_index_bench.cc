@@ -35,11 +35,11 @@
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/jsonl.h"
-#include "token_index/binary_index_build.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/chunk_files.h"
 #include "token_index/read_entries.h"
 #include "token_index/source_patterns.h"
+#include "token_index/token_bin_build.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_index_names.h"
 
@@ -52,7 +52,7 @@ constexpr uint64_t kEntriesPerChunk = 10000;
 constexpr int kSections = 50000;
 const char* kTokenizer = "bench";
 
-void check(const zr::Status& status, const char* what) {
+void check(const zr::base::Status& status, const char* what) {
   if (!status.ok()) {
     std::fprintf(stderr, "%s: %s\n", what, status.ToString().c_str());
     std::exit(1);
@@ -80,13 +80,13 @@ double best_seconds(int runs, Fn&& fn) {
 std::vector<std::string> section_hashes() {
   std::vector<std::string> hashes;
   hashes.reserve(kSections);
-  for (int i = 0; i < kSections; ++i) hashes.push_back(zr::sha256_hex("section " + std::to_string(i)));
+  for (int i = 0; i < kSections; ++i) hashes.push_back(zr::store::sha256_hex("section " + std::to_string(i)));
   return hashes;
 }
 
 void generate(const std::string& root, uint64_t entries, const std::vector<std::string>& hashes) {
   std::string merged = root + "/.zr/token-index." + kTokenizer;
-  check(zr::create_directories(merged), "creating the merged directory");
+  check(zr::store::create_directories(merged), "creating the merged directory");
   std::mt19937_64 rng(entries);
   for (uint64_t chunk = 1; chunk * kEntriesPerChunk <= entries; ++chunk) {
     std::string text;
@@ -99,7 +99,7 @@ void generate(const std::string& root, uint64_t entries, const std::vector<std::
       entry.revoked = rng() % 100 == 0;
       text += ti::entry_line_sorted(entry);
     }
-    check(zr::write_file(merged + "/" + ti::chunk_file_name(chunk), text), "writing a chunk");
+    check(zr::base::write_file(merged + "/" + ti::chunk_file_name(chunk), text), "writing a chunk");
   }
 }
 
@@ -111,7 +111,7 @@ std::string scan_mask_parsing(const std::vector<ti::ChunkFile>& chunks) {
                              if (n % 8 == 0) mask.push_back('\0');
                              if (entry.revoked) mask.back() = static_cast<char>(mask.back() | (1 << (n % 8)));
                              ++n;
-                             return zr::Status();
+                             return zr::base::Status();
                            }),
         "scanning");
   return mask;
@@ -121,9 +121,9 @@ std::string scan_mask_textual(const std::vector<ti::ChunkFile>& chunks) {
   std::string mask;
   uint64_t n = 0;
   for (const ti::ChunkFile& chunk : chunks) {
-    zr::Result<zr::MappedFile> file = zr::MappedFile::Open(chunk.path);
+    zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
-    zr::for_each_line(file->view(), [&](std::string_view line, size_t) {
+    zr::store::for_each_line(file->view(), [&](std::string_view line, size_t) {
       if (n % 8 == 0) mask.push_back('\0');
       if (line.find("\"revoked\":true") != std::string_view::npos) {
         mask.back() = static_cast<char>(mask.back() | (1 << (n % 8)));
@@ -139,10 +139,10 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
   zr::json::Parser parser;
   uint64_t found = 0;
   for (const ti::ChunkFile& chunk : chunks) {
-    zr::Result<zr::MappedFile> file = zr::MappedFile::Open(chunk.path);
+    zr::base::Result<zr::base::MappedFile> file = zr::base::MappedFile::Open(chunk.path);
     check(file.status(), "mapping a chunk");
-    zr::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
-      if (!patterns.has_candidate(line)) return;
+    zr::store::for_each_line(file->view(), [&](std::string_view line, size_t readable_after) {
+      if (!patterns.HasCandidate(line)) return;
       std::optional<ti::TokenIndexEntry> entry = ti::parse_entry_line(parser, line, readable_after);
       if (entry && patterns.names_target(*entry)) ++found;
     });
@@ -152,7 +152,7 @@ uint64_t scan_find(const std::vector<ti::ChunkFile>& chunks, const std::string& 
 
 void run(const std::string& root, uint64_t entries, const std::vector<std::string>& hashes) {
   generate(root, entries, hashes);
-  zr::Result<std::vector<ti::ChunkFile>> chunks = ti::token_index_chunk_files(root, kTokenizer);
+  zr::base::Result<std::vector<ti::ChunkFile>> chunks = ti::token_index_chunk_files(root, kTokenizer);
   check(chunks.status(), "listing chunks");
   uint64_t chunk_bytes = 0;
   for (const ti::ChunkFile& c : *chunks) chunk_bytes += std::filesystem::file_size(c.path);
@@ -175,11 +175,11 @@ void run(const std::string& root, uint64_t entries, const std::vector<std::strin
   double mask_index = best_seconds(20, [&] {
     auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
     check(opened.status(), "opening");
-    if (!opened->has_value() || !(*opened)->is_current()) {
+    if (!opened->has_value() || !(*opened)->IsCurrent()) {
       std::fprintf(stderr, "index missing or not current\n");
       std::exit(1);
     }
-    from_index = (*opened)->revoked_bit_mask();
+    from_index = (*opened)->RevokedBitMask();
   });
   std::string parsed, textual;
   double mask_parse = best_seconds(2, [&] { parsed = scan_mask_parsing(*chunks); });
@@ -196,14 +196,14 @@ void run(const std::string& root, uint64_t entries, const std::vector<std::strin
     for (int i = 0; i < lookups; ++i) {
       auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
       check(opened.status(), "opening");
-      auto found = (*opened)->lookup_sources(ti::source_keys({hashes[rng() % hashes.size()]}));
+      auto found = (*opened)->LookupSources(ti::source_keys({hashes[rng() % hashes.size()]}));
       check(found.status(), "looking up");
       hits += found->size();
     }
   }) / lookups;
   const std::string& probe = hashes[12345];
   auto opened = ti::TokenBinIndex::Open(root, kTokenizer);
-  size_t expected = (*opened)->lookup_sources(ti::source_keys({probe}))->size();
+  size_t expected = (*opened)->LookupSources(ti::source_keys({probe}))->size();
   uint64_t scanned = 0;
   double lookup_scan = best_seconds(2, [&] { scanned = scan_find(*chunks, probe); });
   if (scanned != expected) {

@@ -59,7 +59,7 @@ double per_call_us(size_t calls, Fn&& fn) {
   return elapsed.count() / static_cast<double>(calls);
 }
 
-void check(const zr::Status& status) {
+void check(const zr::base::Status& status) {
   if (!status.ok()) {
     std::fprintf(stderr, "failed: %s\n", status.ToString().c_str());
     std::exit(1);
@@ -73,17 +73,17 @@ int main(int argc, char** argv) {
   char dir_template[] = "/tmp/zr-track-bench-XXXXXX";
   if (::mkdtemp(dir_template) == nullptr) return 1;
   const std::string root = dir_template;
-  const std::vector<std::string> sources = {zr::sha256_hex("section-a"), zr::sha256_hex("section-b")};
+  const std::vector<std::string> sources = {zr::store::sha256_hex("section-a"), zr::store::sha256_hex("section-b")};
 
   std::vector<zr::json::Value> values;
   zr::json::Parser parser;
   for (const std::string& text : make_record_texts(calls)) values.push_back(*parser.Parse(text));
   std::vector<std::string> hashes;
-  for (const auto& v : values) hashes.push_back(zr::content_hash(v));
+  for (const auto& v : values) hashes.push_back(zr::store::content_hash(v));
 
   auto fresh_store = [&](const char* name) {
-    std::string path = zr::path_join(root, name);
-    check(zr::init_store(path));
+    std::string path = zr::base::path_join(root, name);
+    check(zr::store::init_store(path));
     return path;
   };
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   double t_track = per_call_us(calls, [&](size_t i) {
     check(zr::tracking::track(values[i], "data/train.jsonl", sources, full, 50 + i % 400, "tk").status());
   });
-  double t_hash = per_call_us(calls, [&](size_t i) { hashes[i] = zr::content_hash(values[i]); });
+  double t_hash = per_call_us(calls, [&](size_t i) { hashes[i] = zr::store::content_hash(values[i]); });
   const std::string docs = fresh_store("docs");
   double t_doc = per_call_us(calls, [&](size_t i) {
     check(zr::tracking::index_document(docs, hashes[i], "data/train.jsonl", sources, "track"));
@@ -100,15 +100,15 @@ int main(int argc, char** argv) {
   double t_token = per_call_us(calls, [&](size_t i) {
     check(zr::token_index::token_index_write_pid(tokens, "tk", 50 + i % 400, sources));
   });
-  const std::string store = zr::store_dir(full);
-  double t_mkdir = per_call_us(calls, [&](size_t) { check(zr::create_directories(store)); });
+  const std::string store = zr::store::store_dir(full);
+  double t_mkdir = per_call_us(calls, [&](size_t) { check(zr::store::create_directories(store)); });
 
   // The bare system calls of the two appends: open in append mode, one
   // write, close, for a line of each kind (paths and lines made up front).
   const std::string raw = fresh_store("raw");
   std::vector<std::string> doc_paths, doc_lines;
   for (size_t i = 0; i < calls; ++i) {
-    doc_paths.push_back(*zr::shard_path(raw, zr::kDocumentIndexLayer, hashes[i]));
+    doc_paths.push_back(*zr::store::shard_path(raw, zr::store::kDocumentIndexLayer, hashes[i]));
     doc_lines.push_back(zr::tracking::document_line(hashes[i], "data/train.jsonl", sources, "track"));
   }
   const std::string token_path = zr::token_index::pid_file_path(raw, "tk", static_cast<uint32_t>(::getpid()));

@@ -17,7 +17,7 @@
 #endif
 
 #if ZR_HAS_BYTE_BLOCK
-namespace zr {
+namespace zr::base {
 ZR_ISA_BEGIN
 
 #if defined(__AVX2__)
@@ -54,5 +54,5 @@ struct ByteBlock {
 #endif
 
 ZR_ISA_END
-}  // namespace zr
+}  // namespace zr::base
 #endif

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace zr {
+namespace zr::base {
 
 inline void encode_fixed16(char* dst, uint16_t value) {
   for (int i = 0; i < 2; ++i) dst[i] = static_cast<char>(value >> (8 * i));
@@ -58,4 +58,4 @@ inline void put_fixed64(std::string& dst, uint64_t value) {
   dst.append(buf, sizeof buf);
 }
 
-}  // namespace zr
+}  // namespace zr::base

@@ -11,13 +11,19 @@
 #include <memory>
 #include <utility>
 
-namespace zr {
+namespace zr::base {
 
 namespace {
 // A C path cannot hold NUL: refuse such a path instead of silently opening
 // the prefix before the NUL.
 bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
 Status nul_in_path() { return Status::Error("path contains a NUL byte"); }
+
+PathKind kind_of(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
+  return PathKind::kOther;
+}
 }  // namespace
 
 std::string path_join(std::string_view a, std::string_view b) {
@@ -71,17 +77,11 @@ void MappedFile::reset() {
 }
 
 Result<MappedFile> MappedFile::Open(const std::string& path) {
-  if (has_nul(path)) return nul_in_path();
-  // O_NONBLOCK: opening a FIFO found where a file should be must not wait
-  // for a writer that never comes. It changes nothing for regular files.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Status::FromErrno(errno);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(FileToMap file, FileToMap::Open(path));
   // Only regular files can be mapped; say why for the common cases.
-  if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR);
-  if (!S_ISREG(st.st_mode)) return Status::FromErrno(ENODEV);
-  return Map(fd.get(), static_cast<size_t>(st.st_size), false);
+  if (file.kind() == PathKind::kDirectory) return Status::FromErrno(EISDIR);
+  if (file.kind() != PathKind::kRegularFile) return Status::FromErrno(ENODEV);
+  return file.Map();
 }
 
 Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
@@ -129,9 +129,26 @@ Status MappedFile::Sync() {
 PathKind path_kind(const std::string& path) {
   struct stat st;
   if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
-  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
-  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
-  return PathKind::kOther;
+  return kind_of(st);
+}
+
+Result<FileToMap> FileToMap::Open(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  // O_NONBLOCK: opening a FIFO found where a file should be must not wait
+  // for a writer that never comes. It changes nothing for regular files.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
+  return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
+}
+
+Result<std::optional<FileToMap>> FileToMap::OpenIfExists(const std::string& path) {
+  // Absence is for the caller to judge (a scan instead, or its own error).
+  if (path_kind(path) == PathKind::kMissing) return std::optional<FileToMap>();
+  Result<FileToMap> file = Open(path);
+  if (!file.ok()) return file.status().WithContext("opening " + path);
+  return std::optional<FileToMap>(std::move(file).value());
 }
 
 Status write_all(int fd, std::string_view data) {
@@ -150,12 +167,35 @@ Status write_all(int fd, std::string_view data) {
   return Status();
 }
 
-Status append_to_file(const std::string& path, std::string_view data) {
+Result<UniqueFd> open_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
   if (!fd.valid()) return Status::FromErrno(errno);
+  return fd;
+}
+
+Status append_to_file(const std::string& path, std::string_view data) {
+  ZR_ASSIGN_OR_RETURN(UniqueFd fd, open_for_append(path));
   return write_all(fd.get(), data);
+}
+
+Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  RegularAppendFile file;
+  // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
+  // a reader; it is refused below like anything else that is no file.
+  file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
+  if (!file.fd.valid() && errno == ENOENT) {
+    file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    file.created = file.fd.valid();
+  }
+  if (!file.fd.valid()) return Status::FromErrno(errno);
+  struct stat st;
+  if (::fstat(file.fd.get(), &st) != 0) return Status::FromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return Status::FromErrno(ENODEV);
+  file.old_size = static_cast<uint64_t>(st.st_size);
+  return file;
 }
 
 Status write_file(const std::string& path, std::string_view data) {
@@ -184,6 +224,16 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
   return entries;
 }
 
+Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  std::vector<std::string> files;
+  files.reserve(entries.size());
+  for (const DirEntry& entry : entries) {
+    if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
+  }
+  return files;
+}
+
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path) {
   std::string name = path_join(dir, prefix);
   name.append("XXXXXX");
@@ -200,23 +250,4 @@ Status remove_file(const std::string& path) {
   return Status();
 }
 
-Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix) {
-  if (has_nul(target)) return nul_in_path();
-  std::string temp_path;
-  ZR_ASSIGN_OR_RETURN(UniqueFd fd, create_temp_file(temp_dir, temp_prefix, temp_path));
-  Status status = write_all(fd.get(), data);
-  if (status.ok() && ::fsync(fd.get()) != 0) status = Status::FromErrno(errno);
-  // mkstemp creates the file 0600; give it the usual mode for new files.
-  if (status.ok()) {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) status = Status::FromErrno(errno);
-  }
-  if (status.ok() && ::close(fd.release()) != 0) status = Status::FromErrno(errno);
-  if (status.ok() && ::rename(temp_path.c_str(), target.c_str()) != 0) status = Status::FromErrno(errno);
-  if (!status.ok()) (void)remove_file(temp_path);
-  return status;
-}
-
-}  // namespace zr
+}  // namespace zr::base

@@ -2,13 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::base {
 
 // Joins path components with the platform separator, exactly as given.
 std::string path_join(std::string_view a, std::string_view b);
@@ -85,13 +88,51 @@ PathKind path_kind(const std::string& path);
 // Writes all of `data`, retrying short writes and interrupted calls.
 Status write_all(int fd, std::string_view data);
 
-// Opens `path` for appending (creating it, never its directory) and writes
-// `data` with one write-all call. Several processes may append to one file;
+// Opens `path` for appending, creating it (never its directory) if missing.
+// Opening never waits: a FIFO without a reader fails at once ("No such
+// device or address") instead of hanging. Errors carry the system's message.
+Result<UniqueFd> open_for_append(const std::string& path);
+
+// Opens `path` for appending and writes `data` with one write-all call. Several processes may append to one file;
 // each call's bytes land together on file systems with atomic appends.
 Status append_to_file(const std::string& path, std::string_view data);
 
 // Creates or truncates `path` and writes `data`.
 Status write_file(const std::string& path, std::string_view data);
+
+// A file opened for appending that must be a regular file: an existing one
+// is opened as it is (its size kept, so that a failed run can cut it back),
+// a missing one is created exclusively (so that a failed run can remove it).
+// Anything else (a FIFO, a directory) fails with "No such device".
+struct RegularAppendFile {
+  UniqueFd fd;
+  bool created = false;
+  uint64_t old_size = 0;
+};
+Result<RegularAppendFile> open_regular_for_append(const std::string& path);
+
+// A file opened read-only, to be mapped once its kind and size are checked.
+// Opening never waits on a FIFO found where a file should be.
+class FileToMap {
+ public:
+  // Errors carry the system's message only.
+  static Result<FileToMap> Open(const std::string& path);
+  // nullopt when nothing is at `path`; errors are "opening <path>: <message>".
+  static Result<std::optional<FileToMap>> OpenIfExists(const std::string& path);
+
+  PathKind kind() const { return kind_; }
+  uint64_t size() const { return size_; }
+  // Maps the descriptor already open, so size and bytes come from one file
+  // even when another is renamed over the path meanwhile.
+  Result<MappedFile> Map() const { return MappedFile::Map(fd_.get(), static_cast<size_t>(size_), false); }
+
+ private:
+  FileToMap(UniqueFd fd, PathKind kind, uint64_t size) : fd_(std::move(fd)), kind_(kind), size_(size) {}
+
+  UniqueFd fd_;
+  PathKind kind_;
+  uint64_t size_;
+};
 
 struct DirEntry {
   std::string name;
@@ -102,13 +143,9 @@ struct DirEntry {
 // lists them. Errors carry the system's message only.
 Result<std::vector<DirEntry>> list_directory(const std::string& dir);
 
-// Replaces `target` with `data` without ever leaving it half-written: the
-// bytes go to a fresh temporary file in `temp_dir` (which must be on the same
-// file system, and should be a place no reader scans), are flushed to disk
-// and renamed over `target`. On failure `target` is untouched and the
-// temporary file is removed. `temp_prefix` starts the temporary file's name.
-Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix = ".tmp-");
+// The paths of the regular files of `dir`, in listing order. A listing
+// failure is the system's error.
+Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
 // Creates a new file with a unique name "<dir>/<prefix>XXXXXX" for writing.
 // On success `path` holds its name.
@@ -117,4 +154,4 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
 // Removes a file; a missing file is not an error.
 Status remove_file(const std::string& path);
 
-}  // namespace zr
+}  // namespace zr::base

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace zr {
+namespace zr::base {
 
 Status Status::Error(std::string message) {
   Status s;
@@ -53,4 +53,4 @@ std::string Status::ToString() const {
   return text;
 }
 
-}  // namespace zr
+}  // namespace zr::base

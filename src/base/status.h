@@ -13,7 +13,7 @@
 #include <string>
 #include <utility>
 
-namespace zr {
+namespace zr::base {
 
 class [[nodiscard]] Status {
  public:
@@ -74,14 +74,14 @@ class [[nodiscard]] Result {
   Status status_;
 };
 
-}  // namespace zr
+}  // namespace zr::base
 
 #define ZR_CONCAT_INNER(a, b) a##b
 #define ZR_CONCAT(a, b) ZR_CONCAT_INNER(a, b)
 
-#define ZR_RETURN_IF_ERROR(expr)            \
-  do {                                      \
-    ::zr::Status zr_status_ = (expr);       \
+#define ZR_RETURN_IF_ERROR(expr)             \
+  do {                                       \
+    ::zr::base::Status zr_status_ = (expr);  \
     if (!zr_status_.ok()) return zr_status_; \
   } while (0)
 

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <thread>
 
-namespace zr {
+namespace zr::base {
 
 namespace {
 
@@ -270,4 +270,4 @@ void WorkerPool::SetThreadCountForTesting(size_t n) {
 
 bool WorkerPool::InTask() { return t_in_task; }
 
-}  // namespace zr
+}  // namespace zr::base

@@ -21,10 +21,9 @@
 //   sleep on state that is deliberately never destroyed.
 // - Runs started by different threads at once are served one after another.
 //
-// Errors are values: a task returns its own Status or Result, and
-// parallel_try_map reports the error of the lowest-numbered failing task,
-// the one a sequential run would have stopped at. A C++ exception escaping a
-// task is caught on the thread that ran it and rethrown on the caller.
+// Errors are values: a task returns its own Status or Result. A C++
+// exception escaping a task is caught on the thread that ran it and rethrown
+// on the caller.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +34,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::base {
 
 class WorkerPool {
  public:
@@ -79,20 +78,4 @@ auto parallel_map(size_t n_tasks, Fn&& fn) -> std::vector<std::invoke_result_t<F
   return results;
 }
 
-// Like parallel_map for tasks returning Result<T>: every value in task order,
-// or the error of the lowest-numbered task that failed.
-template <typename Fn>
-auto parallel_try_map(size_t n_tasks, Fn&& fn)
-    -> Result<std::vector<std::remove_cvref_t<decltype(*fn(size_t{0}))>>> {
-  using T = std::remove_cvref_t<decltype(*fn(size_t{0}))>;
-  auto outcomes = parallel_map(n_tasks, std::forward<Fn>(fn));
-  std::vector<T> values;
-  values.reserve(n_tasks);
-  for (auto& outcome : outcomes) {
-    if (!outcome.ok()) return outcome.status();
-    values.push_back(std::move(outcome).value());
-  }
-  return values;
-}
-
-}  // namespace zr
+}  // namespace zr::base

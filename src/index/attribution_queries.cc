@@ -1,13 +1,13 @@
 #include "index/attribution_queries.h"
 
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "base/file.h"
-#include "index/record_reader.h"
+#include "index/layer_scans.h"
 #include "registry/author_registry.h"
 #include "registry/section.h"
+#include "registry/section_scans.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
@@ -17,48 +17,24 @@ namespace {
 
 using tracking::DocumentRecord;
 
-std::string shard_file_name(uint8_t shard) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  return std::string{kHex[shard >> 4], kHex[shard & 0xF]};
-}
-
-// The shards `keys` refer to, as bytes.
-template <typename Keys>
-std::set<uint8_t> shards_of(const BinaryIndex& index, const Keys& keys) {
-  std::set<uint8_t> shards;
-  for (const std::string& key : keys) {
-    for (const Ref& ref : index.Lookup(key)) {
-      if (const auto* shard = std::get_if<ShardRef>(&ref)) shards.insert(shard->shard);
-    }
-  }
-  return shards;
-}
-
-Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
+base::Result<std::vector<DocumentRecord>> scan_author_records(std::string_view zr_dir, std::string_view author_name) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));
   if (ids.empty()) return std::vector<DocumentRecord>();
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, sections_by_authors(zr_dir, ids));
-  return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_authors(zr_dir, ids));
+  return document_scan(zr_dir, base::StringSet(hashes.begin(), hashes.end()));
 }
 
 }  // namespace
 
-std::vector<std::string> shard_names_of(const BinaryIndex& index, std::string_view key_hex) {
-  std::vector<std::string> names;
-  for (uint8_t shard : shards_of(index, std::vector<std::string>{std::string(key_hex)})) {
-    names.push_back(shard_file_name(shard));
-  }
-  return names;
-}
-
-Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                           const StringSet& author_ids) {
-  StringSet sections;
-  const std::string sections_dir = store_path(zr_dir, kSectionsLayer);
+base::Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
+                                                                 const base::StringSet& author_ids) {
+  base::StringSet sections;
+  const std::string sections_dir = store::store_path(zr_dir, store::kSectionsLayer);
   json::Parser parser;
   for (uint8_t shard : shards_of(index, author_ids)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(sections_dir, shard_file_name(shard))));
-    for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
+                        base::MappedFile::OpenIfExists(base::path_join(sections_dir, store::shard_file_name(shard))));
+    store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
       if (!section) return;
       for (const std::string& author : section->authors) {
@@ -71,16 +47,17 @@ Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_d
   }
 
   std::vector<DocumentRecord> records;
-  const std::string documents_dir = store_path(zr_dir, kDocumentIndexLayer);
+  const std::string documents_dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
   DocumentFilter filter(sections);
   for (uint8_t shard : shards_of(index, sections)) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(documents_dir, shard_file_name(shard))));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
+                        base::MappedFile::OpenIfExists(base::path_join(documents_dir, store::shard_file_name(shard))));
     filter.Collect(file.view(), records);
   }
   return records;
 }
 
-Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name) {
+base::Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name) {
   {
     ZR_ASSIGN_OR_RETURN(std::optional<BinaryIndex> index, BinaryIndex::Open(zr_dir));
     if (!index) return scan_author_records(zr_dir, author_name);
@@ -90,18 +67,18 @@ Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std:
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> ids, registry::author_ids_named(zr_dir, author_name));
   if (ids.empty()) return std::vector<DocumentRecord>();
   ZR_ASSIGN_OR_RETURN(std::optional<BinaryIndex> index, BinaryIndex::Open(zr_dir));
-  if (!index) return Status::Error("binary index not found");
-  return indexed_author_records(zr_dir, *index, StringSet(ids.begin(), ids.end()));
+  if (!index) return base::Status::Error("binary index not found");
+  return indexed_author_records(zr_dir, *index, base::StringSet(ids.begin(), ids.end()));
 }
 
-Result<std::vector<DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license) {
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, sections_by_license(zr_dir, license));
+base::Result<std::vector<DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license) {
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> hashes, registry::sections_by_license(zr_dir, license));
   if (hashes.empty()) return std::vector<DocumentRecord>();
-  return document_scan(zr_dir, StringSet(hashes.begin(), hashes.end()));
+  return document_scan(zr_dir, base::StringSet(hashes.begin(), hashes.end()));
 }
 
-Result<std::vector<DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash) {
-  return document_scan(zr_dir, StringSet{std::string(section_hash)});
+base::Result<std::vector<DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash) {
+  return document_scan(zr_dir, base::StringSet{std::string(section_hash)});
 }
 
 }  // namespace zr::index

@@ -13,20 +13,17 @@
 #include <vector>
 
 #include "base/status.h"
+#include "base/string_set.h"
 #include "index/binary_index_reader.h"
-#include "index/layer_scans.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {
 
-Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name);
-Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
-Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir, std::string_view section_hash);
-
-// The two-digit lower-case names of the shards that `key_hex` has shard refs
-// to, ascending and distinct; token refs are passed over. A key the index
-// cannot take gives none.
-std::vector<std::string> shard_names_of(const BinaryIndex& index, std::string_view key_hex);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_author(std::string_view zr_dir,
+                                                                   std::string_view author_name);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_license(std::string_view zr_dir, std::string_view license);
+base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_view zr_dir,
+                                                                    std::string_view section_hash);
 
 // The indexed form of the author query for a set of author ids: the
 // `sections` shards the index names for the ids give the sections listing
@@ -34,7 +31,8 @@ std::vector<std::string> shard_names_of(const BinaryIndex& index, std::string_vi
 // the records with one of them among their sources. Shards are read on the
 // calling thread in ascending name order; a missing shard is empty, one that
 // cannot be opened or mapped is an error.
-Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
-                                                                     const StringSet& author_ids);
+base::Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir,
+                                                                           const BinaryIndex& index,
+                                                                           const base::StringSet& author_ids);
 
 }  // namespace zr::index

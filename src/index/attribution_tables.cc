@@ -6,6 +6,7 @@
 
 #include "store/json_write.h"
 #include "store/jsonl.h"
+#include "store/store_paths.h"
 
 namespace zr::index {
 
@@ -129,23 +130,23 @@ std::vector<PackedPrefix> PrefixSets::Sorted(uint32_t slot) const {
 }
 
 void AttributionTables::AddDocumentText(std::string_view text) {
-  for_each_line(text, [&](std::string_view line, size_t readable_after) {
+  store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
     if (!document_reader_.Read(line, readable_after)) return;
     const MemberView& line_hash = document_reader_.member(0);
     const MemberView& sources = document_reader_.member(1);
     if (line_hash.kind != MemberKind::kString || sources.kind != MemberKind::kArray) return;
-    if (!names_safe_shard(line_hash.text)) return;
+    if (!store::names_safe_shard(line_hash.text)) return;
     const PackedPrefix prefix = pack_prefix(line_hash.text);
     for (std::string_view source : sources.strings) sources_.Add(sources_.Slot(source), prefix);
   });
 }
 
 void AttributionTables::AddSectionText(std::string_view text) {
-  for_each_line(text, [&](std::string_view line, size_t readable_after) {
+  store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
     if (!section_reader_.Read(line, readable_after)) return;
     const MemberView& hash = section_reader_.member(0);
     const MemberView& authors = section_reader_.member(1);
-    if (hash.kind != MemberKind::kString || !names_safe_shard(hash.text)) return;
+    if (hash.kind != MemberKind::kString || !store::names_safe_shard(hash.text)) return;
     const size_t known = sections_.size();
     const uint32_t slot = sections_.Slot(hash.text);
     if (slot == known) {
@@ -160,7 +161,7 @@ void AttributionTables::AddSectionText(std::string_view text) {
     if (authors.kind != MemberKind::kArray) return;
     const PackedPrefix prefix = pack_prefix(hash.text);
     for (std::string_view author : authors.strings) {
-      if (names_safe_shard(author)) authors_.Add(authors_.Slot(author), prefix);
+      if (store::names_safe_shard(author)) authors_.Add(authors_.Slot(author), prefix);
     }
   });
 }

@@ -13,6 +13,7 @@
 //   T+2048 optional line-offset table: count N (u32), N offsets (u32)
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,6 +47,14 @@ inline constexpr uint8_t kTokenRefTag = 1;
 inline constexpr size_t kShardRefSize = 2;
 inline constexpr size_t kTokenRefFixedSize = 12;  // tag, name length, chunk, offset, length
 
+// What one entry's payload holds: shard refs first, as many as fit; the
+// room they leave goes to token refs, a prefix of them in their order.
+inline size_t shard_refs_kept(size_t shard_refs) { return std::min(shard_refs, kMaxPayloadSize / kShardRefSize); }
+inline size_t token_ref_room(size_t shard_refs) {
+  return kMaxPayloadSize - shard_refs_kept(shard_refs) * kShardRefSize;
+}
+inline size_t token_ref_size(std::string_view tokenizer) { return kTokenRefFixedSize + tokenizer.size(); }
+
 // The shard of the next layer whose two-hex-digit name is `shard`.
 struct ShardRef {
   uint8_t shard = 0;
@@ -64,11 +73,13 @@ struct TokenRef {
 using Ref = std::variant<ShardRef, TokenRef>;
 
 struct IndexEntry {
-  HashKey key{};
+  store::HashKey key{};
   std::vector<Ref> refs;
 };
 
 // <zr_dir>/.zr/index.bin
-inline std::string binary_index_file_path(std::string_view zr_dir) { return store_path(zr_dir, kBinaryIndexName); }
+inline std::string binary_index_file_path(std::string_view zr_dir) {
+  return store::store_path(zr_dir, kBinaryIndexName);
+}
 
 }  // namespace zr::index

@@ -1,9 +1,5 @@
 #include "index/binary_index_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -76,8 +72,8 @@ std::vector<Ref> decode_payload(const char* payload, size_t m) {
       if (m - pos < kTokenRefFixedSize + name_size) break;
       const char* name = payload + pos + 2;
       const char* fields = name + name_size;
-      refs.emplace_back(TokenRef{utf8_lossy(std::string_view(name, name_size)), decode_fixed16(fields),
-                                 decode_fixed32(fields + 2), decode_fixed32(fields + 6)});
+      refs.emplace_back(TokenRef{utf8_lossy(std::string_view(name, name_size)), base::decode_fixed16(fields),
+                                 base::decode_fixed32(fields + 2), base::decode_fixed32(fields + 6)});
       pos += kTokenRefFixedSize + name_size;
     } else if (tag == kShardRefTag) {
       if (pos + 1 >= m) break;
@@ -92,41 +88,41 @@ std::vector<Ref> decode_payload(const char* payload, size_t m) {
 
 }  // namespace
 
-Result<BinaryIndexView> BinaryIndexView::Parse(std::string_view bytes) {
+base::Result<BinaryIndexView> BinaryIndexView::Parse(std::string_view bytes) {
   if (bytes.size() < kMinFileSize) {
-    return Status::Error("binary index file too small: " + std::to_string(bytes.size()) + " bytes");
+    return base::Status::Error("binary index file too small: " + std::to_string(bytes.size()) + " bytes");
   }
   const std::string_view magic = bytes.substr(0, kBinaryIndexMagic.size());
   if (magic == kBinaryIndexOldMagic) {
-    return Status::Error("binary index format ZRIDXF01 is no longer supported; run `zr index build` to rebuild");
+    return base::Status::Error("binary index format ZRIDXF01 is no longer supported; run `zr index build` to rebuild");
   }
-  if (magic != kBinaryIndexMagic) return Status::Error("binary index magic mismatch");
+  if (magic != kBinaryIndexMagic) return base::Status::Error("binary index magic mismatch");
 
   BinaryIndexView view(bytes);
   const uint64_t size = bytes.size();
-  const uint64_t t = decode_fixed64(bytes.data() + kFanoutOffsetField);
+  const uint64_t t = base::decode_fixed64(bytes.data() + kFanoutOffsetField);
   view.fanout_offset_ = t;
   // A T pointing outside the file opens fine but finds nothing.
   view.fanout_inside_ = t <= size && size - t >= kFanoutSize;
   // The table is present when T + 2052 lies before the end of the file.
   if (t < size - (kFanoutSize + 4)) {
-    view.line_table_count_ = decode_fixed32(bytes.data() + t + kFanoutSize);
+    view.line_table_count_ = base::decode_fixed32(bytes.data() + t + kFanoutSize);
     view.line_table_position_ = t + kFanoutSize + 4;
   }
   return view;
 }
 
-uint32_t BinaryIndexView::stored_entry_count() const { return decode_fixed32(bytes_.data() + kEntryCountOffset); }
+uint32_t BinaryIndexView::stored_entry_count() const { return base::decode_fixed32(bytes_.data() + kEntryCountOffset); }
 
-uint64_t BinaryIndexView::slot(size_t b) const { return decode_fixed64(bytes_.data() + fanout_offset_ + 8 * b); }
+uint64_t BinaryIndexView::slot(size_t b) const { return base::decode_fixed64(bytes_.data() + fanout_offset_ + 8 * b); }
 
 std::vector<Ref> BinaryIndexView::Lookup(std::string_view key_hex) const {
-  const std::optional<HashKey> key = decode_hash_key(key_hex);
+  const std::optional<store::HashKey> key = store::decode_hash_key(key_hex);
   if (!key) return {};
   return Lookup(*key);
 }
 
-std::vector<Ref> BinaryIndexView::Lookup(const HashKey& key) const {
+std::vector<Ref> BinaryIndexView::Lookup(const store::HashKey& key) const {
   if (!fanout_inside_) return {};
   const size_t b = key[0];
   uint64_t h = slot(b);
@@ -146,7 +142,7 @@ std::vector<Ref> BinaryIndexView::Lookup(const HashKey& key) const {
   const char* data = bytes_.data();
   while (h < end && end - h >= kRecordHeaderSize) {
     const int order = std::memcmp(data + h, key.data(), key.size());
-    const uint16_t m = decode_fixed16(data + h + key.size());
+    const uint16_t m = base::decode_fixed16(data + h + key.size());
     if (order > 0) return {};
     if (order == 0) {
       if (bytes_.size() - (h + kRecordHeaderSize) < m) return {};
@@ -157,29 +153,21 @@ std::vector<Ref> BinaryIndexView::Lookup(const HashKey& key) const {
   return {};
 }
 
-Result<std::optional<BinaryIndex>> BinaryIndex::Open(std::string_view zr_dir) {
+base::Result<std::optional<BinaryIndex>> BinaryIndex::Open(std::string_view zr_dir) {
   return OpenPath(binary_index_file_path(zr_dir));
 }
 
-Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path) {
-  // Absence is for the caller to judge (a scan instead, or its own error).
-  struct stat st;
-  if (path.find('\0') != std::string::npos || ::stat(path.c_str(), &st) != 0) {
-    return std::optional<BinaryIndex>();
-  }
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // never wait on a FIFO
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening " + path);
-  if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
+base::Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(std::optional<base::FileToMap> file, base::FileToMap::OpenIfExists(path));
+  if (!file) return std::optional<BinaryIndex>();
   // A directory opens for reading on this platform but is no index.
-  if (S_ISDIR(st.st_mode)) return Status::FromErrno(EISDIR).WithContext("opening " + path);
-  if (static_cast<uint64_t>(st.st_size) < kMinFileSize) {
-    return Status::Error("binary index file too small: " + std::to_string(st.st_size) + " bytes");
+  if (file->kind() == base::PathKind::kDirectory) return base::Status::FromErrno(EISDIR).WithContext("opening " + path);
+  if (file->size() < kMinFileSize) {
+    return base::Status::Error("binary index file too small: " + std::to_string(file->size()) + " bytes");
   }
-  // Map the descriptor already open, so size and bytes come from one file
-  // even if a build renames a new index into place meanwhile.
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Map(fd.get(), static_cast<size_t>(st.st_size), false));
-  ZR_ASSIGN_OR_RETURN(BinaryIndexView view, BinaryIndexView::Parse(file.view()));
-  return std::optional<BinaryIndex>(BinaryIndex(std::move(file), view));
+  ZR_ASSIGN_OR_RETURN(base::MappedFile mapped, file->Map());
+  ZR_ASSIGN_OR_RETURN(BinaryIndexView view, BinaryIndexView::Parse(mapped.view()));
+  return std::optional<BinaryIndex>(BinaryIndex(std::move(mapped), view));
 }
 
 }  // namespace zr::index

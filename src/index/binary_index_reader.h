@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,12 +24,12 @@ class BinaryIndexView {
   // Checks the size and magic and locates the tables. Errors:
   // "binary index file too small: <size> bytes", the old-format message,
   // "binary index magic mismatch".
-  static Result<BinaryIndexView> Parse(std::string_view bytes);
+  static base::Result<BinaryIndexView> Parse(std::string_view bytes);
 
   // The refs of the key given as 64 hex digits (either case). A text that is
   // not a key, a key not present, or a damaged file give an empty list.
   std::vector<Ref> Lookup(std::string_view key_hex) const;
-  std::vector<Ref> Lookup(const HashKey& key) const;
+  std::vector<Ref> Lookup(const store::HashKey& key) const;
 
   // The entry count as stored in the header.
   uint32_t stored_entry_count() const;
@@ -56,22 +57,35 @@ class BinaryIndex {
   // Opens <zr_dir>/.zr/index.bin. nullopt when the file does not exist or
   // cannot be examined; "opening <path>" when it cannot be opened; otherwise
   // the view's errors.
-  static Result<std::optional<BinaryIndex>> Open(std::string_view zr_dir);
+  static base::Result<std::optional<BinaryIndex>> Open(std::string_view zr_dir);
   // The same for a file at any path.
-  static Result<std::optional<BinaryIndex>> OpenPath(const std::string& path);
+  static base::Result<std::optional<BinaryIndex>> OpenPath(const std::string& path);
 
   BinaryIndex(BinaryIndex&&) = default;
   BinaryIndex& operator=(BinaryIndex&&) = default;
 
   std::vector<Ref> Lookup(std::string_view key_hex) const { return view_.Lookup(key_hex); }
-  std::vector<Ref> Lookup(const HashKey& key) const { return view_.Lookup(key); }
+  std::vector<Ref> Lookup(const store::HashKey& key) const { return view_.Lookup(key); }
   const BinaryIndexView& view() const { return view_; }
 
  private:
-  BinaryIndex(MappedFile file, BinaryIndexView view) : file_(std::move(file)), view_(view) {}
+  BinaryIndex(base::MappedFile file, BinaryIndexView view) : file_(std::move(file)), view_(view) {}
 
-  MappedFile file_;       // owns the bytes view_ looks at
+  base::MappedFile file_;  // owns the bytes view_ looks at
   BinaryIndexView view_;  // stays valid when moved: the mapping does not move
 };
+
+// The shards the index lists for any of `keys` (key texts), ascending and
+// without repeats; token refs are passed over.
+template <typename Keys>
+std::set<uint8_t> shards_of(const BinaryIndex& index, const Keys& keys) {
+  std::set<uint8_t> shards;
+  for (const auto& key : keys) {
+    for (const Ref& ref : index.Lookup(key)) {
+      if (const auto* shard = std::get_if<ShardRef>(&ref)) shards.insert(shard->shard);
+    }
+  }
+  return shards;
+}
 
 }  // namespace zr::index

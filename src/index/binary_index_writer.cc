@@ -1,6 +1,5 @@
 #include "index/binary_index_writer.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +23,9 @@ constexpr size_t kFlushThreshold = size_t{1} << 20;
 void append_record(std::string& out, const IndexEntry& entry) {
   out.append(reinterpret_cast<const char*>(entry.key.data()), entry.key.size());
   const size_t size_at = out.size();
-  put_fixed16(out, 0);
+  base::put_fixed16(out, 0);
   const size_t m = encode_payload(out, entry.refs);
-  encode_fixed16(out.data() + size_at, static_cast<uint16_t>(m));
+  base::encode_fixed16(out.data() + size_at, static_cast<uint16_t>(m));
 }
 
 }  // namespace
@@ -35,8 +34,8 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
   const size_t start = out.size();
   const size_t shard_count =
       std::count_if(refs.begin(), refs.end(), [](const Ref& ref) { return std::holds_alternative<ShardRef>(ref); });
-  const size_t shards_kept = std::min(shard_count, kMaxPayloadSize / kShardRefSize);
-  size_t token_budget = kMaxPayloadSize - shards_kept * kShardRefSize;
+  const size_t shards_kept = shard_refs_kept(shard_count);
+  size_t token_budget = token_ref_room(shard_count);
   size_t shards_written = 0;
   bool tokens_full = false;
   for (const Ref& ref : refs) {
@@ -49,7 +48,7 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
     }
     const auto& token = std::get<TokenRef>(ref);
     if (token.tokenizer.size() > kMaxTokenizerNameSize) continue;
-    const size_t size = kTokenRefFixedSize + token.tokenizer.size();
+    const size_t size = token_ref_size(token.tokenizer);
     // Keep a prefix of the token refs, so the ones kept are the first ones.
     if (tokens_full || size > token_budget) {
       tokens_full = true;
@@ -59,9 +58,9 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
     out.push_back(static_cast<char>(kTokenRefTag));
     out.push_back(static_cast<char>(token.tokenizer.size()));
     out.append(token.tokenizer);
-    put_fixed16(out, token.chunk);
-    put_fixed32(out, token.offset);
-    put_fixed32(out, token.length);
+    base::put_fixed16(out, token.chunk);
+    base::put_fixed32(out, token.offset);
+    base::put_fixed32(out, token.length);
   }
   return out.size() - start;
 }
@@ -69,55 +68,47 @@ size_t encode_payload(std::string& out, const std::vector<Ref>& refs) {
 std::string encode_line_offsets(std::string_view data) {
   std::string out;
   if (data.empty()) return out;
-  put_fixed32(out, 0);  // the count, filled in below
-  put_fixed32(out, 0);  // every non-empty file has a line at 0
+  base::put_fixed32(out, 0);  // the count, filled in below
+  base::put_fixed32(out, 0);  // every non-empty file has a line at 0
   uint32_t count = 1;
   const char* begin = data.data();
   const char* end = begin + data.size();
   for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))) != nullptr;) {
     ++p;
     if (p == end) break;  // a final "\n" starts no line
-    put_fixed32(out, static_cast<uint32_t>(p - begin));
+    base::put_fixed32(out, static_cast<uint32_t>(p - begin));
     ++count;
   }
-  encode_fixed32(out.data(), count);
+  base::encode_fixed32(out.data(), count);
   return out;
 }
 
-Result<BinaryIndexWriter> BinaryIndexWriter::Create(std::string_view zr_dir) {
+base::Result<BinaryIndexWriter> BinaryIndexWriter::Create(std::string_view zr_dir) {
   std::string target = binary_index_file_path(zr_dir);
-  std::string temp_path;
-  Result<UniqueFd> fd = create_temp_file(store_dir(zr_dir), kBinaryIndexTempPrefix, temp_path);
-  if (!fd.ok()) return fd.status().WithContext("creating " + target);
-  return BinaryIndexWriter(std::move(target), std::move(temp_path), std::move(fd).value());
+  base::Result<base::FileReplacement> file =
+      base::FileReplacement::Create(target, store::store_dir(zr_dir), kBinaryIndexTempPrefix);
+  if (!file.ok()) return file.status().WithContext("creating " + target);
+  return BinaryIndexWriter(std::move(file).value());
 }
 
 BinaryIndexWriter::BinaryIndexWriter(BinaryIndexWriter&& other) noexcept
-    : target_(std::move(other.target_)),
-      temp_path_(std::exchange(other.temp_path_, std::string())),
-      fd_(std::move(other.fd_)),
-      stage_(std::exchange(other.stage_, Stage::kAbandoned)) {}
+    : file_(std::move(other.file_)), stage_(std::exchange(other.stage_, Stage::kAbandoned)) {}
 
-BinaryIndexWriter::~BinaryIndexWriter() {
-  if (stage_ != Stage::kCommitted && stage_ != Stage::kAbandoned) (void)Abandon(Status());
+base::Status BinaryIndexWriter::CheckStage(bool allowed, std::string_view operation) const {
+  if (allowed) return base::Status();
+  return base::Status::InternalFault("binary index writer: " + std::string(operation) + " called out of order");
 }
 
-Status BinaryIndexWriter::CheckStage(bool allowed, std::string_view operation) const {
-  if (allowed) return Status();
-  return Status::InternalFault("binary index writer: " + std::string(operation) + " called out of order");
-}
-
-Status BinaryIndexWriter::Abandon(Status status) {
-  fd_.reset();
-  if (!temp_path_.empty()) (void)remove_file(temp_path_);
+base::Status BinaryIndexWriter::Abandon(base::Status status) {
+  file_.Abandon();
   stage_ = Stage::kAbandoned;
   return status;
 }
 
-Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntry> entries) {
+base::Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntry> entries) {
   ZR_RETURN_IF_ERROR(CheckStage(stage_ == Stage::kCreated, "WriteEntries"));
   if (entries.size() > std::numeric_limits<uint32_t>::max()) {
-    return Abandon(Status::Error("too many entries for the binary index: " + std::to_string(entries.size())));
+    return Abandon(base::Status::Error("too many entries for the binary index: " + std::to_string(entries.size())));
   }
   const auto count = static_cast<uint32_t>(entries.size());
 
@@ -130,9 +121,9 @@ Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntry> ent
   std::string out;
   out.reserve(kFlushThreshold + kMaxPayloadSize + kRecordHeaderSize);
   out.append(kBinaryIndexMagic);
-  put_fixed32(out, count);
-  put_fixed32(out, 0);
-  put_fixed64(out, 0);  // T, known only once every record has been laid out
+  base::put_fixed32(out, count);
+  base::put_fixed32(out, 0);
+  base::put_fixed64(out, 0);  // T, known only once every record has been laid out
 
   // Each bucket starts at the first record whose key has that first byte.
   std::array<uint64_t, kFanoutSlots> fanout{};
@@ -146,61 +137,57 @@ Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntry> ent
     append_record(out, *entry);
     offset += out.size() - record_start;
     if (out.size() >= kFlushThreshold) {
-      if (Status s = write_all(fd_.get(), out); !s.ok()) return Abandon(s);
+      if (base::Status s = file_.Write(out); !s.ok()) return Abandon(s);
       out.clear();
     }
   }
   const uint64_t fanout_offset = offset;
-  for (uint64_t slot : fanout) put_fixed64(out, slot);
-  if (Status s = write_all(fd_.get(), out); !s.ok()) return Abandon(s);
+  for (uint64_t slot : fanout) base::put_fixed64(out, slot);
+  if (base::Status s = file_.Write(out); !s.ok()) return Abandon(s);
 
   char t[8];
-  encode_fixed64(t, fanout_offset);
-  const ssize_t patched = ::pwrite(fd_.get(), t, sizeof t, kFanoutOffsetField);
-  if (patched < 0) return Abandon(Status::FromErrno(errno));
-  if (patched != sizeof t) return Abandon(Status::Error("failed to write whole buffer"));
+  base::encode_fixed64(t, fanout_offset);
+  const ssize_t patched = ::pwrite(file_.fd(), t, sizeof t, kFanoutOffsetField);
+  if (patched < 0) return Abandon(base::Status::FromErrno(errno));
+  if (patched != sizeof t) return Abandon(base::Status::Error("failed to write whole buffer"));
 
   // Read back what a query would read: a file that does not open as an
   // index, or with another count, must never replace a good one.
-  Result<std::optional<BinaryIndex>> reopened = BinaryIndex::OpenPath(temp_path_);
+  base::Result<std::optional<BinaryIndex>> reopened = BinaryIndex::OpenPath(file_.temp_path());
   if (!reopened.ok()) return Abandon(reopened.status());
-  if (!reopened->has_value()) return Abandon(Status::Error("failed to re-open binary index for verification"));
+  if (!reopened->has_value()) return Abandon(base::Status::Error("failed to re-open binary index for verification"));
   const uint32_t stored = (*reopened)->view().stored_entry_count();
   if (stored != count) {
-    return Abandon(Status::Error("verification failed: expected " + std::to_string(count) + " entries, stored " +
-                                 std::to_string(stored)));
+    return Abandon(base::Status::Error("verification failed: expected " + std::to_string(count) + " entries, stored " +
+                                       std::to_string(stored)));
   }
   stage_ = Stage::kEntriesWritten;
   return count;
 }
 
-Status BinaryIndexWriter::AppendLineOffsets(const std::string& data_file) {
+base::Status BinaryIndexWriter::AppendLineOffsets(const std::string& data_file) {
   ZR_RETURN_IF_ERROR(CheckStage(stage_ == Stage::kEntriesWritten, "AppendLineOffsets"));
-  if (path_kind(data_file) != PathKind::kMissing) {
-    Result<MappedFile> data = MappedFile::Open(data_file);
+  if (base::path_kind(data_file) != base::PathKind::kMissing) {
+    base::Result<base::MappedFile> data = base::MappedFile::Open(data_file);
     if (!data.ok()) return Abandon(data.status());
-    if (Status s = write_all(fd_.get(), encode_line_offsets(data->view())); !s.ok()) return Abandon(s);
+    if (base::Status s = file_.Write(encode_line_offsets(data->view())); !s.ok()) return Abandon(s);
   }
   stage_ = Stage::kTableAppended;
-  return Status();
+  return base::Status();
 }
 
-Status BinaryIndexWriter::Commit() {
+base::Status BinaryIndexWriter::Commit() {
   ZR_RETURN_IF_ERROR(CheckStage(stage_ == Stage::kEntriesWritten || stage_ == Stage::kTableAppended, "Commit"));
-  if (::fsync(fd_.get()) != 0) return Abandon(Status::FromErrno(errno));
   // The temporary file was created private to this user; the index gets the
   // mode any newly created file would get.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (::fchmod(fd_.get(), 0666 & ~mask) != 0) return Abandon(Status::FromErrno(errno));
-  if (::close(fd_.release()) != 0) return Abandon(Status::FromErrno(errno));
-  if (::rename(temp_path_.c_str(), target_.c_str()) != 0) return Abandon(Status::FromErrno(errno));
+  if (base::Status s = file_.Finish(base::new_file_mode()); !s.ok()) return Abandon(s);
+  if (base::Status s = file_.Commit(); !s.ok()) return Abandon(s);
   stage_ = Stage::kCommitted;
-  return Status();
+  return base::Status();
 }
 
-Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
-                                    std::string_view line_table_file) {
+base::Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
+                                          std::string_view line_table_file) {
   ZR_ASSIGN_OR_RETURN(BinaryIndexWriter writer, BinaryIndexWriter::Create(zr_dir));
   ZR_ASSIGN_OR_RETURN(const uint32_t count, writer.WriteEntries(entries));
   if (!line_table_file.empty()) ZR_RETURN_IF_ERROR(writer.AppendLineOffsets(std::string(line_table_file)));

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file.h"
+#include "base/file_replacement.h"
 #include "base/status.h"
 #include "index/binary_index_format.h"
 
@@ -27,46 +27,42 @@ inline constexpr std::string_view kBinaryIndexTempPrefix = ".tmp-index.bin-";
 class BinaryIndexWriter {
  public:
   // Creates the temporary file. Error: "creating <zr_dir>/.zr/index.bin".
-  static Result<BinaryIndexWriter> Create(std::string_view zr_dir);
+  static base::Result<BinaryIndexWriter> Create(std::string_view zr_dir);
 
   BinaryIndexWriter(BinaryIndexWriter&& other) noexcept;
   BinaryIndexWriter& operator=(BinaryIndexWriter&&) = delete;
-  ~BinaryIndexWriter();
 
   // Sorts the entries by key (stable: equal keys keep their order), writes
   // header, records and fanout table, then re-opens the file and checks it.
   // Returns the number of entries written. Refs the format cannot hold are
   // left out, see encode_payload.
-  Result<uint32_t> WriteEntries(std::span<const IndexEntry> entries);
+  base::Result<uint32_t> WriteEntries(std::span<const IndexEntry> entries);
 
   // Appends the line-offset table of `data_file`; a missing or empty file
   // adds nothing. Errors carry the system's message.
-  Status AppendLineOffsets(const std::string& data_file);
+  base::Status AppendLineOffsets(const std::string& data_file);
 
   // Flushes the file to disk and renames it over index.bin.
-  Status Commit();
+  base::Status Commit();
 
-  const std::string& temp_path() const { return temp_path_; }
+  const std::string& temp_path() const { return file_.temp_path(); }
 
  private:
   enum class Stage { kCreated, kEntriesWritten, kTableAppended, kCommitted, kAbandoned };
 
-  BinaryIndexWriter(std::string target, std::string temp_path, UniqueFd fd)
-      : target_(std::move(target)), temp_path_(std::move(temp_path)), fd_(std::move(fd)) {}
-  Status CheckStage(bool allowed, std::string_view operation) const;
+  explicit BinaryIndexWriter(base::FileReplacement file) : file_(std::move(file)) {}
+  base::Status CheckStage(bool allowed, std::string_view operation) const;
   // Ends the writer after a failure: closes and removes the temporary file.
-  Status Abandon(Status status);
+  base::Status Abandon(base::Status status);
 
-  std::string target_;
-  std::string temp_path_;
-  UniqueFd fd_;
+  base::FileReplacement file_;
   Stage stage_ = Stage::kCreated;
 };
 
 // The whole write in one call: entries, the line-offset table of
 // `line_table_file` (none when empty), commit. Returns the entry count.
-Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
-                                    std::string_view line_table_file = {});
+base::Result<uint32_t> binary_index_write(std::string_view zr_dir, std::span<const IndexEntry> entries,
+                                          std::string_view line_table_file = {});
 
 // Appends one entry's payload (the refs in order) to `out` and returns its
 // size. What the format cannot hold is left out rather than written with

@@ -12,7 +12,7 @@
 #include "index/record_reader.h"
 #include "index/token_refs.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_status.h"
 
 namespace zr::index {
@@ -21,27 +21,27 @@ namespace {
 
 // Feeds every regular file of a layer to `add`, one mapping at a time.
 template <typename Add>
-Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
-  const std::string dir = store_path(zr_dir, layer);
-  if (path_kind(dir) != PathKind::kDirectory) return Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, regular_files_in(dir));
+base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
+  const std::string dir = store::store_path(zr_dir, layer);
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   for (const std::string& path : files) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
     add(file.view());
   }
-  return Status();
+  return base::Status();
 }
 
 // The data file whose line-offset table goes into index.bin: the first
 // entry of the project root, in listing order, with the extension "jsonl".
-Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(std::string(zr_dir)));
-  for (const DirEntry& entry : entries) {
+base::Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(std::string(zr_dir)));
+  for (const base::DirEntry& entry : entries) {
     const std::string_view name = entry.name;
     if (!has_extension(name) || name.substr(name.rfind('.') + 1) != "jsonl") continue;
     // Refused as map_layer_file refuses it: opening a pipe would wait.
-    if (entry.kind == PathKind::kOther) return Status::FromErrno(ENODEV);
-    return std::optional<std::string>(path_join(zr_dir, name));
+    if (entry.kind == base::PathKind::kOther) return base::Status::FromErrno(ENODEV);
+    return std::optional<std::string>(base::path_join(zr_dir, name));
   }
   return std::optional<std::string>();
 }
@@ -52,19 +52,19 @@ Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
 // without it, since the attribution entries do not depend on the table, and
 // the table's failure is reported beside it.
 struct BinaryIndexWritten {
-  Status line_table;
+  base::Status line_table;
 };
 
-Result<BinaryIndexWritten> write_binary_index(std::string_view zr_dir, const std::vector<IndexEntry>& entries) {
+base::Result<BinaryIndexWritten> write_binary_index(std::string_view zr_dir, const std::vector<IndexEntry>& entries) {
   ZR_ASSIGN_OR_RETURN(BinaryIndexWriter writer, BinaryIndexWriter::Create(zr_dir));
   ZR_RETURN_IF_ERROR(writer.WriteEntries(entries).status());
-  Result<std::optional<std::string>> data_file = line_table_file(zr_dir);
+  base::Result<std::optional<std::string>> data_file = line_table_file(zr_dir);
   if (!data_file.ok()) {
     ZR_RETURN_IF_ERROR(writer.Commit());
     return BinaryIndexWritten{data_file.status()};
   }
   if (*data_file) {
-    if (Status appended = writer.AppendLineOffsets(**data_file); !appended.ok()) {
+    if (base::Status appended = writer.AppendLineOffsets(**data_file); !appended.ok()) {
       // The failed append discarded the writer's file: write it again, bare.
       ZR_RETURN_IF_ERROR(binary_index_write(zr_dir, entries).status());
       return BinaryIndexWritten{appended};
@@ -76,21 +76,22 @@ Result<BinaryIndexWritten> write_binary_index(std::string_view zr_dir, const std
 
 // The token binary indexes follow the merged directories the build has just
 // read; a tokenizer whose index cannot be built keeps the scan path.
-Status rebuild_token_binary_indexes(std::string_view zr_dir) {
+base::Status rebuild_token_binary_indexes(std::string_view zr_dir) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> tokenizers, token_index::token_index_list_tokenizers(zr_dir));
   for (const std::string& tokenizer : tokenizers) {
     (void)token_index::token_index_build_binary_index(zr_dir, tokenizer);
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace
 
-Result<IndexBuildCounts> build_index(std::string_view zr_dir) {
+base::Result<IndexBuildCounts> build_index(std::string_view zr_dir) {
   AttributionTables tables;
   ZR_RETURN_IF_ERROR(
-      read_layer(zr_dir, kDocumentIndexLayer, [&](std::string_view text) { tables.AddDocumentText(text); }));
-  ZR_RETURN_IF_ERROR(read_layer(zr_dir, kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
+      read_layer(zr_dir, store::kDocumentIndexLayer, [&](std::string_view text) { tables.AddDocumentText(text); }));
+  ZR_RETURN_IF_ERROR(
+      read_layer(zr_dir, store::kSectionsLayer, [&](std::string_view text) { tables.AddSectionText(text); }));
 
   IndexBuildCounts counts;
   counts.authors = tables.author_count();

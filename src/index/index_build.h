@@ -21,6 +21,6 @@ struct IndexBuildCounts {
 // passed over. index.bin gets the line-offset table of the first "*.jsonl"
 // entry of the project root in listing order. Failures of the token binary
 // index rebuilds are dropped.
-Result<IndexBuildCounts> build_index(std::string_view zr_dir);
+base::Result<IndexBuildCounts> build_index(std::string_view zr_dir);
 
 }  // namespace zr::index

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/file.h"
 #include "index/record_reader.h"
 #include "store/init.h"
 #include "store/jsonl.h"
@@ -20,25 +21,26 @@ int hex_digit(char c) {
 
 }  // namespace
 
-Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups) {
-  const std::string dir = store_path(zr_dir, kIndexLayer);
-  if (path_kind(dir) == PathKind::kDirectory) {
-    ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, regular_files_in(dir));
-    for (const std::string& path : stale) ZR_RETURN_IF_ERROR(remove_file(path));
+base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups) {
+  const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
+  if (base::path_kind(dir) == base::PathKind::kDirectory) {
+    ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, base::regular_files_in(dir));
+    for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
-  ZR_RETURN_IF_ERROR(create_directories(dir));
-  for (const IndexGroup& group : groups) ZR_RETURN_IF_ERROR(write_file(path_join(dir, group.name), group.text));
-  return Status();
+  ZR_RETURN_IF_ERROR(store::create_directories(dir));
+  for (const IndexGroup& group : groups)
+    ZR_RETURN_IF_ERROR(base::write_file(base::path_join(dir, group.name), group.text));
+  return base::Status();
 }
 
-size_t HashKeyHash::operator()(const HashKey& key) const noexcept {
+size_t HashKeyHash::operator()(const store::HashKey& key) const noexcept {
   // Keys are hashes already: their first bytes are as good as any mix.
   uint64_t h;
   std::memcpy(&h, key.data(), sizeof h);
   return static_cast<size_t>(h);
 }
 
-size_t EntryList::PositionOf(const HashKey& key) {
+size_t EntryList::PositionOf(const store::HashKey& key) {
   auto [it, inserted] = positions.try_emplace(key, entries.size());
   if (inserted) entries.push_back(IndexEntry{key, {}});
   return it->second;
@@ -61,21 +63,21 @@ bool has_extension(std::string_view name) {
   return dot != std::string_view::npos && dot > 0;
 }
 
-Result<EntryList> read_index_layer(std::string_view zr_dir) {
+base::Result<EntryList> read_index_layer(std::string_view zr_dir) {
   EntryList list;
-  const std::string dir = store_path(zr_dir, kIndexLayer);
-  if (path_kind(dir) != PathKind::kDirectory) return list;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> items, list_directory(dir));
+  const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return list;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> items, base::list_directory(dir));
   RecordReader reader{"id", "refs"};
-  for (const DirEntry& item : items) {
-    if (item.kind != PathKind::kRegularFile || has_extension(item.name)) continue;
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path_join(dir, item.name)));
-    for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+  for (const base::DirEntry& item : items) {
+    if (item.kind != base::PathKind::kRegularFile || has_extension(item.name)) continue;
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(base::path_join(dir, item.name)));
+    store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
       if (!reader.Read(line, readable_after)) return;
       const MemberView& id = reader.member(0);
       const MemberView& refs = reader.member(1);
       if (id.kind != MemberKind::kString) return;
-      const std::optional<HashKey> key = decode_hash_key(id.text);
+      const std::optional<store::HashKey> key = store::decode_hash_key(id.text);
       if (!key) return;
       // A key met twice (hand-edited layers) gets an entry per record; later
       // token refs join the first, the one a lookup finds.

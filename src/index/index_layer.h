@@ -15,26 +15,26 @@ namespace zr::index {
 
 // Deletes every regular file of <zr_dir>/.zr/index (sub-directories stay),
 // creates the directory if needed and writes one file per group.
-Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
+base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
 
 struct HashKeyHash {
-  size_t operator()(const HashKey& key) const noexcept;
+  size_t operator()(const store::HashKey& key) const noexcept;
 };
 
 // Entries of index.bin being collected, with the position of each key's
 // first entry.
 struct EntryList {
   std::vector<IndexEntry> entries;
-  std::unordered_map<HashKey, size_t, HashKeyHash> positions;
+  std::unordered_map<store::HashKey, size_t, HashKeyHash> positions;
 
   // The position of `key`'s entry, appended (without refs) if new.
-  size_t PositionOf(const HashKey& key);
+  size_t PositionOf(const store::HashKey& key);
 };
 
 // One entry per record of the layer whose id is a 64-hex-digit key, with a
 // shard ref per element of its refs that spells a byte in hex. Files whose
 // name has an extension are not part of the layer.
-Result<EntryList> read_index_layer(std::string_view zr_dir);
+base::Result<EntryList> read_index_layer(std::string_view zr_dir);
 
 // "+3f", "3F", "a" -> the byte; nullopt for anything else.
 std::optional<uint8_t> parse_shard_ref(std::string_view text);

@@ -1,56 +1,34 @@
-// Full scans of the `document-index` and `sections` layers for the
-// attribution queries: every regular file of the layer is one task on the
-// worker pool, and the results are joined in directory-listing order, lines
-// in file order, duplicates kept.
-//
-// A missing layer is empty; a layer that cannot be listed is an error; a
-// single file that cannot be opened or mapped contributes nothing.
+// Full scans of the `document-index` layer for the attribution queries (see
+// store/layer_scan.h): lines in file order, duplicates kept.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "base/status.h"
+#include "base/string_set.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {
 
-struct TransparentStringHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-};
-
-// A set of strings that can be probed with a string_view.
-using StringSet = std::unordered_set<std::string, TransparentStringHash, std::equal_to<>>;
-
 // Every document record one of whose sources is in `sections`.
-Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir, const StringSet& sections);
-
-// The section_hash of every section whose authors include one of
-// `author_ids`.
-Result<std::vector<std::string>> sections_by_authors(std::string_view zr_dir,
-                                                     const std::vector<std::string>& author_ids);
-
-// The section_hash of every section whose license equals `license` byte for
-// byte.
-Result<std::vector<std::string>> sections_by_license(std::string_view zr_dir, std::string_view license);
+base::Result<std::vector<tracking::DocumentRecord>> document_scan(std::string_view zr_dir,
+                                                                  const base::StringSet& sections);
 
 // Reads the document records of one layer file's text and keeps those with
 // a source in `sections`. Most lines are only scanned, not parsed: a record
 // is built for the matching ones alone.
 class DocumentFilter {
  public:
-  explicit DocumentFilter(const StringSet& sections) : sections_(sections) {}
+  explicit DocumentFilter(const base::StringSet& sections) : sections_(sections) {}
   void Collect(std::string_view text, std::vector<tracking::DocumentRecord>& out);
 
  private:
   bool AnySource(const std::vector<std::string>& sources) const;
 
-  const StringSet& sections_;
+  const base::StringSet& sections_;
   json::Parser parser_;  // for lines outside the flat form
 };
 

@@ -12,9 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base/file.h"
-#include "base/status.h"
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "store/json_value.h"
 
@@ -44,19 +42,10 @@ class RecordReader {
   bool ReadParsed(std::string_view line, size_t readable_after);
 
   std::vector<std::string_view> keys_;
-  std::vector<FlatField> flat_;
+  std::vector<store::FlatField> flat_;
   std::vector<MemberView> members_;
   json::Parser parser_;
   json::Value value_;
 };
-
-// True when a key's first two bytes name a shard file safely: two whole
-// characters, neither "/" nor NUL, and not "." or "..". Keys that cannot are
-// passed over by every reader here.
-bool names_safe_shard(std::string_view key);
-
-// The paths of the regular files of `dir`, in listing order. A listing
-// failure is the system's error.
-Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
 }  // namespace zr::index

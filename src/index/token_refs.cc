@@ -1,6 +1,5 @@
 #include "index/token_refs.h"
 
-#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -48,10 +47,10 @@ void attach_refs(EntryList& list, const std::vector<std::string>& tokenizers, co
     if (begin[i] == begin[i + 1]) continue;
     std::vector<Ref>& refs = list.entries[i].refs;
     const size_t shards = refs.size();  // only shard refs so far
-    size_t room = kMaxPayloadSize - std::min(shards, kMaxPayloadSize / kShardRefSize) * kShardRefSize;
+    size_t room = token_ref_room(shards);
     size_t count = 0;
     for (uint32_t k = begin[i]; k < begin[i + 1]; ++k) {
-      const size_t size = kTokenRefFixedSize + tokenizers[lines[order[k]].tokenizer].size();
+      const size_t size = token_ref_size(tokenizers[lines[order[k]].tokenizer]);
       if (size > room) break;
       room -= size;
       ++count;
@@ -66,7 +65,7 @@ void attach_refs(EntryList& list, const std::vector<std::string>& tokenizers, co
 
 }  // namespace
 
-Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
+base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> tokenizers, token_index::token_index_list_tokenizers(zr_dir));
   uint64_t count = 0;
   std::vector<LineRef> lines;
@@ -74,14 +73,14 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
   RecordReader reader{"sources"};
   for (uint32_t t = 0; t < tokenizers.size(); ++t) {
     const std::string merged_dir = token_index::merged_dir_path(zr_dir, tokenizers[t]);
-    if (path_kind(merged_dir) != PathKind::kDirectory) continue;
+    if (base::path_kind(merged_dir) != base::PathKind::kDirectory) continue;
     ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks, token_index::chunk_files_in(merged_dir));
     const bool refs_fit = tokenizers[t].size() <= kMaxTokenizerNameSize;
     for (const token_index::ChunkFile& chunk : chunks) {
-      ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+      ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
       const std::string_view text = file.view();
       const auto chunk_number = static_cast<uint16_t>(chunk.number);
-      for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+      store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
         if (!reader.Read(line, text.size() - offset - line.size())) return;
         const MemberView& sources = reader.member(0);
         if (sources.kind != MemberKind::kArray) return;
@@ -92,7 +91,7 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
         }
         bool line_added = false;
         for (std::string_view source : sources.strings) {
-          const std::optional<HashKey> key = decode_hash_key(source);
+          const std::optional<store::HashKey> key = store::decode_hash_key(source);
           if (!key) continue;
           if (!line_added) {
             lines.push_back(
@@ -106,7 +105,8 @@ Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) {
     }
   }
   if (pending.size() > std::numeric_limits<uint32_t>::max() || lines.size() > std::numeric_limits<uint32_t>::max()) {
-    return Status::Error("too many token-index references for the binary index: " + std::to_string(pending.size()));
+    return base::Status::Error("too many token-index references for the binary index: " +
+                               std::to_string(pending.size()));
   }
   attach_refs(list, tokenizers, lines, pending);
   return count;

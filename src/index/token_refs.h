@@ -23,6 +23,6 @@ namespace zr::index {
 // line while collecting and no more than the file holds afterwards. A
 // tokenizer whose name is over 255 bytes contributes no refs, nor does a
 // line whose offset or length does not fit 32 bits.
-Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list);
+base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list);
 
 }  // namespace zr::index

@@ -1,7 +1,7 @@
 // The names the rest of the code calls for the per-instruction-set routines:
 // each forwards to the copy chosen for this CPU.
 #include "isa/kernels.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 
@@ -18,7 +18,7 @@ struct Parser::Impl {
 Parser::Parser() : impl_(std::make_unique<Impl>()) {}
 Parser::~Parser() = default;
 
-Result<Value> Parser::Parse(std::string_view text) { return impl_->kernel->Parse(text); }
+base::Result<Value> Parser::Parse(std::string_view text) { return impl_->kernel->Parse(text); }
 
 bool Parser::ParseInto(std::string_view text, size_t readable_after, Value& out) {
   return impl_->kernel->ParseInto(text, readable_after, out);
@@ -36,12 +36,12 @@ bool append_string_from_escaped(std::string& out, std::string_view escaped) {
 
 }  // namespace json
 
-namespace registry {
+namespace store {
 
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle) {
   return isa::active_kernels().find_needle_or_escape(text, from, needle);
 }
 
-}  // namespace registry
+}  // namespace store
 
 }  // namespace zr

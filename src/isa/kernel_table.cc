@@ -1,7 +1,7 @@
 // This copy's Kernels table (compiled once per instruction set, like the
 // routines it lists).
 #include "isa/kernels.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 
@@ -15,7 +15,7 @@ namespace {
 
 class Parser final : public ParserKernel {
  public:
-  Result<json::Value> Parse(std::string_view text) override { return parser_.Parse(text); }
+  base::Result<json::Value> Parse(std::string_view text) override { return parser_.Parse(text); }
   bool ParseInto(std::string_view text, size_t readable_after, json::Value& out) override {
     return parser_.ParseInto(text, readable_after, out);
   }
@@ -43,7 +43,7 @@ extern "C" const Kernels ZR_KERNELS_NAME(ZR_ISA) = {
     &json::required_padding,
     &json::append_string,
     &json::append_string_from_escaped,
-    &registry::find_needle_or_escape,
+    &store::find_needle_or_escape,
 };
 
 }  // namespace zr::isa

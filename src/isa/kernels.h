@@ -21,7 +21,7 @@ namespace zr::isa {
 class ParserKernel {
  public:
   virtual ~ParserKernel();
-  virtual Result<json::Value> Parse(std::string_view text) = 0;
+  virtual base::Result<json::Value> Parse(std::string_view text) = 0;
   virtual bool ParseInto(std::string_view text, size_t readable_after, json::Value& out) = 0;
   virtual bool Canonicalize(std::string_view text, size_t readable_after, std::string& out) = 0;
 };

@@ -143,7 +143,7 @@ bool Json::convert(PyObject* object, Value& out) {
   std::string utf8;
   if (!to_utf8(text.get(), utf8)) return false;
   json::Parser parser;
-  Result<json::Value> value = parser.Parse(utf8);
+  base::Result<json::Value> value = parser.Parse(utf8);
   if (!value.ok()) {
     raise_status(value.status());
     return false;

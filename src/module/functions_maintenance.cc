@@ -13,7 +13,7 @@ namespace {
 
 // Without an archive the call prints to the process's standard output; what
 // the caller printed before must come out first.
-UnlessRaised<Result<uint64_t>> purge_reverse(const std::string& zr_dir, const std::string& data_file) {
+UnlessRaised<base::Result<uint64_t>> purge_reverse(const std::string& zr_dir, const std::string& data_file) {
   if (!flush_python_stdout()) return {};
   return {removal::purge_reverse(zr_dir, data_file)};
 }

@@ -17,18 +17,19 @@ PyObject* py_author_texts(const std::vector<registry::Author>& authors) {
   return py_list(authors, [](const registry::Author& author) { return py_str(registry::author_json(author)); });
 }
 
-Result<std::string> author_add(const std::string& name, const std::string& email, const std::string& zr_dir) {
+base::Result<std::string> author_add(const std::string& name, const std::string& email, const std::string& zr_dir) {
   return registry::author_add(zr_dir, name, email);
 }
 
-Result<std::vector<registry::Author>> author_query(const std::string& zr_dir, std::optional<std::string_view> name,
-                                                   std::optional<std::string_view> email) {
+base::Result<std::vector<registry::Author>> author_query(const std::string& zr_dir,
+                                                         std::optional<std::string_view> name,
+                                                         std::optional<std::string_view> email) {
   return registry::author_query(zr_dir, registry::AuthorFilter{name, email});
 }
 
-Result<std::string> register_section(const std::string& path, const std::vector<std::string>& authors,
-                                     const std::vector<std::string>& contributors, const std::string& license,
-                                     const std::string& year, const std::string& zr_dir) {
+base::Result<std::string> register_section(const std::string& path, const std::vector<std::string>& authors,
+                                           const std::vector<std::string>& contributors, const std::string& license,
+                                           const std::string& year, const std::string& zr_dir) {
   return registry::register_section(zr_dir, path, authors, contributors, license, year);
 }
 

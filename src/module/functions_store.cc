@@ -12,15 +12,17 @@ namespace zr::module {
 
 std::vector<FunctionRecord> store_functions() {
   return {
-      function("init", params(Param<Str>("zr_dir")), init_store),
-      function("jsonl_read", params(Param<Str>("path")), jsonl_read),
-      function("jsonl_append", params(Param<Str>("path"), Param<Json>("record")), jsonl_append),
-      function("shard_path_str", params(Param<Str>("zr_dir"), Param<Str>("layer"), Param<Str>("hash_hex")), shard_path),
-      function("shard_read", params(Param<Str>("zr_dir"), Param<Str>("layer"), Param<Str>("hash_hex")), shard_read),
-      function("shard_iterate_all", params(Param<Str>("zr_dir"), Param<Str>("layer")), shard_iterate_all),
-      function("compute_hash", params(Param<Json>("data")), content_hash),
+      function("init", params(Param<Str>("zr_dir")), store::init_store),
+      function("jsonl_read", params(Param<Str>("path")), store::jsonl_read),
+      function("jsonl_append", params(Param<Str>("path"), Param<Json>("record")), store::jsonl_append),
+      function("shard_path_str", params(Param<Str>("zr_dir"), Param<Str>("layer"), Param<Str>("hash_hex")),
+               store::shard_path),
+      function("shard_read", params(Param<Str>("zr_dir"), Param<Str>("layer"), Param<Str>("hash_hex")),
+               store::shard_read),
+      function("shard_iterate_all", params(Param<Str>("zr_dir"), Param<Str>("layer")), store::shard_iterate_all),
+      function("compute_hash", params(Param<Json>("data")), store::content_hash),
       function("oplog_append", params(Param<Str>("zr_dir"), Param<Str>("operation"), Param<Str>("detail")),
-               oplog_append),
+               store::oplog_append),
   };
 }
 

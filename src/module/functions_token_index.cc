@@ -4,7 +4,7 @@
 
 #include "module/function_table.h"
 #include "token_index/author_tokens.h"
-#include "token_index/binary_index_build.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/forget_set.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/pid_file.h"
@@ -31,7 +31,7 @@ PyObject* py_index_counts(const token_index::BinaryIndexCounts& c) {
 // The forget set's bits, held in a std::string.
 PyObject* py_bitmask(const std::string& bits) { return py_bytes(bits); }
 
-Status write_forget_set_bytes(const std::string& path, const Bytes& bitmask) {
+base::Status write_forget_set_bytes(const std::string& path, const Bytes& bitmask) {
   return token_index::write_forget_set(
       path, std::string_view(reinterpret_cast<const char*>(bitmask.data()), bitmask.size()));
 }

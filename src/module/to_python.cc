@@ -20,7 +20,7 @@ bool create_internal_fault_class() {
   return g_internal_fault != nullptr;
 }
 
-PyObject* raise_status(const Status& status) {
+PyObject* raise_status(const base::Status& status) {
   if (status.is_internal_fault()) {
     const std::string& text = status.message();
     PyErr_SetString(g_internal_fault, text.empty() ? "internal fault" : text.c_str());

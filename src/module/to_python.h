@@ -23,7 +23,7 @@ PyObject* internal_fault_class();
 bool create_internal_fault_class();
 
 // Raises the Python exception for a failed status and returns nullptr.
-PyObject* raise_status(const Status& status);
+PyObject* raise_status(const base::Status& status);
 
 PyObject* py_str(std::string_view text);
 PyObject* py_bytes(std::string_view data);
@@ -69,13 +69,13 @@ struct PlainToPython {
 // converted value for a successful Result or a plain value, and the
 // exception of the error otherwise.
 template <typename ToPython>
-PyObject* result_to_python(const Status& status, const ToPython&) {
+PyObject* result_to_python(const base::Status& status, const ToPython&) {
   if (!status.ok()) return raise_status(status);
   Py_RETURN_NONE;
 }
 
 template <typename T, typename ToPython>
-PyObject* result_to_python(const Result<T>& result, const ToPython& to_python) {
+PyObject* result_to_python(const base::Result<T>& result, const ToPython& to_python) {
   if (!result.ok()) return raise_status(result.status());
   return to_python(*result);
 }

@@ -13,7 +13,7 @@ std::string author_id(std::string_view name, std::string_view email) {
   text.append(",\"name\":");
   json::append_string(text, name);
   text.push_back('}');
-  return sha256_hex(text);
+  return store::sha256_hex(text);
 }
 
 namespace {

@@ -1,13 +1,8 @@
 #include "registry/author_registry.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "base/file.h"
 #include "base/worker_pool.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
@@ -17,13 +12,10 @@ namespace {
 
 // Opening and writing fail differently: only a failure to open names the
 // shard, a failed write carries the system's message alone.
-Status append_to_shard(const std::string& path, std::string_view line) {
-  if (path.find('\0') != std::string::npos) {
-    return Status::Error("path contains a NUL byte").WithContext("opening shard " + path);
-  }
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-  if (!fd.valid()) return Status::FromErrno(errno).WithContext("opening shard " + path);
-  return write_all(fd.get(), line);
+base::Status append_to_shard(const std::string& path, std::string_view line) {
+  base::Result<base::UniqueFd> fd = base::open_for_append(path);
+  if (!fd.ok()) return fd.status().WithContext("opening shard " + path);
+  return base::write_all(fd->get(), line);
 }
 
 // One file of the scan. Its mapping is kept until the whole scan is done:
@@ -31,13 +23,13 @@ Status append_to_shard(const std::string& path, std::string_view line) {
 // core to flush its address translations, which costs more than the scan of
 // a small file.
 struct FileScan {
-  MappedFile mapping;
+  base::MappedFile mapping;
   std::vector<Author> found;
 };
 
 FileScan scan_file(const std::string& path, const AuthorFilter& filter) {
   FileScan scan;
-  Result<MappedFile> file = MappedFile::Open(path);
+  base::Result<base::MappedFile> file = base::MappedFile::Open(path);
   if (!file.ok()) return scan;  // removed meanwhile, unreadable: contributes nothing
   scan.mapping = std::move(file).value();
   json::Parser parser;
@@ -45,25 +37,26 @@ FileScan scan_file(const std::string& path, const AuthorFilter& filter) {
   return scan;
 }
 
-Result<std::vector<Author>> lookup_pair(const std::string& dir, const AuthorFilter& filter) {
+base::Result<std::vector<Author>> lookup_pair(const std::string& dir, const AuthorFilter& filter) {
   std::vector<Author> found;
   std::string id = author_id(*filter.name, *filter.email);
-  std::string path = path_join(dir, std::string_view(id).substr(0, 2));
-  if (path_kind(path) != PathKind::kRegularFile) return found;
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  std::string path = base::path_join(dir, std::string_view(id).substr(0, 2));
+  if (base::path_kind(path) != base::PathKind::kRegularFile) return found;
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
   json::Parser parser;
   read_matching_authors(file.view(), filter, parser, found);
   return found;
 }
 
-Result<std::vector<Author>> scan_layer(const std::string& dir, const AuthorFilter& filter) {
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+base::Result<std::vector<Author>> scan_layer(const std::string& dir, const AuthorFilter& filter) {
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   std::vector<std::string> files;
   files.reserve(entries.size());
-  for (const DirEntry& entry : entries) {
-    if (entry.kind == PathKind::kRegularFile) files.push_back(path_join(dir, entry.name));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind == base::PathKind::kRegularFile) files.push_back(base::path_join(dir, entry.name));
   }
-  std::vector<FileScan> per_file = parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
+  std::vector<FileScan> per_file =
+      base::parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
   size_t total = 0;
   for (const FileScan& part : per_file) total += part.found.size();
   std::vector<Author> found;
@@ -76,9 +69,9 @@ Result<std::vector<Author>> scan_layer(const std::string& dir, const AuthorFilte
 
 }  // namespace
 
-Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email) {
+base::Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email) {
   Author author{author_id(name, email), std::string(name), std::string(email), false};
-  ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kAuthorsLayer, author.id));
+  ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kAuthorsLayer, author.id));
   ZR_RETURN_IF_ERROR(append_to_shard(path, author_line(author)));
   return std::move(author.id);
 }
@@ -90,32 +83,30 @@ void read_matching_authors(std::string_view text, const AuthorFilter& filter, js
     if (author && filter.Matches(*author)) out.push_back(std::move(*author));
   };
   std::optional<std::string_view> sought = filter.name ? filter.name : filter.email;
-  if (!sought) return for_each_line(text, take);
-  CandidateLines candidates(text, *sought);
+  if (!sought) return store::for_each_line(text, take);
+  store::CandidateLines candidates(text, *sought);
   std::string_view line;
   size_t readable_after = 0;
   while (candidates.Next(line, readable_after)) take(line, readable_after);
 }
 
-Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
-  std::string dir = store_path(zr_dir, kAuthorsLayer);
-  if (path_kind(dir) != PathKind::kDirectory) return std::vector<Author>();
+base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
+  std::string dir = store::store_path(zr_dir, store::kAuthorsLayer);
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return std::vector<Author>();
   if (filter.name && filter.email) return lookup_pair(dir, filter);
   return scan_layer(dir, filter);
 }
 
-Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_view name) {
+base::Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_view name) {
   return author_query(zr_dir, AuthorFilter{name, std::nullopt});
 }
 
-Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name) {
+base::Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name) {
   ZR_ASSIGN_OR_RETURN(std::vector<Author> authors, authors_named(zr_dir, name));
   std::vector<std::string> ids;
   ids.reserve(authors.size());
   for (Author& author : authors) ids.push_back(std::move(author.id));
   return ids;
 }
-
-Result<std::vector<Author>> read_all_authors(std::string_view zr_dir) { return author_query(zr_dir, AuthorFilter{}); }
 
 }  // namespace zr::registry

@@ -18,7 +18,7 @@ namespace zr::registry {
 // Appends a record for (name, email), not revoked, to the shard of its id
 // and returns the id. The layer directory is never created; failing to open
 // the shard is reported as "opening shard <path>".
-Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email);
+base::Result<std::string> author_add(std::string_view zr_dir, std::string_view name, std::string_view email);
 
 // Which records a query keeps: an absent field matches anything, a given one
 // must equal the record's byte for byte.
@@ -36,18 +36,15 @@ struct AuthorFilter {
 // worker pool and the results are joined in directory-listing order, file
 // order within a file. Duplicates are kept. A missing layer or shard is
 // empty; a file of the scan that cannot be read contributes nothing.
-Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter);
+base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter);
 
 // Every record with exactly this name, whatever its e-mail, revoked or not,
 // in registry order.
-Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_view name);
+base::Result<std::vector<Author>> authors_named(std::string_view zr_dir, std::string_view name);
 
 // The ids of authors_named, in the same order (an author added twice
 // appears twice).
-Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name);
-
-// Every valid record of the registry, in registry order.
-Result<std::vector<Author>> read_all_authors(std::string_view zr_dir);
+base::Result<std::vector<std::string>> author_ids_named(std::string_view zr_dir, std::string_view name);
 
 // Appends to `out` the valid records of one file's text that `filter`
 // keeps, in text order. Lines that cannot match are passed over unparsed.

@@ -44,7 +44,7 @@ std::string section_hash_of(std::string_view path, const std::vector<std::string
   text.append(",\"year\":");
   json::append_string(text, year);
   text.push_back('}');
-  return sha256_hex(text);
+  return store::sha256_hex(text);
 }
 
 std::string section_line(const Section& section) {
@@ -85,22 +85,6 @@ std::optional<Section> parse_section_line(json::Parser& parser, std::string_view
   json::Value value;
   if (!parser.ParseInto(line, readable_after, value)) return std::nullopt;
   return section_from_value(value);
-}
-
-std::vector<Section> read_sections_in_text(std::string_view text, json::Parser& parser) {
-  std::vector<Section> sections;
-  for_each_line(text, [&](std::string_view line, size_t readable_after) {
-    if (std::optional<Section> section = parse_section_line(parser, line, readable_after)) {
-      sections.push_back(std::move(*section));
-    }
-  });
-  return sections;
-}
-
-Result<std::vector<Section>> read_section_file(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
-  json::Parser parser;
-  return read_sections_in_text(file.view(), parser);
 }
 
 }  // namespace zr::registry

@@ -49,11 +49,4 @@ std::optional<Section> section_from_value(const json::Value& value);
 // `readable_after` is as for json::Parser::ParseInto.
 std::optional<Section> parse_section_line(json::Parser& parser, std::string_view line, size_t readable_after = 0);
 
-// The valid records of a JSON Lines text, in order.
-std::vector<Section> read_sections_in_text(std::string_view text, json::Parser& parser);
-
-// The valid records of one shard file; a missing file is empty, a file that
-// cannot be opened or mapped is an error with the system's message.
-Result<std::vector<Section>> read_section_file(const std::string& path);
-
 }  // namespace zr::registry

@@ -13,9 +13,9 @@ namespace zr::registry {
 // is read or checked first: registering twice leaves two identical lines.
 // The layer directory is never created; a shard that cannot be opened fails
 // with the system's message alone.
-Result<std::string> register_section(std::string_view zr_dir, std::string_view path,
-                                     const std::vector<std::string>& authors,
-                                     const std::vector<std::string>& contributors, std::string_view license,
-                                     std::string_view year);
+base::Result<std::string> register_section(std::string_view zr_dir, std::string_view path,
+                                           const std::vector<std::string>& authors,
+                                           const std::vector<std::string>& contributors, std::string_view license,
+                                           std::string_view year);
 
 }  // namespace zr::registry

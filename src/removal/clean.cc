@@ -16,8 +16,8 @@
 #include "store/init.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
 #include "token_index/merge_pid_files.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_status.h"
 
 namespace zr::removal {
@@ -26,21 +26,21 @@ namespace {
 
 // Moves an oversized log to "log.1" (replacing an older one) and starts an
 // empty log. Returns whether it rotated.
-Result<bool> rotate_log(std::string_view zr_dir) {
-  std::string log = store_path(zr_dir, kLogName);
+base::Result<bool> rotate_log(std::string_view zr_dir) {
+  std::string log = store::store_path(zr_dir, store::kLogName);
   struct stat st;
   if (::stat(log.c_str(), &st) != 0) {
     if (errno == ENOENT) return false;
-    return Status::FromErrno(errno);
+    return base::Status::FromErrno(errno);
   }
   if (static_cast<uint64_t>(st.st_size) <= kLogRotationThreshold) return false;
-  std::string previous = store_path(zr_dir, "log.1");
-  if (::rename(log.c_str(), previous.c_str()) != 0) return Status::FromErrno(errno);
-  ZR_RETURN_IF_ERROR(write_file(log, ""));
+  std::string previous = store::store_path(zr_dir, "log.1");
+  if (::rename(log.c_str(), previous.c_str()) != 0) return base::Status::FromErrno(errno);
+  ZR_RETURN_IF_ERROR(base::write_file(log, ""));
   return true;
 }
 
-Status merge_token_indexes(std::string_view zr_dir, CleanCounts& counts) {
+base::Status merge_token_indexes(std::string_view zr_dir, CleanCounts& counts) {
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> tokenizers, token_index::token_index_list_tokenizers(zr_dir));
   for (const std::string& tokenizer : tokenizers) {
     ZR_ASSIGN_OR_RETURN(token_index::MergeCounts merged, token_index::token_index_merge_pid_files(zr_dir, tokenizer));
@@ -50,19 +50,19 @@ Status merge_token_indexes(std::string_view zr_dir, CleanCounts& counts) {
     // simply not used, and readers fall back to the chunk files.
     (void)token_index::token_index_build_binary_index(zr_dir, tokenizer);
   }
-  return Status();
+  return base::Status();
 }
 
-Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
+base::Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
   std::string dir = archive_dir(zr_dir);
-  ZR_RETURN_IF_ERROR(create_directories(dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(dir));
   struct LayerKey {
     std::string_view layer;
     std::string_view key;
   };
   uint64_t total = 0;
-  for (LayerKey lk : {LayerKey{kDocumentIndexLayer, "line_hash"}, LayerKey{kSectionsLayer, "section_hash"},
-                      LayerKey{kAuthorsLayer, "id"}}) {
+  for (LayerKey lk : {LayerKey{store::kDocumentIndexLayer, "line_hash"},
+                      LayerKey{store::kSectionsLayer, "section_hash"}, LayerKey{store::kAuthorsLayer, "id"}}) {
     ZR_ASSIGN_OR_RETURN(uint64_t n, archive_flagged_records(zr_dir, dir, lk.layer, lk.key));
     total += n;
   }
@@ -72,7 +72,7 @@ Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
 // Empties an existing split directory. Best effort: it holds scratch files
 // of other tools, and housekeeping must not fail over them.
 void empty_split_directory(std::string_view zr_dir) {
-  std::filesystem::path split(store_path(zr_dir, "split"));
+  std::filesystem::path split(store::store_path(zr_dir, "split"));
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(split, ec))) return;
   // remove_all does not follow a symbolic link: only the link goes.
@@ -82,13 +82,13 @@ void empty_split_directory(std::string_view zr_dir) {
 
 }  // namespace
 
-Result<CleanCounts> clean(std::string_view zr_dir, bool split) {
+base::Result<CleanCounts> clean(std::string_view zr_dir, bool split) {
   CleanCounts counts;
-  if (path_kind(store_dir(zr_dir)) != PathKind::kDirectory) return counts;
+  if (base::path_kind(store::store_dir(zr_dir)) != base::PathKind::kDirectory) return counts;
 
   ZR_ASSIGN_OR_RETURN(bool rotated, rotate_log(zr_dir));
   counts.log_rotated = rotated ? 1 : 0;
-  ZR_RETURN_IF_ERROR(oplog_append(zr_dir, "clean", split ? "split=true" : "split=false"));
+  ZR_RETURN_IF_ERROR(store::oplog_append(zr_dir, "clean", split ? "split=true" : "split=false"));
 
   ZR_ASSIGN_OR_RETURN(DocidxFoldCounts folded, fold_docidx_files(zr_dir));
   counts.document_merged = folded.records_merged;

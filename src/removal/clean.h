@@ -25,6 +25,6 @@ struct CleanCounts {
 // Runs every housekeeping step in order; the first error ends the run and
 // the steps done before it stay done. A root without a store is left alone
 // (all counts 0). With `split`, an existing <zr_dir>/.zr/split is emptied.
-Result<CleanCounts> clean(std::string_view zr_dir, bool split);
+base::Result<CleanCounts> clean(std::string_view zr_dir, bool split);
 
 }  // namespace zr::removal

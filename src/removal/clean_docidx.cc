@@ -23,13 +23,13 @@ bool is_docidx_file_name(std::string_view name) {
   return !(rest.size() == 2 && is_hex_digit(rest[0]) && is_hex_digit(rest[1]));
 }
 
-Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
-  std::string dir = store_dir(zr_dir);
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
+  std::string dir = store::store_dir(zr_dir);
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   std::vector<std::string> files;
-  for (const DirEntry& entry : entries) {
-    if (entry.kind == PathKind::kRegularFile && is_docidx_file_name(entry.name)) {
-      files.push_back(path_join(dir, entry.name));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind == base::PathKind::kRegularFile && is_docidx_file_name(entry.name)) {
+      files.push_back(base::path_join(dir, entry.name));
     }
   }
 
@@ -38,10 +38,10 @@ Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
   for (const std::string& file : files) {
     ZR_RETURN_IF_ERROR(for_each_record(file, [&](const json::Value& record) {
       const json::Value* hash = record.find("line_hash");
-      if (hash == nullptr || !hash->is_string()) return Status();
+      if (hash == nullptr || !hash->is_string()) return base::Status();
       // A hash that cannot name a shard would make a path outside the layer.
-      Result<std::string> shard = shard_path(zr_dir, kDocumentIndexLayer, hash->as_string());
-      if (!shard.ok()) return Status();
+      base::Result<std::string> shard = store::shard_path(zr_dir, store::kDocumentIndexLayer, hash->as_string());
+      if (!shard.ok()) return base::Status();
       ++counts.records_merged;
       return appender.AddRecord(*shard, record);
     }));
@@ -49,8 +49,8 @@ Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
   ZR_RETURN_IF_ERROR(appender.Flush());
 
   for (const std::string& file : files) {
-    if (path_kind(file) == PathKind::kMissing) continue;
-    ZR_RETURN_IF_ERROR(remove_file(file));
+    if (base::path_kind(file) == base::PathKind::kMissing) continue;
+    ZR_RETURN_IF_ERROR(base::remove_file(file));
     ++counts.files_deleted;
   }
   return counts;

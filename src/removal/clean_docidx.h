@@ -23,6 +23,6 @@ struct DocidxFoldCounts {
 // string that can name a shard to that shard (the layer directory is not
 // created), then deletes the files. Nothing is deleted unless every record
 // was appended.
-Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir);
+base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir);
 
 }  // namespace zr::removal

@@ -1,7 +1,6 @@
 #include "removal/data_file_replacement.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
@@ -41,48 +40,26 @@ std::string parent_directory(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
-Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
-  DataFileReplacement replacement;
-  replacement.data_file_ = data_file;
-  if (data_file.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
+  if (data_file.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
   struct stat st;
-  if (::stat(data_file.c_str(), &st) != 0) return Status::FromErrno(errno);
-  replacement.mode_ = st.st_mode & 07777;
-  ZR_ASSIGN_OR_RETURN(replacement.fd_,
-                      create_temp_file(parent_directory(data_file), temp_prefix(data_file), replacement.temp_path_));
-  replacement.pending_ = true;
+  if (::stat(data_file.c_str(), &st) != 0) return base::Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
+                      base::FileReplacement::Create(data_file, parent_directory(data_file), temp_prefix(data_file)));
+  DataFileReplacement replacement(std::move(file), st.st_mode & 07777);
   replacement.buffer_.reserve(kBufferSize);
   return replacement;
 }
 
-DataFileReplacement::DataFileReplacement(DataFileReplacement&& other) noexcept
-    : data_file_(std::move(other.data_file_)),
-      temp_path_(std::move(other.temp_path_)),
-      fd_(std::move(other.fd_)),
-      mode_(other.mode_),
-      buffer_(std::move(other.buffer_)),
-      writeback_(other.writeback_),
-      pending_(std::exchange(other.pending_, false)) {}
+base::Status DataFileReplacement::Write(std::string_view bytes) { return writeback_.WriteAll(file_.fd(), bytes); }
 
-DataFileReplacement::~DataFileReplacement() {
-  if (!pending_) return;
-  fd_.reset();
-  (void)remove_file(temp_path_);
-}
-
-Status DataFileReplacement::Write(std::string_view bytes) {
-  ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
-  writeback_.Wrote(fd_.get(), bytes.size());
-  return Status();
-}
-
-Status DataFileReplacement::Drain() {
-  Status status = Write(buffer_);
+base::Status DataFileReplacement::Drain() {
+  base::Status status = Write(buffer_);
   buffer_.clear();
   return status;
 }
 
-Status DataFileReplacement::WriteLine(std::string_view line) {
+base::Status DataFileReplacement::WriteLine(std::string_view line) {
   if (buffer_.size() + line.size() + 1 > kBufferSize) {
     ZR_RETURN_IF_ERROR(Drain());
     // A line longer than the buffer goes out directly.
@@ -93,23 +70,16 @@ Status DataFileReplacement::WriteLine(std::string_view line) {
   }
   buffer_.append(line);
   buffer_.push_back('\n');
-  return Status();
+  return base::Status();
 }
 
-Status DataFileReplacement::Finish() {
+base::Status DataFileReplacement::Finish() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(Drain());
   // The replacement keeps the data file's permissions (the new file starts
   // private), and reaches the disk before it can take the data file's place.
-  if (::fchmod(fd_.get(), mode_) != 0) return Status::FromErrno(errno);
-  if (::fsync(fd_.get()) != 0) return Status::FromErrno(errno);
-  if (::close(fd_.release()) != 0) return Status::FromErrno(errno);
-  return Status();
+  return file_.Finish(mode_);
 }
 
-Status DataFileReplacement::Commit() {
-  if (::rename(temp_path_.c_str(), data_file_.c_str()) != 0) return Status::FromErrno(errno);
-  pending_ = false;
-  return Status();
-}
+base::Status DataFileReplacement::Commit() { return file_.Commit(); }
 
 }  // namespace zr::removal

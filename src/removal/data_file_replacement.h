@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "base/file.h"
+#include "base/file_replacement.h"
 #include "base/status.h"
 #include "removal/writeback.h"
 
@@ -24,34 +24,30 @@ class DataFileReplacement {
   // The output buffer's size: lines are gathered into writes of this size.
   static constexpr size_t kBufferSize = 8192;
 
-  static Result<DataFileReplacement> Create(const std::string& data_file);
+  static base::Result<DataFileReplacement> Create(const std::string& data_file);
 
-  DataFileReplacement(DataFileReplacement&& other) noexcept;
+  DataFileReplacement(DataFileReplacement&& other) noexcept = default;
   DataFileReplacement& operator=(DataFileReplacement&&) = delete;
-  ~DataFileReplacement();
 
   // Appends `line` and a line feed.
-  Status WriteLine(std::string_view line);
+  base::Status WriteLine(std::string_view line);
   // Flushes the buffer and the file, then closes it; the data file is still
   // untouched.
-  Status Finish();
+  base::Status Finish();
   // Renames the finished file over the data file.
-  Status Commit();
+  base::Status Commit();
 
-  const std::string& temp_path() const { return temp_path_; }
+  const std::string& temp_path() const { return file_.temp_path(); }
 
  private:
-  DataFileReplacement() = default;
-  Status Drain();
-  Status Write(std::string_view bytes);
+  DataFileReplacement(base::FileReplacement file, mode_t mode) : file_(std::move(file)), mode_(mode) {}
+  base::Status Drain();
+  base::Status Write(std::string_view bytes);
 
-  std::string data_file_;
-  std::string temp_path_;
-  UniqueFd fd_;
-  unsigned mode_ = 0;
+  base::FileReplacement file_;
+  mode_t mode_ = 0;
   std::string buffer_;
   WritebackPacer writeback_;
-  bool pending_ = false;  // the temporary file exists and is ours to remove
 };
 
 // The directory part of a path ("." for a bare name).

@@ -7,7 +7,7 @@ namespace zr::removal {
 namespace {
 
 // Digests are uniformly distributed, so their first bytes are a good hash.
-uint64_t slot_hash(const HashKey& key) {
+uint64_t slot_hash(const store::HashKey& key) {
   uint64_t h;
   std::memcpy(&h, key.data(), sizeof h);
   return h;
@@ -21,7 +21,7 @@ int lower_hex_digit(char c) {
 
 }  // namespace
 
-bool decode_lower_hex_hash(std::string_view text, HashKey& out) {
+bool decode_lower_hex_hash(std::string_view text, store::HashKey& out) {
   if (text.size() != 64) return false;
   for (size_t i = 0; i < 32; ++i) {
     int hi = lower_hex_digit(text[2 * i]);
@@ -32,7 +32,7 @@ bool decode_lower_hex_hash(std::string_view text, HashKey& out) {
   return true;
 }
 
-size_t LineSet::Probe(const HashKey& key) const {
+size_t LineSet::Probe(const store::HashKey& key) const {
   const size_t mask = slots_.size() - 1;
   for (size_t i = slot_hash(key) & mask;; i = (i + 1) & mask) {
     uint32_t slot = slots_[i];
@@ -47,7 +47,7 @@ void LineSet::Grow() {
 }
 
 bool LineSet::Add(std::string_view line_hash) {
-  HashKey key;
+  store::HashKey key;
   if (!decode_lower_hex_hash(line_hash, key)) return others_.emplace(line_hash).second;
   // Keep the table at most half full so that probes stay short.
   if (2 * (keys_.size() + 1) > slots_.size()) Grow();
@@ -58,7 +58,7 @@ bool LineSet::Add(std::string_view line_hash) {
   return true;
 }
 
-bool LineSet::ContainsDigest(const HashKey& digest) const {
+bool LineSet::ContainsDigest(const store::HashKey& digest) const {
   if (keys_.empty()) return false;
   return slots_[Probe(digest)] != 0;
 }

@@ -30,19 +30,19 @@ class LineSet {
   bool matches_nothing() const { return keys_.empty(); }
 
   // Whether the line whose SHA-256 digest is `digest` is in the set.
-  bool ContainsDigest(const HashKey& digest) const;
+  bool ContainsDigest(const store::HashKey& digest) const;
 
  private:
-  size_t Probe(const HashKey& key) const;  // slot holding `key`, or the empty slot where it belongs
+  size_t Probe(const store::HashKey& key) const;  // slot holding `key`, or the empty slot where it belongs
   void Grow();
 
-  std::vector<HashKey> keys_;
+  std::vector<store::HashKey> keys_;
   std::vector<uint32_t> slots_;  // 0: empty; otherwise index into keys_ plus one
   std::unordered_set<std::string> others_;
 };
 
 // Decodes 64 lower-case hex digits; false for anything else (upper case
 // included: such a string is no content hash).
-bool decode_lower_hex_hash(std::string_view text, HashKey& out);
+bool decode_lower_hex_hash(std::string_view text, store::HashKey& out);
 
 }  // namespace zr::removal

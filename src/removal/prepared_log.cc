@@ -1,9 +1,5 @@
 #include "removal/prepared_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <utility>
 
 #include "store/oplog.h"
@@ -11,21 +7,12 @@
 
 namespace zr::removal {
 
-Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
+base::Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
   PreparedLog log;
-  log.path_ = store_path(zr_dir, kLogName);
-  if (log.path_.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
-  // O_NONBLOCK: a FIFO where the log should be must not make the call wait
-  // for a reader; it is refused below like anything else that is no file.
-  log.fd_ = UniqueFd(::open(log.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
-  if (!log.fd_.valid() && errno == ENOENT) {
-    log.fd_ = UniqueFd(::open(log.path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    log.created_ = log.fd_.valid();
-  }
-  if (!log.fd_.valid()) return Status::FromErrno(errno);
-  struct stat st;
-  if (::fstat(log.fd_.get(), &st) != 0) return Status::FromErrno(errno);
-  if (!S_ISREG(st.st_mode)) return Status::FromErrno(ENODEV);
+  log.path_ = store::store_path(zr_dir, store::kLogName);
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(log.path_));
+  log.fd_ = std::move(file.fd);
+  log.created_ = file.created;
   return log;
 }
 
@@ -35,12 +22,12 @@ PreparedLog::PreparedLog(PreparedLog&& other) noexcept
 PreparedLog::~PreparedLog() {
   if (!created_) return;
   fd_.reset();
-  (void)remove_file(path_);
+  (void)base::remove_file(path_);
 }
 
-Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
+base::Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
   created_ = false;
-  return write_all(fd_.get(), format_log_line(seconds, operation, detail));
+  return base::write_all(fd_.get(), store::format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::removal

@@ -19,7 +19,7 @@ class PreparedLog {
  public:
   // Opens <zr_dir>/.zr/log for appending, creating it (never the store
   // directory) if missing. Errors carry the system's message.
-  static Result<PreparedLog> Open(std::string_view zr_dir);
+  static base::Result<PreparedLog> Open(std::string_view zr_dir);
 
   PreparedLog(PreparedLog&& other) noexcept;
   PreparedLog& operator=(PreparedLog&&) = delete;
@@ -27,7 +27,7 @@ class PreparedLog {
 
   // Appends one log line stamped with the clock reading `seconds`, in the
   // log's own format, with one write-all call.
-  Status Append(std::string_view operation, std::string_view detail, int64_t seconds);
+  base::Status Append(std::string_view operation, std::string_view detail, int64_t seconds);
 
   // Keeps a log this handle created even if nothing is appended.
   void Keep() { created_ = false; }
@@ -36,7 +36,7 @@ class PreparedLog {
   PreparedLog() = default;
 
   std::string path_;
-  UniqueFd fd_;
+  base::UniqueFd fd_;
   bool created_ = false;  // removed on destruction unless kept or appended to
 };
 

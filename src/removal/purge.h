@@ -17,13 +17,13 @@ namespace zr::removal {
 // revoked section. The dry run only counts the non-empty lines of the
 // revoked-document list (as `purged`; the sections and the data file play no
 // part).
-Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::string& data_file, bool dry_run);
+base::Result<PurgeCounts> purge_revoked(std::string_view zr_dir, const std::string& data_file, bool dry_run);
 
 // Removes the lines attributed to the sections of the authors with this
 // name, found through index.bin; one of them must be revoked. The dry run
 // counts the distinct line hashes found (as `purged`) and still requires a
 // revoked author and index.bin.
-Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
-                                           const std::string& data_file, bool dry_run);
+base::Result<PurgeCounts> purge_by_author_indexd(std::string_view zr_dir, std::string_view author_name,
+                                                 const std::string& data_file, bool dry_run);
 
 }  // namespace zr::removal

@@ -1,7 +1,5 @@
 #include "removal/purge_archive.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,7 +7,6 @@
 #include <utility>
 
 #include "store/init.h"
-#include "store/oplog.h"
 #include "store/store_paths.h"
 
 namespace zr::removal {
@@ -53,22 +50,12 @@ std::string purge_archive_stamp(int64_t seconds) {
   return buf;
 }
 
-std::string archive_dir(std::string_view zr_dir) { return store_path(zr_dir, kArchiveDirName); }
+std::string archive_dir(std::string_view zr_dir) { return store::store_path(zr_dir, kArchiveDirName); }
 
 std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp) {
   std::string name(kPurgeArchivePrefix);
   name.append(stamp);
-  return path_join(archive_dir(zr_dir), name);
-}
-
-bool is_purge_archive_name(std::string_view name) {
-  if (name.size() != kPurgeArchivePrefix.size() + 15 || !name.starts_with(kPurgeArchivePrefix)) return false;
-  std::string_view stamp = name.substr(kPurgeArchivePrefix.size());
-  for (size_t i = 0; i < stamp.size(); ++i) {
-    bool ok = i == 8 ? stamp[i] == 'T' : (stamp[i] >= '0' && stamp[i] <= '9');
-    if (!ok) return false;
-  }
-  return true;
+  return base::path_join(archive_dir(zr_dir), name);
 }
 
 void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value) {
@@ -79,12 +66,6 @@ void append_archive_record_of_value(std::string& out, std::string_view stamp, st
   out.append("\",\"line\":");
   out.append(compact_value);
   out.append("}\n");
-}
-
-void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
-                           std::string& scratch) {
-  bool parsed = parser.Canonicalize(line, 0, scratch);
-  append_archive_record_of_value(out, stamp, parsed ? std::string_view(scratch) : std::string_view("null"));
 }
 
 std::string purge_archive_detail(uint64_t count, std::string_view path) {
@@ -101,77 +82,52 @@ PurgeArchiveWriter::PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept
       count_(other.count_),
       writeback_(other.writeback_),
       active_(std::exchange(other.active_, false)),
-      buffer_(std::move(other.buffer_)),
-      scratch_(std::move(other.scratch_)),
-      parser_(std::move(other.parser_)) {}
+      buffer_(std::move(other.buffer_)) {}
 
 PurgeArchiveWriter::~PurgeArchiveWriter() {
   if (active_) Rollback();
 }
 
-Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int64_t seconds) {
+base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int64_t seconds) {
   PurgeArchiveWriter writer;
   const std::string dir = archive_dir(zr_dir);
-  if (path_kind(dir) == PathKind::kMissing) writer.dir_created_ = dir;
+  if (base::path_kind(dir) == base::PathKind::kMissing) writer.dir_created_ = dir;
   writer.active_ = true;
-  ZR_RETURN_IF_ERROR(create_directories(dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(dir));
   writer.stamp_ = purge_archive_stamp(seconds);
   writer.path_ = purge_archive_path(zr_dir, writer.stamp_);
   // An archive of the same second is appended to and must be cut back to
   // its old length on failure; a new one is removed instead.
-  // O_NONBLOCK: a FIFO in the archive's place must not make the call wait
-  // for a reader; only a regular file is appended to.
-  writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
-  if (!writer.fd_.valid() && errno == ENOENT) {
-    writer.fd_ = UniqueFd(::open(writer.path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    writer.file_created_ = writer.fd_.valid();
-  }
-  if (!writer.fd_.valid()) return Status::FromErrno(errno);
-  struct stat st;
-  if (::fstat(writer.fd_.get(), &st) != 0) return Status::FromErrno(errno);
-  if (!S_ISREG(st.st_mode)) {
-    writer.fd_.reset();
-    return Status::FromErrno(ENODEV);
-  }
-  writer.old_size_ = static_cast<uint64_t>(st.st_size);
-  writer.parser_ = std::make_unique<json::Parser>();
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(writer.path_));
+  writer.fd_ = std::move(file.fd);
+  writer.file_created_ = file.created;
+  writer.old_size_ = file.old_size;
   writer.buffer_.reserve(kArchiveBufferSize);
   return writer;
 }
 
-Status PurgeArchiveWriter::WriteOut(std::string_view bytes) {
-  ZR_RETURN_IF_ERROR(write_all(fd_.get(), bytes));
-  writeback_.Wrote(fd_.get(), bytes.size());
-  return Status();
-}
+base::Status PurgeArchiveWriter::WriteOut(std::string_view bytes) { return writeback_.WriteAll(fd_.get(), bytes); }
 
-Status PurgeArchiveWriter::WriteBuffer() {
-  Status status = WriteOut(buffer_);
+base::Status PurgeArchiveWriter::WriteBuffer() {
+  base::Status status = WriteOut(buffer_);
   buffer_.clear();
   return status;
 }
 
-Status PurgeArchiveWriter::Add(std::string_view line) {
-  append_archive_record(buffer_, stamp_, line, *parser_, scratch_);
-  ++count_;
-  if (buffer_.size() >= kArchiveBufferSize) return WriteBuffer();
-  return Status();
-}
-
-Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
+base::Status PurgeArchiveWriter::AddRecords(std::string_view records, uint64_t count) {
   count_ += count;
   if (buffer_.size() + records.size() < kArchiveBufferSize) {
     buffer_.append(records);
-    return Status();
+    return base::Status();
   }
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
   return WriteOut(records);
 }
 
-Status PurgeArchiveWriter::Flush() {
+base::Status PurgeArchiveWriter::Flush() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
-  if (::fsync(fd_.get()) != 0) return Status::FromErrno(errno);
-  return Status();
+  if (::fsync(fd_.get()) != 0) return base::Status::FromErrno(errno);
+  return base::Status();
 }
 
 void PurgeArchiveWriter::Commit() { active_ = false; }
@@ -181,27 +137,13 @@ void PurgeArchiveWriter::Rollback() {
   buffer_.clear();
   if (file_created_) {
     fd_.reset();
-    (void)remove_file(path_);
+    (void)base::remove_file(path_);
   } else if (fd_.valid()) {
     (void)!::ftruncate(fd_.get(), static_cast<off_t>(old_size_));
     fd_.reset();
   }
   // Only an empty directory goes; one that other archives reached meanwhile stays.
   if (!dir_created_.empty()) (void)::rmdir(dir_created_.c_str());
-}
-
-Result<std::optional<ArchiveWritten>> write_purge_archive(std::string_view zr_dir,
-                                                          const std::vector<std::string_view>& lines,
-                                                          int64_t seconds) {
-  if (lines.empty()) return std::optional<ArchiveWritten>();
-  ZR_ASSIGN_OR_RETURN(PurgeArchiveWriter writer, PurgeArchiveWriter::Open(zr_dir, seconds));
-  for (std::string_view line : lines) ZR_RETURN_IF_ERROR(writer.Add(line));
-  ZR_RETURN_IF_ERROR(writer.Flush());
-  writer.Commit();
-  ArchiveWritten written{writer.path(), writer.count()};
-  ZR_RETURN_IF_ERROR(oplog_append_at(zr_dir, "purge_archive", purge_archive_detail(written.count, written.path),
-                                     seconds));
-  return std::optional<ArchiveWritten>(std::move(written));
 }
 
 }  // namespace zr::removal

@@ -9,16 +9,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/file.h"
 #include "base/status.h"
 #include "removal/writeback.h"
-#include "store/json_parse.h"
 
 namespace zr::removal {
 
@@ -34,15 +30,8 @@ std::string archive_dir(std::string_view zr_dir);
 // <zr_dir>/.zr/archive/purge.<stamp>
 std::string purge_archive_path(std::string_view zr_dir, std::string_view stamp);
 
-// True for "purge." followed by a stamp of the form above (digits, a "T",
-// digits). Such names sort in time order as plain byte strings.
-bool is_purge_archive_name(std::string_view name);
-
 // Appends the compact text of one archive record, "\n" included, for a
-// removed line given as its text; `parser` and `scratch` are reused.
-void append_archive_record(std::string& out, std::string_view stamp, std::string_view line, json::Parser& parser,
-                           std::string& scratch);
-// The same for a line given as the compact text of its value.
+// removed line given as the compact text of its value.
 void append_archive_record_of_value(std::string& out, std::string_view stamp, std::string_view compact_value);
 
 // Appends records to the archive of one run and can take them back: until
@@ -52,7 +41,7 @@ class PurgeArchiveWriter {
  public:
   // Creates the archive directory (with its parents) and opens the file for
   // appending, creating it if missing.
-  static Result<PurgeArchiveWriter> Open(std::string_view zr_dir, int64_t seconds);
+  static base::Result<PurgeArchiveWriter> Open(std::string_view zr_dir, int64_t seconds);
 
   PurgeArchiveWriter(PurgeArchiveWriter&& other) noexcept;
   PurgeArchiveWriter& operator=(PurgeArchiveWriter&&) = delete;
@@ -61,13 +50,11 @@ class PurgeArchiveWriter {
   // The archive's time stamp, for records built elsewhere.
   const std::string& stamp() const { return stamp_; }
 
-  // Buffers the record of one removed line.
-  Status Add(std::string_view line);
   // Buffers `count` records already formatted with stamp() (the parsed
   // line's compact text is what hashing a line produces anyway).
-  Status AddRecords(std::string_view records, uint64_t count);
+  base::Status AddRecords(std::string_view records, uint64_t count);
   // Writes out the buffer and flushes the file to disk.
-  Status Flush();
+  base::Status Flush();
   // Keeps what was written; the writer no longer rolls back.
   void Commit();
   // Undoes every append of this writer (also done on destruction unless
@@ -79,35 +66,20 @@ class PurgeArchiveWriter {
 
  private:
   PurgeArchiveWriter() = default;
-  Status WriteBuffer();
-  Status WriteOut(std::string_view bytes);
+  base::Status WriteBuffer();
+  base::Status WriteOut(std::string_view bytes);
 
   std::string path_;
   std::string stamp_;
   std::string dir_created_;  // the archive directory, when this run created it
-  UniqueFd fd_;
+  base::UniqueFd fd_;
   bool file_created_ = false;
   uint64_t old_size_ = 0;
   uint64_t count_ = 0;
   WritebackPacer writeback_;
   bool active_ = false;  // rolls back on destruction
   std::string buffer_;
-  std::string scratch_;
-  std::unique_ptr<json::Parser> parser_;
 };
-
-struct ArchiveWritten {
-  std::string path;
-  uint64_t count = 0;
-};
-
-// Writes the records of `lines` (in order) to the archive of the clock
-// reading `seconds` and logs "purge_archive" with "archived <n> lines to
-// <path>". Nothing at all for no lines. A failure to write leaves the
-// archive as it was.
-Result<std::optional<ArchiveWritten>> write_purge_archive(std::string_view zr_dir,
-                                                          const std::vector<std::string_view>& lines,
-                                                          int64_t seconds);
 
 // The "purge_archive" log detail.
 std::string purge_archive_detail(uint64_t count, std::string_view path);

@@ -17,14 +17,14 @@ std::string revoked_list_path(std::string_view zr_dir);
 
 // The number of non-empty lines of the revoked-document list (0 when it is
 // absent), valid records or not.
-Result<uint64_t> revoked_list_size(std::string_view zr_dir);
+base::Result<uint64_t> revoked_list_size(std::string_view zr_dir);
 
 // The line hashes of the revoked-document list, plus those of every
 // document-index record (in the shards, files named by two hex digits) that
 // names a revoked section among its sources. A revoked section is a line of
 // any regular file of the `sections` layer whose "revoked" member is true
 // and whose "section_hash" is a string.
-Result<LineSet> revoked_line_set(std::string_view zr_dir);
+base::Result<LineSet> revoked_line_set(std::string_view zr_dir);
 
 // The line set of a purge by author, found through index.bin: the authors
 // of that name (at least one must be revoked), the `sections` shards the
@@ -32,6 +32,6 @@ Result<LineSet> revoked_line_set(std::string_view zr_dir);
 // the `document-index` shards the index names for those sections, and the
 // records there with one of those sections among their sources. Fails when
 // no author of that name is revoked, and when index.bin is missing.
-Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author_name);
+base::Result<LineSet> author_line_set(std::string_view zr_dir, std::string_view author_name);
 
 }  // namespace zr::removal

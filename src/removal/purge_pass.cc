@@ -51,7 +51,7 @@ void for_each_data_line(std::string_view text, size_t begin, size_t end, Fn&& fn
 
 // Chunk boundaries: 0, then positions just after a "\n", then the size.
 std::vector<size_t> chunk_bounds(std::string_view text) {
-  size_t threads = std::max<size_t>(1, WorkerPool::ThreadCount());
+  size_t threads = std::max<size_t>(1, base::WorkerPool::ThreadCount());
   size_t target = std::clamp(text.size() / (threads * kChunksPerThread), kMinChunkBytes, kMaxChunkBytes);
   std::vector<size_t> bounds{0};
   size_t pos = 0;
@@ -65,7 +65,7 @@ std::vector<size_t> chunk_bounds(std::string_view text) {
   return bounds;
 }
 
-void sha256_digest(std::string_view bytes, HashKey& out) {
+void sha256_digest(std::string_view bytes, store::HashKey& out) {
   SHA256_CTX context;
   SHA256_Init(&context);
   SHA256_Update(&context, bytes.data(), bytes.size());
@@ -117,7 +117,7 @@ class Pass {
     writing_ = false;
   }
 
-  const Status& status() const { return status_; }
+  const base::Status& status() const { return status_; }
   uint64_t kept() const { return kept_; }
   uint64_t purged() const { return purged_; }
   std::optional<PurgeArchiveWriter>& archive() { return archive_; }
@@ -135,7 +135,7 @@ class Pass {
     json::Parser parser;
     std::string canonical;
     canonical.reserve(4096);
-    HashKey digest;
+    store::HashKey digest;
     for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view line, size_t readable_after) {
       bool purge = false;
       if (parser.Canonicalize(line, readable_after, canonical)) {
@@ -165,7 +165,7 @@ class Pass {
     // The archive is made when the first removed line reaches it, so a
     // purge that removes nothing makes none.
     if (!archive_) {
-      Result<PurgeArchiveWriter> opened = PurgeArchiveWriter::Open(zr_dir_, seconds_);
+      base::Result<PurgeArchiveWriter> opened = PurgeArchiveWriter::Open(zr_dir_, seconds_);
       if (!opened.ok()) {
         status_ = opened.status();
         return;
@@ -204,7 +204,7 @@ class Pass {
   bool writing_ = false;          // a thread is writing; guarded by mu_
 
   // Touched only by the thread that is writing.
-  Status status_;
+  base::Status status_;
   uint64_t kept_ = 0;
   uint64_t purged_ = 0;
   size_t released_ = 0;  // mapped bytes given back so far
@@ -213,11 +213,11 @@ class Pass {
 
 }  // namespace
 
-Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file, const LineSet& lines,
-                                        const PurgeDetail& purge_detail, int64_t seconds) {
-  const Status not_found = Status::Error("data file not found: " + data_file);
-  if (path_kind(data_file) == PathKind::kMissing) return not_found;
-  ZR_ASSIGN_OR_RETURN(MappedFile data, MappedFile::Open(data_file));
+base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
+                                              const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds) {
+  const base::Status not_found = base::Status::Error("data file not found: " + data_file);
+  if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
+  ZR_ASSIGN_OR_RETURN(base::MappedFile data, base::MappedFile::Open(data_file));
   if (data.size() == 0) return not_found;
 
   // Everything that can fail up front is prepared before anything changes.
@@ -225,13 +225,14 @@ Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::stri
   ZR_ASSIGN_OR_RETURN(DataFileReplacement replacement, DataFileReplacement::Create(data_file));
 
   Pass pass(data.view(), chunk_bounds(data.view()), lines, replacement, zr_dir, seconds);
-  WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
+  base::WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
   ZR_RETURN_IF_ERROR(pass.status());
   // Both files must reach the disk before the rename; their flushes wait on
   // the disk, so they wait together.
   std::optional<PurgeArchiveWriter>& archive = pass.archive();
-  Status flushed[2];
-  WorkerPool::Run(archive ? 2 : 1, [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
+  base::Status flushed[2];
+  base::WorkerPool::Run(archive ? 2 : 1,
+                        [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
   ZR_RETURN_IF_ERROR(flushed[0]);
   ZR_RETURN_IF_ERROR(flushed[1]);
 

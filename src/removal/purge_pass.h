@@ -43,7 +43,7 @@ using PurgeDetail = std::function<std::string(uint64_t purged)>;
 // Purges `data_file` of the lines in `lines`. `seconds` is the run's one
 // clock reading, used for the archive's name and both log lines. An absent
 // or empty data file fails with "data file not found: <data_file>".
-Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file, const LineSet& lines,
-                                        const PurgeDetail& purge_detail, int64_t seconds);
+base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
+                                              const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds);
 
 }  // namespace zr::removal

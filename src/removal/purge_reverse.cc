@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -28,10 +27,10 @@ void report_no_archive() {
 }
 
 // The name of the newest purge archive: names sort in time order.
-Result<std::optional<std::string>> newest_purge_archive(const std::string& dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+base::Result<std::optional<std::string>> newest_purge_archive(const std::string& dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   std::optional<std::string> newest;
-  for (const DirEntry& entry : entries) {
+  for (const base::DirEntry& entry : entries) {
     if (!entry.name.starts_with(kPurgeArchivePrefix)) continue;
     if (!newest || entry.name > *newest) newest = entry.name;
   }
@@ -40,8 +39,8 @@ Result<std::optional<std::string>> newest_purge_archive(const std::string& dir) 
 
 // True when `path` is a non-empty file whose last byte is not a line feed.
 bool lacks_final_newline(const std::string& path) {
-  if (path_kind(path) != PathKind::kRegularFile) return false;
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (base::path_kind(path) != base::PathKind::kRegularFile) return false;
+  base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return false;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || st.st_size == 0) return false;
@@ -52,9 +51,9 @@ bool lacks_final_newline(const std::string& path) {
 
 }  // namespace
 
-Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
+base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
   std::string dir = archive_dir(zr_dir);
-  if (path_kind(dir) != PathKind::kDirectory) {
+  if (base::path_kind(dir) != base::PathKind::kDirectory) {
     report_no_archive();
     return uint64_t{0};
   }
@@ -63,25 +62,25 @@ Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_
     report_no_archive();
     return uint64_t{0};
   }
-  std::string archive = path_join(dir, *newest);
+  std::string archive = base::path_join(dir, *newest);
 
   std::string restored;
   uint64_t count = 0;
   ZR_RETURN_IF_ERROR(for_each_record(archive, [&](const json::Value& record) {
     const json::Value* line = record.find("line");
-    if (line == nullptr) return Status();
+    if (line == nullptr) return base::Status();
     json::append_compact(restored, *line);
     restored.push_back('\n');
     ++count;
-    return Status();
+    return base::Status();
   }));
   if (count > 0) {
     if (lacks_final_newline(data_file)) restored.insert(restored.begin(), '\n');
-    ZR_RETURN_IF_ERROR(append_to_file(data_file, restored));
+    ZR_RETURN_IF_ERROR(base::append_to_file(data_file, restored));
   }
-  ZR_RETURN_IF_ERROR(remove_file(archive));
+  ZR_RETURN_IF_ERROR(base::remove_file(archive));
   ZR_RETURN_IF_ERROR(
-      oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));
+      store::oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));
   return count;
 }
 

@@ -15,6 +15,6 @@ namespace zr::removal {
 // "purge_reverse". Without any purge archive it prints "No purge archive
 // found" on standard output and returns 0. A data file whose last line lacks
 // its line feed gets one first, so no restored line runs into it.
-Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file);
+base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file);
 
 }  // namespace zr::removal

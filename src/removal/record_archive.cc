@@ -48,26 +48,26 @@ size_t name_length_in_characters(std::string_view name) {
   return count;
 }
 
-Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
-                                         std::string_view layer, std::string_view key_member) {
-  std::string layer_dir = store_path(zr_dir, layer);
-  if (path_kind(layer_dir) != PathKind::kDirectory) return uint64_t{0};
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(layer_dir));
+base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
+                                               std::string_view layer, std::string_view key_member) {
+  std::string layer_dir = store::store_path(zr_dir, layer);
+  if (base::path_kind(layer_dir) != base::PathKind::kDirectory) return uint64_t{0};
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(layer_dir));
 
-  std::string prefix = path_join(archive_dir, layer);
+  std::string prefix = base::path_join(archive_dir, layer);
   prefix.push_back('.');
   BatchedAppender appender;
   uint64_t archived = 0;
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile || name_length_in_characters(entry.name) != 2) continue;
-    ZR_RETURN_IF_ERROR(for_each_record(path_join(layer_dir, entry.name), [&](const json::Value& record) {
-      if (!is_flagged_record(record)) return Status();
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile || name_length_in_characters(entry.name) != 2) continue;
+    ZR_RETURN_IF_ERROR(for_each_record(base::path_join(layer_dir, entry.name), [&](const json::Value& record) {
+      if (!is_flagged_record(record)) return base::Status();
       const json::Value* key = record.find(key_member);
-      if (key == nullptr || !key->is_string()) return Status();
+      if (key == nullptr || !key->is_string()) return base::Status();
       // A key that cannot name a shard cannot name an archive file either;
       // writing it anywhere could leave the archive directory.
-      Result<std::string> shard = shard_name(key->as_string());
-      if (!shard.ok()) return Status();
+      base::Result<std::string> shard = store::shard_name(key->as_string());
+      if (!shard.ok()) return base::Status();
       ++archived;
       return appender.AddRecord(prefix + *shard, record);
     }));

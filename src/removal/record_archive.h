@@ -26,7 +26,7 @@ size_t name_length_in_characters(std::string_view name);
 // <zr_dir>/.zr/<layer> whose names are two characters long. Records whose key
 // cannot name a file there (too short, a cut character, "/", NUL, "." or "..")
 // are passed over. A missing layer has nothing to archive.
-Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
-                                         std::string_view layer, std::string_view key_member);
+base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
+                                               std::string_view layer, std::string_view key_member);
 
 }  // namespace zr::removal

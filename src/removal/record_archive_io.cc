@@ -8,42 +8,42 @@
 
 namespace zr::removal {
 
-Status for_each_record(const std::string& path, const std::function<Status(const json::Value&)>& fn) {
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::kMissing) return Status();
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+  base::PathKind kind = base::path_kind(path);
+  if (kind == base::PathKind::kMissing) return base::Status();
   // Opening a FIFO or a device for reading could block for ever.
-  if (kind == PathKind::kOther) return Status::Error("not a regular file: " + path);
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::Open(path));
+  if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
   json::Parser parser;
   json::Value record;
-  Status status;
-  for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+  base::Status status;
+  store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;
     if (parser.ParseInto(line, readable_after, record)) status = fn(record);
   });
   return status;
 }
 
-Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                             const std::function<Status(const json::Value&)>& fn) {
-  std::string dir = store_path(zr_dir, layer);
-  if (path_kind(dir) != PathKind::kDirectory) return Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile) continue;
-    ZR_RETURN_IF_ERROR(for_each_record(path_join(dir, entry.name), fn));
+base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
+                                   const std::function<base::Status(const json::Value&)>& fn) {
+  std::string dir = store::store_path(zr_dir, layer);
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile) continue;
+    ZR_RETURN_IF_ERROR(for_each_record(base::path_join(dir, entry.name), fn));
   }
-  return Status();
+  return base::Status();
 }
 
-std::string& BatchedAppender::buffer_for(const std::string& path) {
+std::string& BatchedAppender::BufferFor(const std::string& path) {
   auto [it, inserted] = slot_of_path_.try_emplace(path, pending_.size());
   if (inserted) pending_.push_back(Pending{path, {}});
   return pending_[it->second].bytes;
 }
 
-Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
-  std::string& bytes = buffer_for(path);
+base::Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
+  std::string& bytes = BufferFor(path);
   size_t before = bytes.size();
   json::append_compact(bytes, record);
   bytes.push_back('\n');
@@ -51,24 +51,18 @@ Status BatchedAppender::AddRecord(const std::string& path, const json::Value& re
   return FlushIfFull();
 }
 
-Status BatchedAppender::AddLine(const std::string& path, std::string_view line) {
-  buffer_for(path).append(line);
-  pending_bytes_ += line.size();
-  return FlushIfFull();
-}
+base::Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : base::Status(); }
 
-Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : Status(); }
-
-Status BatchedAppender::Flush() {
+base::Status BatchedAppender::Flush() {
   std::vector<Pending> pending = std::move(pending_);
   pending_.clear();
   slot_of_path_.clear();
   pending_bytes_ = 0;
   for (const Pending& file : pending) {
     if (file.bytes.empty()) continue;
-    ZR_RETURN_IF_ERROR(append_line(file.path, file.bytes));
+    ZR_RETURN_IF_ERROR(store::append_line(file.path, file.bytes));
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace zr::removal

@@ -24,13 +24,13 @@ namespace zr::removal {
 // order, by the reading rule of jsonl_read (a missing file has no records;
 // a directory, FIFO or device is an error).
 // An error of fn ends the walk and is returned.
-Status for_each_record(const std::string& path, const std::function<Status(const json::Value&)>& fn);
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn);
 
 // Calls fn(record) for every record of every regular file of the directory
 // <zr_dir>/.zr/<layer>, whatever the files' names, in listing order. A
 // missing directory has no records; listing and reading errors are returned.
-Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                             const std::function<Status(const json::Value&)>& fn);
+base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
+                                   const std::function<base::Status(const json::Value&)>& fn);
 
 // Lines queued per target file and appended in bulk (the file is created if
 // missing, its directory never). Queued lines are written in the order they
@@ -41,20 +41,18 @@ class BatchedAppender {
   explicit BatchedAppender(size_t budget_bytes = size_t{8} << 20) : budget_(budget_bytes) {}
 
   // Queues the compact text of `record` plus "\n" for `path`.
-  Status AddRecord(const std::string& path, const json::Value& record);
-  // Queues one whole line, its "\n" included.
-  Status AddLine(const std::string& path, std::string_view line);
+  base::Status AddRecord(const std::string& path, const json::Value& record);
   // Writes every queued line. The first failing file ends the flush with the
   // system's message; files written before it stay written.
-  Status Flush();
+  base::Status Flush();
 
  private:
   struct Pending {
     std::string path;
     std::string bytes;
   };
-  std::string& buffer_for(const std::string& path);
-  Status FlushIfFull();
+  std::string& BufferFor(const std::string& path);
+  base::Status FlushIfFull();
 
   size_t budget_;
   size_t pending_bytes_ = 0;

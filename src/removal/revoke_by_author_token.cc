@@ -9,8 +9,8 @@
 #include "store/jsonl.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
-#include "token_index/binary_index_build.h"
 #include "token_index/toggle_matching.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::removal {
@@ -21,16 +21,16 @@ namespace {
 // file in it) whose "authors" array holds one of `ids`. Whatever the
 // registry stores there is compared with the ids, and only the first
 // element that is one of them matters.
-Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
-                                                  const std::unordered_set<std::string>& ids) {
+base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
+                                                        const std::unordered_set<std::string>& ids) {
   std::vector<std::string> hashes;
   std::unordered_set<std::string> seen;
-  const std::string dir = store_path(zr_dir, kSectionsLayer);
-  if (path_kind(dir) != PathKind::kDirectory) return hashes;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile) continue;
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(path_join(dir, entry.name)));
+  const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return hashes;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile) continue;
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(base::path_join(dir, entry.name)));
     for (const json::Value& record : records) {
       const json::Value* authors = record.find("authors");
       if (authors == nullptr || !authors->is_array()) continue;
@@ -51,8 +51,8 @@ Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
 
 }  // namespace
 
-Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                        std::string_view tokenizer, bool reverse) {
+base::Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::string_view author_name,
+                                              std::string_view tokenizer, bool reverse) {
   ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(tokenizer));
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   if (authors.empty()) return uint64_t{0};
@@ -70,7 +70,7 @@ Result<uint64_t> revoke_by_author_token(std::string_view zr_dir, std::string_vie
 
   std::string detail =
       std::string(author_name) + " tokenizer=" + std::string(tokenizer) + " count=" + std::to_string(count);
-  ZR_RETURN_IF_ERROR(oplog_append(zr_dir, reverse ? "revoke_reverse_token" : "revoke_token", detail));
+  ZR_RETURN_IF_ERROR(store::oplog_append(zr_dir, reverse ? "revoke_reverse_token" : "revoke_token", detail));
   return count;
 }
 

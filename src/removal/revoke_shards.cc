@@ -28,8 +28,8 @@ std::string_view operation_name(bool reverse, std::string_view forward, std::str
 
 }  // namespace
 
-Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view section_hash, bool reverse) {
-  ZR_ASSIGN_OR_RETURN(std::string shard, shard_path(zr_dir, kSectionsLayer, section_hash));
+base::Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view section_hash, bool reverse) {
+  ZR_ASSIGN_OR_RETURN(std::string shard, store::shard_path(zr_dir, store::kSectionsLayer, section_hash));
   ZR_ASSIGN_OR_RETURN(
       ShardToggle outcome,
       toggle_revoked_in_shard(
@@ -39,13 +39,13 @@ Result<uint64_t> revoke_section(std::string_view zr_dir, std::string_view sectio
   if (!outcome.present) return uint64_t{0};
   std::string detail = std::string(section_hash) + " (" + std::to_string(outcome.toggled) + " sections toggled)";
   ZR_RETURN_IF_ERROR(
-      oplog_append(zr_dir, operation_name(reverse, "revoke_section", "revoke_reverse_section"), detail));
+      store::oplog_append(zr_dir, operation_name(reverse, "revoke_section", "revoke_reverse_section"), detail));
   return outcome.toggled;
 }
 
-Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                                 bool reverse) {
-  ZR_ASSIGN_OR_RETURN(std::string shard, shard_path(zr_dir, kDocumentIndexLayer, line_hash));
+base::Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
+                                       bool reverse) {
+  ZR_ASSIGN_OR_RETURN(std::string shard, store::shard_path(zr_dir, store::kDocumentIndexLayer, line_hash));
   ZR_ASSIGN_OR_RETURN(ShardToggle outcome,
                       toggle_revoked_in_shard(
                           zr_dir, shard,
@@ -58,17 +58,17 @@ Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view line_
   std::string detail = "line_hash=" + std::string(first_characters(line_hash, 12)) + " file=" + std::string(file) +
                        " (" + std::to_string(outcome.toggled) + " toggled)";
   ZR_RETURN_IF_ERROR(
-      oplog_append(zr_dir, operation_name(reverse, "revoke_manifest", "revoke_reverse_manifest"), detail));
+      store::oplog_append(zr_dir, operation_name(reverse, "revoke_manifest", "revoke_reverse_manifest"), detail));
   return outcome.toggled;
 }
 
-Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view author_name, bool reverse) {
+base::Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view author_name, bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   if (authors.empty()) return uint64_t{0};
   uint64_t total = 0;
   for (const registry::Author& author : authors) {
     // A stored id that cannot name a shard safely has no shard to flip.
-    Result<std::string> shard = shard_path(zr_dir, kAuthorsLayer, author.id);
+    base::Result<std::string> shard = store::shard_path(zr_dir, store::kAuthorsLayer, author.id);
     if (!shard.ok()) continue;
     ZR_ASSIGN_OR_RETURN(
         ShardToggle outcome,
@@ -78,7 +78,8 @@ Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view auth
     total += outcome.toggled;
   }
   std::string detail = std::string(author_name) + " (" + std::to_string(total) + " authors toggled)";
-  ZR_RETURN_IF_ERROR(oplog_append(zr_dir, operation_name(reverse, "revoke_author", "revoke_reverse_author"), detail));
+  ZR_RETURN_IF_ERROR(
+      store::oplog_append(zr_dir, operation_name(reverse, "revoke_author", "revoke_reverse_author"), detail));
   return total;
 }
 

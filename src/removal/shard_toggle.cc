@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/file.h"
+#include "base/file_replacement.h"
 #include "removal/revoked_mark.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
@@ -19,12 +19,12 @@ std::string shard_text(const std::vector<json::Value>& records) {
   return text;
 }
 
-Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
-                                            const RecordMatch& match, RewritePolicy policy) {
+base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
+                                                  const RecordMatch& match, RewritePolicy policy) {
   ShardToggle outcome;
-  if (path_kind(shard_path) == PathKind::kMissing) return outcome;
+  if (base::path_kind(shard_path) == base::PathKind::kMissing) return outcome;
   outcome.present = true;
-  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(shard_path));
+  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(shard_path));
   for (json::Value& record : records) {
     if (!match(record)) continue;
     bool mark = toggled_mark(record);
@@ -32,7 +32,7 @@ Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::
     ++outcome.toggled;
   }
   if (policy == RewritePolicy::kAlways || outcome.toggled > 0) {
-    ZR_RETURN_IF_ERROR(replace_file_atomically(shard_path, shard_text(records), store_dir(zr_dir)));
+    ZR_RETURN_IF_ERROR(base::replace_file_atomically(shard_path, shard_text(records), store::store_dir(zr_dir)));
   }
   return outcome;
 }

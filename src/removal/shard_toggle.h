@@ -38,8 +38,8 @@ using RecordMatch = std::function<bool(const json::Value& record)>;
 // matching record that is no object is counted but cannot carry a mark).
 // `zr_dir` is the store's root; the temporary file goes into its store
 // directory, which must be on the shard's file system.
-Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
-                                            const RecordMatch& match, RewritePolicy policy);
+base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
+                                                  const RecordMatch& match, RewritePolicy policy);
 
 // The text a rewritten shard holds for `records`.
 std::string shard_text(const std::vector<json::Value>& records);

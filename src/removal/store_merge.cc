@@ -24,9 +24,9 @@ std::string merge_detail(std::string_view source, const StoreMergeCounts& c) {
 
 }  // namespace
 
-Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target) {
-  if (path_kind(store_dir(source)) != PathKind::kDirectory) {
-    return Status::Error("Source has no .zr/ directory: " + std::string(source));
+base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target) {
+  if (base::path_kind(store::store_dir(source)) != base::PathKind::kDirectory) {
+    return base::Status::Error("Source has no .zr/ directory: " + std::string(source));
   }
   StoreMergeCounts counts;
   struct Step {
@@ -49,7 +49,7 @@ Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view 
   if (counts.authors_added + counts.sections_added + counts.document_added > 0) {
     (void)index::build_index(target);
   }
-  ZR_RETURN_IF_ERROR(oplog_append(target, "merge", merge_detail(source, counts)));
+  ZR_RETURN_IF_ERROR(store::oplog_append(target, "merge", merge_detail(source, counts)));
   return counts;
 }
 

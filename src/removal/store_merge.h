@@ -24,6 +24,6 @@ struct StoreMergeCounts {
 // skips what an interrupted one copied. When authors, sections or document
 // records were added, the target's attribution index is rebuilt (an error of
 // that build is dropped). Logs "merge" in the target.
-Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target);
+base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target);
 
 }  // namespace zr::removal

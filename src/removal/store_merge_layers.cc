@@ -40,15 +40,16 @@ std::optional<std::string> document_identity(const json::Value& record) {
 
 }  // namespace
 
-const LayerIdentity kAuthorIdentity{kAuthorsLayer, author_identity, "id"};
-const LayerIdentity kSectionIdentity{kSectionsLayer, section_identity, "section_hash"};
-const LayerIdentity kDocumentIdentity{kDocumentIndexLayer, document_identity, "line_hash"};
+const LayerIdentity kAuthorIdentity{store::kAuthorsLayer, author_identity, "id"};
+const LayerIdentity kSectionIdentity{store::kSectionsLayer, section_identity, "section_hash"};
+const LayerIdentity kDocumentIdentity{store::kDocumentIndexLayer, document_identity, "line_hash"};
 
-Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind) {
+base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
+                                           const LayerIdentity& kind) {
   std::unordered_set<std::string> held;
   ZR_RETURN_IF_ERROR(for_each_layer_record(target, kind.layer, [&](const json::Value& record) {
     if (std::optional<std::string> id = kind.identity(record)) held.insert(std::move(*id));
-    return Status();
+    return base::Status();
   }));
 
   LayerMergeCounts counts;
@@ -57,13 +58,13 @@ Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view t
     std::optional<std::string> id = kind.identity(record);
     if (!id) {
       ++counts.skipped;
-      return Status();
+      return base::Status();
     }
     // A key that cannot name a shard would make a path outside the layer.
-    Result<std::string> shard = shard_path(target, kind.layer, *string_member(record, kind.shard_member));
+    base::Result<std::string> shard = store::shard_path(target, kind.layer, *string_member(record, kind.shard_member));
     if (!shard.ok() || !held.insert(std::move(*id)).second) {
       ++counts.skipped;
-      return Status();
+      return base::Status();
     }
     ++counts.added;
     return appender.AddRecord(*shard, record);

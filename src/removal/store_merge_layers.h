@@ -38,6 +38,6 @@ struct LayerMergeCounts {
 // source order; records without an identity or whose key cannot name a
 // shard are skipped. The target's layer directory is not created. On an
 // error, records appended before it stay.
-Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind);
+base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind);
 
 }  // namespace zr::removal

@@ -35,7 +35,7 @@ std::string token_entry_identity(const TokenIndexEntry& entry) {
   return key;
 }
 
-Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target) {
+base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target) {
   TokenMergeCounts counts;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> tokenizers, token_index::token_index_list_tokenizers(source));
   for (const std::string& tokenizer : tokenizers) {
@@ -46,21 +46,21 @@ Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::strin
     ZR_RETURN_IF_ERROR(token_index::for_each_entry(
         target_chunks, [&](TokenIndexEntry&& entry, const token_index::EntryLocation&) {
           held.insert(token_entry_identity(entry));
-          return Status();
+          return base::Status();
         }));
 
-    ZR_RETURN_IF_ERROR(create_directories(token_index::merged_dir_path(target, tokenizer)));
+    ZR_RETURN_IF_ERROR(store::create_directories(token_index::merged_dir_path(target, tokenizer)));
 
     std::string chunk_text;
     ZR_RETURN_IF_ERROR(token_index::for_each_entry(
         source_chunks, [&](TokenIndexEntry&& entry, const token_index::EntryLocation&) {
           if (!held.insert(token_entry_identity(entry)).second) {
             ++counts.skipped;
-            return Status();
+            return base::Status();
           }
           chunk_text.append(token_index::entry_line(entry));
           ++counts.added;
-          return Status();
+          return base::Status();
         }));
     // One chunk file, written whole under the next free number: readers never
     // see it half-written.

@@ -24,6 +24,6 @@ struct TokenMergeCounts {
 // directory and writes the source's merged entries that the target lacks,
 // in merged order, to a chunk file numbered after the target's largest.
 // Entries still in the source's per-process files are not seen.
-Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target);
+base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target);
 
 }  // namespace zr::removal

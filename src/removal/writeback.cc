@@ -2,7 +2,15 @@
 
 #include <fcntl.h>
 
+#include "base/file.h"
+
 namespace zr::removal {
+
+base::Status WritebackPacer::WriteAll(int fd, std::string_view bytes) {
+  ZR_RETURN_IF_ERROR(base::write_all(fd, bytes));
+  Wrote(fd, bytes.size());
+  return base::Status();
+}
 
 void WritebackPacer::Wrote(int fd, size_t n) {
   written_ += n;

@@ -8,6 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+
+#include "base/status.h"
 
 namespace zr::removal {
 
@@ -18,6 +21,9 @@ class WritebackPacer {
   // Records that `n` more bytes were written to `fd`; starts writeback of the
   // bytes not yet handed to the disk once a step's worth has gathered.
   void Wrote(int fd, size_t n);
+
+  // Writes all of `bytes` to `fd`, then records them as Wrote does.
+  base::Status WriteAll(int fd, std::string_view bytes);
 
  private:
   uint64_t written_ = 0;

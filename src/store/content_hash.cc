@@ -10,7 +10,7 @@
 
 #include "store/json_write.h"
 
-namespace zr {
+namespace zr::store {
 
 void sha256_hex_into(std::string_view bytes, char out[64]) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -61,4 +61,4 @@ std::optional<HashKey> decode_hash_key(std::string_view hex) {
   return key;
 }
 
-}  // namespace zr
+}  // namespace zr::store

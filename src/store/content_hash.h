@@ -10,7 +10,7 @@
 
 #include "store/json_value.h"
 
-namespace zr {
+namespace zr::store {
 
 using HashKey = std::array<uint8_t, 32>;
 
@@ -26,4 +26,4 @@ std::string content_hash(const json::Value& value);
 // for any other length or a non-hex character.
 std::optional<HashKey> decode_hash_key(std::string_view hex);
 
-}  // namespace zr
+}  // namespace zr::store

@@ -8,11 +8,11 @@
 #include "base/file.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
-Status create_directories(const std::string& path) {
-  if (path.empty()) return Status::FromErrno(ENOENT);
-  if (path.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+base::Status create_directories(const std::string& path) {
+  if (path.empty()) return base::Status::FromErrno(ENOENT);
+  if (path.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
   // Create each prefix in turn, from the root down.
   size_t pos = 0;
   while (pos != std::string::npos) {
@@ -21,19 +21,19 @@ Status create_directories(const std::string& path) {
     if (prefix.empty() || prefix.back() == '/') continue;
     if (::mkdir(prefix.c_str(), 0777) == 0) continue;
     int err = errno;
-    if (err == EEXIST && path_kind(prefix) == PathKind::kDirectory) continue;
+    if (err == EEXIST && base::path_kind(prefix) == base::PathKind::kDirectory) continue;
     // An existing entry that is not a directory, or a real failure.
-    if (err == EEXIST) return Status::FromErrno(pos == std::string::npos ? EEXIST : ENOTDIR);
-    return Status::FromErrno(err);
+    if (err == EEXIST) return base::Status::FromErrno(pos == std::string::npos ? EEXIST : ENOTDIR);
+    return base::Status::FromErrno(err);
   }
-  return Status();
+  return base::Status();
 }
 
-Status init_store(std::string_view zr_dir) {
+base::Status init_store(std::string_view zr_dir) {
   for (std::string_view layer : {kAuthorsLayer, kSectionsLayer, kDocumentIndexLayer, kIndexLayer}) {
     ZR_RETURN_IF_ERROR(create_directories(store_path(zr_dir, layer)));
   }
-  return write_file(store_path(zr_dir, kLogName), "");
+  return base::write_file(store_path(zr_dir, kLogName), "");
 }
 
-}  // namespace zr
+}  // namespace zr::store

@@ -5,15 +5,15 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 // Creates <zr_dir>/.zr with its four layer directories (and any missing
 // parents) and an empty log. Existing directories keep their contents; an
 // existing log is emptied.
-Status init_store(std::string_view zr_dir);
+base::Status init_store(std::string_view zr_dir);
 
 // Creates `path` and every missing parent; an existing directory is fine.
 // Errors carry the system's message only.
-Status create_directories(const std::string& path);
+base::Status create_directories(const std::string& path);
 
-}  // namespace zr
+}  // namespace zr::store

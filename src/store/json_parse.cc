@@ -430,9 +430,9 @@ struct Parser::Impl {
 Parser::Parser() : impl_(std::make_unique<Impl>()) {}
 Parser::~Parser() = default;
 
-Result<Value> Parser::Parse(std::string_view text) {
+base::Result<Value> Parser::Parse(std::string_view text) {
   Value out;
-  if (!ParseInto(text, 0, out)) return Status::Error(describe_parse_failure(text));
+  if (!ParseInto(text, 0, out)) return base::Status::Error(describe_parse_failure(text));
   return out;
 }
 

@@ -40,7 +40,7 @@ class Parser {
 
   // Parses one JSON value (whitespace may surround it). The error message
   // names the line and column of the fault.
-  Result<Value> Parse(std::string_view text);
+  base::Result<Value> Parse(std::string_view text);
 
   // Parses `text` into `out`; false when it is not exactly one JSON value.
   // `readable_after` is how many bytes after the text may be read (the rest

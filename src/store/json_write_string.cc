@@ -37,11 +37,11 @@ size_t plain_prefix(const char* s, size_t n) {
   size_t i = 0;
 #if ZR_HAS_BYTE_BLOCK
   // Long strings are the bulk of a document's bytes: test a block at a time.
-  const ByteBlock quote = ByteBlock::splat('"');
-  const ByteBlock backslash = ByteBlock::splat('\\');
-  const ByteBlock below_space = ByteBlock::splat(0x1F);
-  for (; i + ByteBlock::kSize <= n; i += ByteBlock::kSize) {
-    const ByteBlock v = ByteBlock::load(s + i);
+  const base::ByteBlock quote = base::ByteBlock::splat('"');
+  const base::ByteBlock backslash = base::ByteBlock::splat('\\');
+  const base::ByteBlock below_space = base::ByteBlock::splat(0x1F);
+  for (; i + base::ByteBlock::kSize <= n; i += base::ByteBlock::kSize) {
+    const base::ByteBlock v = base::ByteBlock::load(s + i);
     const uint32_t mask = (v.at_most(below_space) | (v == quote) | (v == backslash)).mask();
     if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
   }
@@ -119,15 +119,15 @@ constexpr size_t kCopySlack = 32;
 inline size_t copy_to_backslash(const char* p, const char* end, char* w) {
   const char* start = p;
 #if ZR_HAS_BYTE_BLOCK
-  static_assert(ByteBlock::kSize <= kCopySlack);
-  const ByteBlock backslash = ByteBlock::splat('\\');
-  while (static_cast<size_t>(end - p) >= ByteBlock::kSize) {
-    const ByteBlock v = ByteBlock::load(p);
+  static_assert(base::ByteBlock::kSize <= kCopySlack);
+  const base::ByteBlock backslash = base::ByteBlock::splat('\\');
+  while (static_cast<size_t>(end - p) >= base::ByteBlock::kSize) {
+    const base::ByteBlock v = base::ByteBlock::load(p);
     v.store(w);
     const uint32_t mask = (v == backslash).mask();
     if (mask != 0) return static_cast<size_t>(p - start) + static_cast<size_t>(__builtin_ctz(mask));
-    p += ByteBlock::kSize;
-    w += ByteBlock::kSize;
+    p += base::ByteBlock::kSize;
+    w += base::ByteBlock::kSize;
   }
 #endif
   for (; p < end && *p != '\\'; ++p) *w++ = *p;

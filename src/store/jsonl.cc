@@ -4,14 +4,14 @@
 #include "store/json_parse.h"
 #include "store/json_write.h"
 
-namespace zr {
+namespace zr::store {
 
 namespace {
 
 template <typename Keep>
-Result<std::vector<json::Value>> read_lines(const std::string& path, Keep&& keep) {
+base::Result<std::vector<json::Value>> read_lines(const std::string& path, Keep&& keep) {
   std::vector<json::Value> values;
-  ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(path));
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   json::Parser parser;
   for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!keep(line)) return;
@@ -23,14 +23,14 @@ Result<std::vector<json::Value>> read_lines(const std::string& path, Keep&& keep
 
 }  // namespace
 
-Result<std::vector<json::Value>> jsonl_read(const std::string& path) {
+base::Result<std::vector<json::Value>> jsonl_read(const std::string& path) {
   return read_lines(path, [](std::string_view) { return true; });
 }
 
-Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
-                                                     const std::vector<std::string>& needles) {
+base::Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
+                                                           const std::vector<std::string>& needles) {
   for (const std::string& needle : needles) {
-    if (needle.empty()) return Status::InternalFault("filtered read given an empty needle");
+    if (needle.empty()) return base::Status::InternalFault("filtered read given an empty needle");
   }
   return read_lines(path, [&](std::string_view line) {
     for (const std::string& needle : needles) {
@@ -40,9 +40,9 @@ Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
   });
 }
 
-Status append_line(const std::string& path, std::string_view line) { return append_to_file(path, line); }
+base::Status append_line(const std::string& path, std::string_view line) { return base::append_to_file(path, line); }
 
-Status jsonl_append(const std::string& path, const json::Value& value) {
+base::Status jsonl_append(const std::string& path, const json::Value& value) {
   std::string line;
   line.reserve(128);
   json::append_compact(line, value);
@@ -50,4 +50,4 @@ Status jsonl_append(const std::string& path, const json::Value& value) {
   return append_line(path, line);
 }
 
-}  // namespace zr
+}  // namespace zr::store

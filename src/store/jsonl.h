@@ -13,7 +13,7 @@
 #include "base/status.h"
 #include "store/json_value.h"
 
-namespace zr {
+namespace zr::store {
 
 // Calls fn(line, offset) for every non-empty piece of `text` between line
 // feeds, with its byte offset. A "\r" before a line feed stays part of the
@@ -41,19 +41,19 @@ void for_each_line(std::string_view text, Fn&& fn) {
 }
 
 // Every parseable line of the file at `path`, in file order.
-Result<std::vector<json::Value>> jsonl_read(const std::string& path);
+base::Result<std::vector<json::Value>> jsonl_read(const std::string& path);
 
 // Like jsonl_read, but only lines containing at least one of `needles` as a
 // byte substring are parsed; the rest are skipped unparsed. Needles must be
 // non-empty.
-Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
-                                                     const std::vector<std::string>& needles);
+base::Result<std::vector<json::Value>> jsonl_read_filtered(const std::string& path,
+                                                           const std::vector<std::string>& needles);
 
 // Appends the compact text of `value` and "\n" with one write-all call; the
 // file is created if missing, its directory never.
-Status jsonl_append(const std::string& path, const json::Value& value);
+base::Status jsonl_append(const std::string& path, const json::Value& value);
 
 // Appends one already-formed line (its "\n" included) the same way.
-Status append_line(const std::string& path, std::string_view line);
+base::Status append_line(const std::string& path, std::string_view line);
 
-}  // namespace zr
+}  // namespace zr::store

@@ -6,7 +6,7 @@
 #include "base/file.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
 std::string format_log_timestamp(int64_t seconds) {
   if (seconds < 0) seconds = 0;
@@ -34,13 +34,13 @@ std::string format_log_line(int64_t seconds, std::string_view operation, std::st
   return line;
 }
 
-Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
-                       int64_t seconds) {
-  return append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
+base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
+                             int64_t seconds) {
+  return base::append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
 }
 
-Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {
+base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {
   return oplog_append_at(zr_dir, operation, detail, unix_seconds_now());
 }
 
-}  // namespace zr
+}  // namespace zr::store

@@ -9,7 +9,7 @@
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 // The log timestamp of `seconds` since the epoch (negative counts as 0).
 std::string format_log_timestamp(int64_t seconds);
@@ -22,10 +22,10 @@ int64_t unix_seconds_now();
 
 // Appends one line to the log, creating the log but never the store
 // directory. The operation and detail are written exactly as given.
-Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail);
+base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail);
 
 // The same, with the clock reading supplied by the caller.
-Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
-                       int64_t seconds);
+base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
+                             int64_t seconds);
 
-}  // namespace zr
+}  // namespace zr::store

@@ -4,10 +4,10 @@
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
-namespace zr {
+namespace zr::store {
 
-Result<std::vector<json::Value>> shard_read(std::string_view zr_dir, std::string_view layer,
-                                            std::string_view hash) {
+base::Result<std::vector<json::Value>> shard_read(std::string_view zr_dir, std::string_view layer,
+                                                  std::string_view hash) {
   ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, layer, hash));
   return jsonl_read(path);
 }
@@ -18,18 +18,18 @@ bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
 
 bool is_shard_file_name(std::string_view name) { return name.size() == 2 && is_hex(name[0]) && is_hex(name[1]); }
 
-Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir, std::string_view layer) {
+base::Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir, std::string_view layer) {
   std::vector<json::Value> values;
   std::string dir = store_path(zr_dir, layer);
   // path_kind also reads a path holding NUL as missing.
-  if (path_kind(dir) != PathKind::kDirectory) return values;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
-  for (const DirEntry& entry : entries) {
-    if (entry.kind != PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> shard, jsonl_read(path_join(dir, entry.name)));
+  if (base::path_kind(dir) != base::PathKind::kDirectory) return values;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> shard, jsonl_read(base::path_join(dir, entry.name)));
     for (json::Value& v : shard) values.push_back(std::move(v));
   }
   return values;
 }
 
-}  // namespace zr
+}  // namespace zr::store

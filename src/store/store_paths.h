@@ -2,12 +2,13 @@
 // Components are joined exactly as given; nothing is normalised.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "base/status.h"
 
-namespace zr {
+namespace zr::store {
 
 inline constexpr std::string_view kStoreDirName = ".zr";
 inline constexpr std::string_view kAuthorsLayer = "authors";
@@ -24,12 +25,17 @@ std::string store_path(std::string_view zr_dir, std::string_view entry);
 // The shard name of a hash text: its first two bytes. Refused when the text
 // is too short to have two whole characters, or when the name could step
 // outside the layer ("/", NUL, "." or "..").
-Result<std::string> shard_name(std::string_view hash);
+base::Result<std::string> shard_name(std::string_view hash);
 
-// True when `name` can safely name a file inside a layer.
-bool is_safe_shard_name(std::string_view name);
+// True when shard_name accepts `hash`. Readers pass over records whose
+// hash cannot name a shard.
+bool names_safe_shard(std::string_view hash);
+
+// The shard name of a shard number as index.bin stores it: two lower-case
+// hex digits.
+std::string shard_file_name(uint8_t shard);
 
 // <zr_dir>/.zr/<layer>/<shard of hash>, refused as shard_name refuses.
-Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
+base::Result<std::string> shard_path(std::string_view zr_dir, std::string_view layer, std::string_view hash);
 
-}  // namespace zr
+}  // namespace zr::store

@@ -24,13 +24,14 @@ struct TokenQueryResult {
 // marks revoked is left out; otherwise the chunk files are scanned and each
 // entry's own flag decides. Either way an entry counts once, and only when
 // one of its sources equals a section hash byte for byte.
-Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
-                                              std::string_view tokenizer);
+base::Result<TokenQueryResult> show_by_author_token(std::string_view zr_dir, std::string_view author_name,
+                                                    std::string_view tokenizer);
 
 // Every valid entry of the chunk files, revoked or not, one of whose sources
 // is in `sources` (byte equality), in merged order. Only lines in which a
 // quoted source occurs literally are parsed.
-Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                                                 const std::vector<std::string>& sources);
+base::Result<std::vector<TokenIndexEntry>> token_index_find_by_sources(std::string_view zr_dir,
+                                                                       std::string_view tokenizer,
+                                                                       const std::vector<std::string>& sources);
 
 }  // namespace zr::token_index

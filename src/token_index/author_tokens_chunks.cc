@@ -2,8 +2,7 @@
 
 #include "store/json_parse.h"
 #include "token_index/author_tokens_fast_entry.h"
-#include "token_index/binary_index_format.h"
-#include "token_index/token_index_entry.h"
+#include "token_index/token_bin_format.h"
 
 namespace zr::token_index {
 
@@ -15,9 +14,9 @@ ChunkLocator::ChunkLocator(const TokenBinIndex& index, const std::vector<ChunkFi
   }
 }
 
-Result<const MappedFile*> ChunkLocator::mapped(Spelling& spelling) {
+base::Result<const base::MappedFile*> ChunkLocator::Mapped(Spelling& spelling) {
   if (!spelling.map) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(spelling.chunk->path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(spelling.chunk->path));
     spelling.map = std::move(file);
   }
   return spelling.map->size() == 0 ? nullptr : &*spelling.map;
@@ -38,33 +37,33 @@ uint64_t ChunkLocator::first_entry_of(uint16_t chunk) const {
   return low;
 }
 
-Status ChunkLocator::resolve_runs(uint16_t chunk, Number& number) {
+base::Status ChunkLocator::ResolveRuns(uint16_t chunk, Number& number) {
   json::Parser parser;
   uint64_t next = first_entry_of(chunk);
   for (Spelling& spelling : number.files) {
     spelling.first_entry = next;
-    ZR_ASSIGN_OR_RETURN(const MappedFile* file, mapped(spelling));
+    ZR_ASSIGN_OR_RETURN(const base::MappedFile* file, Mapped(spelling));
     if (file == nullptr) continue;
     std::string_view text = file->view();
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (read_entry_line(parser, line, text.size() - (offset + line.size()))) ++next;
     });
   }
   number.runs_known = true;
-  return Status();
+  return base::Status();
 }
 
-Result<const MappedFile*> ChunkLocator::file_of(uint32_t entry_number, uint16_t chunk) {
+base::Result<const base::MappedFile*> ChunkLocator::FileOf(uint32_t entry_number, uint16_t chunk) {
   auto it = numbers_.find(chunk);
   if (it == numbers_.end()) return nullptr;
   Number& number = it->second;
-  if (number.files.size() == 1) return mapped(number.files.front());
-  if (!number.runs_known) ZR_RETURN_IF_ERROR(resolve_runs(chunk, number));
+  if (number.files.size() == 1) return Mapped(number.files.front());
+  if (!number.runs_known) ZR_RETURN_IF_ERROR(ResolveRuns(chunk, number));
   Spelling* holder = &number.files.front();
   for (Spelling& spelling : number.files) {
     if (spelling.first_entry <= entry_number) holder = &spelling;
   }
-  return mapped(*holder);
+  return Mapped(*holder);
 }
 
 }  // namespace zr::token_index

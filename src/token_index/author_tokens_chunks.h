@@ -11,8 +11,8 @@
 
 #include "base/file.h"
 #include "base/status.h"
-#include "token_index/binary_index_reader.h"
 #include "token_index/chunk_files.h"
+#include "token_index/token_bin_reader.h"
 
 namespace zr::token_index {
 
@@ -25,23 +25,23 @@ class ChunkLocator {
   // chunk `chunk`; nullptr when no chunk file has that number or the file is
   // missing or empty. Each file is mapped once; a mapping failure is an
   // error.
-  Result<const MappedFile*> file_of(uint32_t entry_number, uint16_t chunk);
+  base::Result<const base::MappedFile*> FileOf(uint32_t entry_number, uint16_t chunk);
 
  private:
   struct Spelling {
     const ChunkFile* chunk = nullptr;
     uint64_t first_entry = 0;  // where its run starts, for numbers with several files
-    std::optional<MappedFile> map;
+    std::optional<base::MappedFile> map;
   };
   struct Number {
     std::vector<Spelling> files;  // listing order
     bool runs_known = false;
   };
 
-  static Result<const MappedFile*> mapped(Spelling& spelling);
+  static base::Result<const base::MappedFile*> Mapped(Spelling& spelling);
   // Works out the entry number at which each file of `number` starts: the
   // build numbered the valid entries of these files one after the other.
-  Status resolve_runs(uint16_t chunk, Number& number);
+  base::Status ResolveRuns(uint16_t chunk, Number& number);
   // The first entry number whose record names a chunk not below `chunk`
   // (the entry table is in merged order, so ordered by chunk number).
   uint64_t first_entry_of(uint16_t chunk) const;

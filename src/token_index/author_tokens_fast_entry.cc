@@ -1,121 +1,53 @@
 #include "token_index/author_tokens_fast_entry.h"
 
+#include <array>
 #include <cstdint>
-#include <cstring>
+
+#include "store/flat_object.h"
 
 namespace zr::token_index {
 
 namespace {
 
-class PlainLine {
- public:
-  explicit PlainLine(std::string_view line) : p_(line.data()), end_(line.data() + line.size()) {}
+constexpr std::array<std::string_view, 4> kEntryKeys = {"token_count", "sources", "tokenizer", "revoked"};
 
-  bool Read(TokenIndexEntry& out) {
-    if (!Take('{')) return false;
-    unsigned seen = 0;
-    for (int i = 0; i < 4; ++i) {
-      if (i > 0 && !Take(',')) return false;
-      std::string_view key;
-      if (!Take('"') || !String(key) || !Take(':')) return false;
-      unsigned bit = 0;
-      if (key == "token_count") {
-        bit = 1;
-        if (!Count(out.token_count)) return false;
-      } else if (key == "sources") {
-        bit = 2;
-        if (!Sources(out.sources)) return false;
-      } else if (key == "tokenizer") {
-        bit = 4;
-        std::string_view name;
-        if (!Take('"') || !String(name)) return false;
-        out.tokenizer.assign(name);
-      } else if (key == "revoked") {
-        bit = 8;
-        if (!Bool(out.revoked)) return false;
-      } else {
-        return false;  // other members: the full reader decides
-      }
-      if ((seen & bit) != 0) return false;  // a repeat: the full reader refuses it
-      seen |= bit;
-    }
-    return Take('}') && p_ == end_;
-  }
+// A count is a non-negative integer: nineteen digits at most always fit.
+bool read_count(std::string_view text, uint64_t& out) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  uint64_t value = 0;
+  for (char c : text) value = value * 10 + static_cast<uint64_t>(c - '0');
+  out = value;
+  return true;
+}
 
- private:
-  bool Take(char c) {
-    if (p_ < end_ && *p_ == c) {
-      ++p_;
-      return true;
-    }
-    return false;
-  }
-
-  // The rest of a string after its opening quote; plain printable ASCII only.
-  bool String(std::string_view& out) {
-    const char* begin = p_;
-    for (; p_ < end_; ++p_) {
-      auto c = static_cast<unsigned char>(*p_);
-      if (c == '"') {
-        out = std::string_view(begin, static_cast<size_t>(p_ - begin));
-        ++p_;
-        return true;
-      }
-      if (c == '\\' || c < 0x20 || c >= 0x80) return false;
-    }
-    return false;
-  }
-
-  // At most 19 digits, so the value always fits; longer ones are declined.
-  bool Count(uint64_t& out) {
-    const char* begin = p_;
-    uint64_t value = 0;
-    while (p_ < end_ && *p_ >= '0' && *p_ <= '9' && p_ - begin < 19) {
-      value = value * 10 + static_cast<uint64_t>(*p_ - '0');
-      ++p_;
-    }
-    size_t digits = static_cast<size_t>(p_ - begin);
-    if (digits == 0 || (digits > 1 && *begin == '0')) return false;
-    if (p_ < end_ && (*p_ == '.' || *p_ == 'e' || *p_ == 'E' || (*p_ >= '0' && *p_ <= '9'))) return false;
-    out = value;
-    return true;
-  }
-
-  bool Sources(std::vector<std::string>& out) {
-    out.clear();
-    if (!Take('[')) return false;
-    if (Take(']')) return true;
-    do {
-      std::string_view source;
-      if (!Take('"') || !String(source)) return false;
-      out.emplace_back(source);
-    } while (Take(','));
-    return Take(']');
-  }
-
-  bool Bool(bool& out) {
-    size_t left = static_cast<size_t>(end_ - p_);
-    if (left >= 4 && std::memcmp(p_, "true", 4) == 0) {
-      p_ += 4;
-      out = true;
-      return true;
-    }
-    if (left >= 5 && std::memcmp(p_, "false", 5) == 0) {
-      p_ += 5;
-      out = false;
-      return true;
-    }
-    return false;
-  }
-
-  const char* p_;
-  const char* end_;
-};
+bool read_bool(std::string_view text, bool& out) {
+  if (text != "true" && text != "false") return false;
+  out = text == "true";
+  return true;
+}
 
 }  // namespace
 
 FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
-  return PlainLine(line).Read(out) ? FastRead::kEntry : FastRead::kDeclined;
+  std::array<store::FlatField, 4> fields;
+  if (!store::scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
+  // Each own member exactly once: a repeat or an absence is for the full
+  // reader to judge.
+  for (const store::FlatField& field : fields) {
+    if (field.count != 1) return FastRead::kDeclined;
+  }
+  const store::FlatField& count = fields[0];
+  const store::FlatField& sources = fields[1];
+  const store::FlatField& tokenizer = fields[2];
+  const store::FlatField& revoked = fields[3];
+  if (count.kind != store::FlatKind::kOther || !read_count(count.text, out.token_count)) return FastRead::kDeclined;
+  if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString)
+    return FastRead::kDeclined;
+  if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
+  out.sources.clear();
+  store::for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });
+  out.tokenizer.assign(tokenizer.text);
+  return FastRead::kEntry;
 }
 
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after) {

@@ -2,10 +2,10 @@
 //
 // An author's token total parses every line that may name one of the
 // author's sections, thousands per call; building a JSON tree for each costs
-// more than finding them. Lines in the plain compact form -- exactly the four
-// members in any order, strings without escapes or non-ASCII bytes, no
-// blanks -- are read here in one pass. Anything else is declined and must go
-// to the full reader, so the result is always the full reader's.
+// more than finding them. Lines of the flat form the layer readers scan
+// (see store/flat_object.h), with each of the four members once, are read
+// here in one pass. Anything else is declined and must go to the full
+// reader, so the result is always the full reader's.
 #pragma once
 
 #include <optional>

@@ -11,12 +11,12 @@
 
 namespace zr::token_index {
 
-Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
-                                                                       std::string_view tokenizer,
-                                                                       const TokenBinIndex& index,
-                                                                       const std::vector<std::string>& sources) {
+base::Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
+                                                                             std::string_view tokenizer,
+                                                                             const TokenBinIndex& index,
+                                                                             const std::vector<std::string>& sources) {
   using Found = std::optional<std::vector<TokenIndexEntry>>;
-  Result<std::vector<uint32_t>> numbers = index.lookup_sources(source_keys(sources));
+  base::Result<std::vector<uint32_t>> numbers = index.LookupSources(source_keys(sources));
   if (!numbers.ok()) return Found();  // a damaged source table
 
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir_path(zr_dir, tokenizer)));
@@ -28,7 +28,7 @@ Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::stri
   for (uint32_t number : *numbers) {
     std::optional<TokenBinEntry> record = index.entry(number);
     if (!record || record->revoked) continue;
-    ZR_ASSIGN_OR_RETURN(const MappedFile* file, locator.file_of(number, record->chunk));
+    ZR_ASSIGN_OR_RETURN(const base::MappedFile* file, locator.FileOf(number, record->chunk));
     if (file == nullptr) continue;
     uint64_t end = uint64_t{record->offset} + record->length;
     if (end > file->size()) continue;  // the chunk changed after the build

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "token_index/binary_index_reader.h"
+#include "token_index/token_bin_reader.h"
 #include "token_index/token_index_entry.h"
 
 namespace zr::token_index {
@@ -18,9 +18,9 @@ namespace zr::token_index {
 // and kept when valid and naming one of `sources` exactly; ascending by entry
 // number. nullopt when the index turns out to be damaged, so the caller can
 // answer from the chunk files instead. Mapping a chunk file is an error.
-Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
-                                                                       std::string_view tokenizer,
-                                                                       const TokenBinIndex& index,
-                                                                       const std::vector<std::string>& sources);
+base::Result<std::optional<std::vector<TokenIndexEntry>>> entries_from_index(std::string_view zr_dir,
+                                                                             std::string_view tokenizer,
+                                                                             const TokenBinIndex& index,
+                                                                             const std::vector<std::string>& sources);
 
 }  // namespace zr::token_index

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/file_replacement.h"
 #include "store/init.h"
 #include "token_index/token_index_names.h"
 
@@ -21,15 +22,15 @@ std::optional<uint64_t> parse_chunk_number(std::string_view name) {
   return value;
 }
 
-Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir) {
+base::Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir) {
   std::vector<ChunkFile> chunks;
-  if (path_kind(merged_dir) != PathKind::kDirectory) return chunks;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(merged_dir));
-  for (const DirEntry& entry : entries) {
+  if (base::path_kind(merged_dir) != base::PathKind::kDirectory) return chunks;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(merged_dir));
+  for (const base::DirEntry& entry : entries) {
     // Deliberately not checked to be a regular file: a numbered directory is
     // a chunk that fails to read, not one that silently shifts entry numbers.
     if (std::optional<uint64_t> number = parse_chunk_number(entry.name)) {
-      chunks.push_back(ChunkFile{*number, path_join(merged_dir, entry.name)});
+      chunks.push_back(ChunkFile{*number, base::path_join(merged_dir, entry.name)});
     }
   }
   std::stable_sort(chunks.begin(), chunks.end(),
@@ -37,31 +38,32 @@ Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir) {
   return chunks;
 }
 
-Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, std::string_view tokenizer) {
+base::Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   return chunk_files_in(merged_dir_path(zr_dir, tokenizer));
 }
 
-Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
+base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
   uint64_t largest = 0;
   for (const ChunkFile& chunk : chunks) largest = std::max(largest, chunk.number);
   if (largest == std::numeric_limits<uint64_t>::max()) {
-    return Status::Error("no chunk number left after " + std::to_string(largest));
+    return base::Status::Error("no chunk number left after " + std::to_string(largest));
   }
   return largest + 1;
 }
 
-Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
-  return replace_file_atomically(path, text, merged_dir, ".tmp-");
+base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
+  return base::replace_file_atomically(path, text, merged_dir, ".tmp-");
 }
 
-Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text) {
+base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
+                                             std::string_view text) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(create_directories(merged_dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t number, next_chunk_number(chunks));
-  ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, path_join(merged_dir, chunk_file_name(number)), text));
+  ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, base::path_join(merged_dir, chunk_file_name(number)), text));
   return number;
 }
 

@@ -27,22 +27,23 @@ std::optional<uint64_t> parse_chunk_number(std::string_view name);
 // The chunk files of `merged_dir` in merged order: ascending by number, two
 // spellings of one number ("7", "007") in listing order. A directory that is
 // not there has none.
-Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir);
+base::Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir);
 
 // The chunk files of a tokenizer's merged directory, in merged order.
-Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<std::vector<ChunkFile>> token_index_chunk_files(std::string_view zr_dir, std::string_view tokenizer);
 
 // One more than the largest number present, or 1 for none.
-Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks);
+base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks);
 
 // Replaces a chunk file's whole content. The bytes go through a temporary
 // file in the merged directory whose name is no chunk number, so a crash
 // never leaves a half-written chunk or a stray copy that readers would take.
-Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text);
+base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text);
 
 // Adds `text` as a new chunk file of `tokenizer` under the next chunk number,
 // creating the merged directory if needed; returns the number used. For
 // callers that bring entries from elsewhere (another store, say).
-Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer, std::string_view text);
+base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
+                                             std::string_view text);
 
 }  // namespace zr::token_index

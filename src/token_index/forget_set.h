@@ -17,14 +17,14 @@ namespace zr::token_index {
 
 // The mask of a tokenizer's merged entries. An index that cannot be opened
 // (damaged, unreadable) is passed over for the chunk files.
-Result<std::string> generate_forget_set(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<std::string> generate_forget_set(std::string_view zr_dir, std::string_view tokenizer);
 
 // The mask from the chunk files alone: each valid entry takes the next
 // position and its bit is the entry's own revoked flag; invalid lines take
 // none, so they never shift the bits of later entries.
-Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir, std::string_view tokenizer);
 
 // Creates or truncates `path` and writes exactly the mask's bytes.
-Status write_forget_set(const std::string& path, std::string_view bitmask);
+base::Status write_forget_set(const std::string& path, std::string_view bitmask);
 
 }  // namespace zr::token_index

@@ -26,40 +26,40 @@ bool all_digits(std::string_view text) {
 // Per-process files carry a process id after the prefix, so only an all-digit
 // rest qualifies: the binary index ("bin") and the files of a tokenizer whose
 // name merely extends this one ("<tokenizer>.x.<pid>") are left alone.
-Result<std::vector<std::string>> pid_files(const std::string& store, std::string_view tokenizer) {
+base::Result<std::vector<std::string>> pid_files(const std::string& store, std::string_view tokenizer) {
   std::string prefix(kTokenIndexPrefix);
   prefix.append(tokenizer);
   prefix.push_back('.');
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(store));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(store));
   std::vector<std::string> paths;
-  for (const DirEntry& entry : entries) {
+  for (const base::DirEntry& entry : entries) {
     std::string_view name = entry.name;
-    if (entry.kind != PathKind::kRegularFile || !name.starts_with(prefix)) continue;
+    if (entry.kind != base::PathKind::kRegularFile || !name.starts_with(prefix)) continue;
     if (!all_digits(name.substr(prefix.size()))) continue;
-    paths.push_back(path_join(store, name));
+    paths.push_back(base::path_join(store, name));
   }
   return paths;
 }
 
 }  // namespace
 
-Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer) {
+base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   MergeCounts counts;
-  std::string store = store_dir(zr_dir);
-  if (path_kind(store) != PathKind::kDirectory) return counts;
+  std::string store = store::store_dir(zr_dir);
+  if (base::path_kind(store) != base::PathKind::kDirectory) return counts;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, pid_files(store, tokenizer));
   if (files.empty()) return counts;
 
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(create_directories(merged_dir));
+  ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t next, next_chunk_number(chunks));
 
   for (const std::string& file : files) {
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(file));
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(file));
     if (records.empty()) {
-      (void)remove_file(file);  // nothing is lost if it stays; the next merge retries
+      (void)base::remove_file(file);  // nothing is lost if it stays; the next merge retries
     } else {
       std::string text;
       for (const json::Value& record : records) {
@@ -67,12 +67,12 @@ Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::st
         text.push_back('\n');
       }
       // 0 only after wrapping past the largest number: never reuse a name.
-      if (next == 0) return Status::Error("no chunk number left for a new chunk file");
-      ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, path_join(merged_dir, chunk_file_name(next)), text));
+      if (next == 0) return base::Status::Error("no chunk number left for a new chunk file");
+      ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, base::path_join(merged_dir, chunk_file_name(next)), text));
       counts.records_merged += records.size();
       ++next;
       // Failing here leaves the records in both places; the caller hears of it.
-      ZR_RETURN_IF_ERROR(remove_file(file));
+      ZR_RETURN_IF_ERROR(base::remove_file(file));
     }
     ++counts.files_handled;
   }

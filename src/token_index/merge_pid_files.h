@@ -16,6 +16,6 @@ struct MergeCounts {
 // Moves every per-process file "token-index.<tokenizer>.<digits>" of the
 // store, in listing order, into a new chunk file of its own (members sorted
 // by name), then deletes it. A file without records is only deleted.
-Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer);
 
 }  // namespace zr::token_index

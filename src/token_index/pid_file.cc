@@ -11,15 +11,15 @@
 
 namespace zr::token_index {
 
-Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
-                             const std::vector<std::string>& sources) {
+base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
+                                   const std::vector<std::string>& sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   // One stat in the common case; tracking calls this once per line.
-  std::string store = store_dir(zr_dir);
-  if (path_kind(store) != PathKind::kDirectory) ZR_RETURN_IF_ERROR(create_directories(store));
+  std::string store = store::store_dir(zr_dir);
+  if (base::path_kind(store) != base::PathKind::kDirectory) ZR_RETURN_IF_ERROR(store::create_directories(store));
   TokenIndexEntry entry{token_count, sources, std::string(tokenizer), false};
   uint32_t pid = static_cast<uint32_t>(::getpid());
-  return append_line(pid_file_path(zr_dir, tokenizer, pid), entry_line(entry));
+  return store::append_line(pid_file_path(zr_dir, tokenizer, pid), entry_line(entry));
 }
 
 }  // namespace zr::token_index

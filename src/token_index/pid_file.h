@@ -13,7 +13,7 @@ namespace zr::token_index {
 
 // Appends one entry (revoked false) to "token-index.<tokenizer>.<pid>" in
 // <zr_dir>/.zr, creating the store directory if missing.
-Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
-                             const std::vector<std::string>& sources);
+base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
+                                   const std::vector<std::string>& sources);
 
 }  // namespace zr::token_index

@@ -2,14 +2,14 @@
 
 namespace zr::token_index {
 
-Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                      const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
+base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
+                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
   json::Parser parser;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
-    Status status;
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+    base::Status status;
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!status.ok()) return;
       size_t readable_after = text.size() - (offset + line.size());
       std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);
@@ -18,17 +18,7 @@ Status for_each_entry(const std::vector<ChunkFile>& chunks,
     });
     ZR_RETURN_IF_ERROR(status);
   }
-  return Status();
-}
-
-Result<std::vector<TokenIndexEntry>> token_index_read_entries(std::string_view zr_dir, std::string_view tokenizer) {
-  ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, token_index_chunk_files(zr_dir, tokenizer));
-  std::vector<TokenIndexEntry> entries;
-  ZR_RETURN_IF_ERROR(for_each_entry(chunks, [&](TokenIndexEntry&& entry, const EntryLocation&) {
-    entries.push_back(std::move(entry));
-    return Status();
-  }));
-  return entries;
+  return base::Status();
 }
 
 }  // namespace zr::token_index

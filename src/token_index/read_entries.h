@@ -23,10 +23,7 @@ struct EntryLocation {
 // Calls fn(entry, location) for every valid entry of `chunks`, in merged
 // order; the n-th call is entry number n. Invalid lines are skipped. A chunk
 // that cannot be mapped, or an error returned by fn, ends the walk.
-Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                      const std::function<Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
-
-// Every valid entry of a tokenizer's merged directory, in merged order.
-Result<std::vector<TokenIndexEntry>> token_index_read_entries(std::string_view zr_dir, std::string_view tokenizer);
+base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
+                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
 
 }  // namespace zr::token_index

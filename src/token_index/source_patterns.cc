@@ -4,7 +4,7 @@
 
 namespace zr::token_index {
 
-size_t SourcePatterns::pair_at(const char* p) {
+size_t SourcePatterns::PairAt(const char* p) {
   return static_cast<size_t>(static_cast<unsigned char>(p[0])) |
          (static_cast<size_t>(static_cast<unsigned char>(p[1])) << 8);
 }
@@ -24,7 +24,7 @@ SourcePatterns::SourcePatterns(const std::vector<std::string>& targets) {
     pattern.append(target);
     pattern.push_back('"');
     if (pattern.size() < 4) continue;
-    second_and_third_.set(pair_at(pattern.data() + 1));
+    second_and_third_.set(PairAt(pattern.data() + 1));
     std::vector<std::string>& group = groups_[key_of(pattern.data())];
     bool known = false;
     for (const std::string& p : group) known = known || p == pattern;
@@ -32,7 +32,7 @@ SourcePatterns::SourcePatterns(const std::vector<std::string>& targets) {
   }
 }
 
-bool SourcePatterns::has_candidate(std::string_view line) const {
+bool SourcePatterns::HasCandidate(std::string_view line) const {
   if (groups_.empty()) return false;
   const char* begin = line.data();
   const char* end = begin + line.size();
@@ -40,7 +40,7 @@ bool SourcePatterns::has_candidate(std::string_view line) const {
   while (end - p >= 4) {
     p = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)));
     if (p == nullptr || end - p < 4) return false;
-    if (second_and_third_.test(pair_at(p + 1))) {
+    if (second_and_third_.test(PairAt(p + 1))) {
       auto it = groups_.find(key_of(p));
       if (it != groups_.end()) {
         size_t left = static_cast<size_t>(end - p);

@@ -25,14 +25,14 @@ class SourcePatterns {
   explicit SourcePatterns(const std::vector<std::string>& targets);
 
   // True when some double quote of `line` starts a whole quoted target.
-  bool has_candidate(std::string_view line) const;
+  bool HasCandidate(std::string_view line) const;
 
   // True when one of the entry's sources is a target, byte for byte.
   bool names_target(const TokenIndexEntry& entry) const { return names_any(entry, targets_); }
 
  private:
   static uint32_t key_of(const char* p);
-  static size_t pair_at(const char* p);
+  static size_t PairAt(const char* p);
 
   std::unordered_map<uint32_t, std::vector<std::string>> groups_;
   // Bytes 1 and 2 of every pattern's first four: a cheap first test before

@@ -12,15 +12,15 @@
 
 namespace zr::token_index {
 
-Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                               const std::vector<std::string>& target_sources) {
+base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
+                                                     const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   std::unordered_set<std::string> targets(target_sources.begin(), target_sources.end());
   uint64_t total = 0;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, jsonl_read(chunk.path));
+    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(chunk.path));
     uint64_t changed = 0;
     std::string text;
     for (const json::Value& record : records) {
@@ -41,8 +41,8 @@ Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::str
   return total;
 }
 
-Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
-                                             const std::vector<std::string>& target_sources) {
+base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
+                                                   const std::vector<std::string>& target_sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
@@ -51,13 +51,13 @@ Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::strin
   json::Parser parser;
   uint64_t total = 0;
   for (const ChunkFile& chunk : chunks) {
-    ZR_ASSIGN_OR_RETURN(MappedFile file, MappedFile::OpenIfExists(chunk.path));
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
     uint64_t changed = 0;
     std::string out;
     out.reserve(text.size() + 64);
-    for_each_raw_line(text, [&](std::string_view line, size_t offset) {
-      if (patterns.has_candidate(line)) {
+    store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
+      if (patterns.HasCandidate(line)) {
         size_t readable_after = text.size() - (offset + line.size());
         std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);
         if (entry && patterns.names_target(*entry)) {

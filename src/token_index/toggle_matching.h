@@ -16,15 +16,15 @@ namespace zr::token_index {
 // records: a file with a change is rewritten whole, every record as compact
 // JSON with sorted members (a flipped entry keeps only its four members;
 // unparseable lines are dropped); other files are untouched.
-Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
-                                               const std::vector<std::string>& target_sources);
+base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, std::string_view tokenizer,
+                                                     const std::vector<std::string>& target_sources);
 
 // The same flip, keeping the text of every line it does not change: only
 // lines where a quoted target occurs literally are parsed, and a flipped
 // entry is written back in its stored member order. Empty lines disappear
 // and every line of a rewritten file ends in "\n". Used by revocation by
 // author, which must leave unrelated lines byte for byte.
-Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
-                                             const std::vector<std::string>& target_sources);
+base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std::string_view tokenizer,
+                                                   const std::vector<std::string>& target_sources);
 
 }  // namespace zr::token_index

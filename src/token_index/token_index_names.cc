@@ -16,15 +16,15 @@ std::string entry_name(std::string_view tokenizer) {
 }  // namespace
 
 std::string pid_file_path(std::string_view zr_dir, std::string_view tokenizer, uint32_t pid) {
-  return store_path(zr_dir, entry_name(tokenizer) + "." + std::to_string(pid));
+  return store::store_path(zr_dir, entry_name(tokenizer) + "." + std::to_string(pid));
 }
 
 std::string merged_dir_path(std::string_view zr_dir, std::string_view tokenizer) {
-  return store_path(zr_dir, entry_name(tokenizer));
+  return store::store_path(zr_dir, entry_name(tokenizer));
 }
 
 std::string binary_index_path(std::string_view zr_dir, std::string_view tokenizer) {
-  return store_path(zr_dir, entry_name(tokenizer) + ".bin");
+  return store::store_path(zr_dir, entry_name(tokenizer) + ".bin");
 }
 
 std::string chunk_file_name(uint64_t number) {
@@ -33,12 +33,12 @@ std::string chunk_file_name(uint64_t number) {
   return buf;
 }
 
-Status check_tokenizer_name(std::string_view tokenizer) {
+base::Status check_tokenizer_name(std::string_view tokenizer) {
   if (tokenizer.find('/') != std::string_view::npos || tokenizer.find('\0') != std::string_view::npos) {
-    return Status::Error("invalid tokenizer name \"" + std::string(tokenizer) +
-                         "\": it must not contain \"/\" or NUL");
+    return base::Status::Error("invalid tokenizer name \"" + std::string(tokenizer) +
+                               "\": it must not contain \"/\" or NUL");
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace zr::token_index

@@ -22,6 +22,6 @@ std::string chunk_file_name(uint64_t number);
 
 // A tokenizer name becomes part of file names, so one holding "/" or NUL is
 // refused before any file is touched.
-Status check_tokenizer_name(std::string_view tokenizer);
+base::Status check_tokenizer_name(std::string_view tokenizer);
 
 }  // namespace zr::token_index

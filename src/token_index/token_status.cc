@@ -64,30 +64,30 @@ std::string lossy_utf8(std::string_view text) {
 
 }  // namespace
 
-Result<TokenStatus> token_index_token_status(std::string_view zr_dir, std::string_view tokenizer) {
+base::Result<TokenStatus> token_index_token_status(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, token_index_chunk_files(zr_dir, tokenizer));
   TokenStatus status;
   ZR_RETURN_IF_ERROR(for_each_entry(chunks, [&](TokenIndexEntry&& entry, const EntryLocation&) {
     ++status.total_entries;
     ++(entry.revoked ? status.revoked_entries : status.active_entries);
     status.total_tokens = add_tokens(status.total_tokens, entry.token_count);
-    return Status();
+    return base::Status();
   }));
   return status;
 }
 
-Result<std::vector<std::string>> token_index_list_tokenizers(std::string_view zr_dir) {
+base::Result<std::vector<std::string>> token_index_list_tokenizers(std::string_view zr_dir) {
   std::vector<std::string> names;
-  std::string store = store_dir(zr_dir);
-  if (path_kind(store) != PathKind::kDirectory) return names;
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(store));
-  for (const DirEntry& entry : entries) {
+  std::string store = store::store_dir(zr_dir);
+  if (base::path_kind(store) != base::PathKind::kDirectory) return names;
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(store));
+  for (const base::DirEntry& entry : entries) {
     std::string name = lossy_utf8(entry.name);
     if (!std::string_view(name).starts_with(kTokenIndexPrefix)) continue;
     std::string rest = name.substr(kTokenIndexPrefix.size());
-    if (entry.kind == PathKind::kDirectory) {
+    if (entry.kind == base::PathKind::kDirectory) {
       if (!rest.empty()) names.push_back(std::move(rest));
-    } else if (entry.kind == PathKind::kRegularFile) {
+    } else if (entry.kind == base::PathKind::kRegularFile) {
       // Per-process files and the binary index end in ".<suffix>".
       size_t dot = rest.rfind('.');
       if (dot != std::string::npos && dot > 0) names.push_back(rest.substr(0, dot));

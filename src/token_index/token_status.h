@@ -19,11 +19,11 @@ struct TokenStatus {
 
 // Counts the valid entries of the merged directory; per-process files that
 // have not been merged are not counted.
-Result<TokenStatus> token_index_token_status(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<TokenStatus> token_index_token_status(std::string_view zr_dir, std::string_view tokenizer);
 
 // Every tokenizer that has a merged directory, a per-process file or a binary
 // index in the store, sorted by bytes, without duplicates.
-Result<std::vector<std::string>> token_index_list_tokenizers(std::string_view zr_dir);
+base::Result<std::vector<std::string>> token_index_list_tokenizers(std::string_view zr_dir);
 
 // Adds token counts without wrapping: a total that no longer fits says so
 // rather than turning small.

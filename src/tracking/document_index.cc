@@ -7,10 +7,10 @@
 
 namespace zr::tracking {
 
-Status index_document(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
-                      const std::vector<std::string>& sources, std::string_view source_type) {
-  ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kDocumentIndexLayer, line_hash));
-  return append_line(path, document_line(line_hash, file, sources, source_type));
+base::Status index_document(std::string_view zr_dir, std::string_view line_hash, std::string_view file,
+                            const std::vector<std::string>& sources, std::string_view source_type) {
+  ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kDocumentIndexLayer, line_hash));
+  return store::append_line(path, document_line(line_hash, file, sources, source_type));
 }
 
 namespace {
@@ -24,12 +24,12 @@ bool may_hold(std::string_view line, std::string_view line_hash) {
 
 }  // namespace
 
-Result<std::vector<DocumentRecord>> lookup_document(std::string_view zr_dir, std::string_view line_hash) {
-  ZR_ASSIGN_OR_RETURN(std::string path, shard_path(zr_dir, kDocumentIndexLayer, line_hash));
+base::Result<std::vector<DocumentRecord>> lookup_document(std::string_view zr_dir, std::string_view line_hash) {
+  ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kDocumentIndexLayer, line_hash));
   std::vector<DocumentRecord> records;
-  ZR_ASSIGN_OR_RETURN(MappedFile shard, MappedFile::OpenIfExists(path));
+  ZR_ASSIGN_OR_RETURN(base::MappedFile shard, base::MappedFile::OpenIfExists(path));
   json::Parser parser;
-  for_each_line(shard.view(), [&](std::string_view line, size_t readable_after) {
+  store::for_each_line(shard.view(), [&](std::string_view line, size_t readable_after) {
     if (!may_hold(line, line_hash)) return;
     std::optional<DocumentRecord> record = parse_document_line(parser, line, readable_after);
     if (record && record->line_hash == line_hash) records.push_back(std::move(*record));
@@ -37,8 +37,8 @@ Result<std::vector<DocumentRecord>> lookup_document(std::string_view zr_dir, std
   return records;
 }
 
-Result<std::vector<json::Value>> read_all_documents(std::string_view zr_dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> lines, shard_iterate_all(zr_dir, kDocumentIndexLayer));
+base::Result<std::vector<json::Value>> read_all_documents(std::string_view zr_dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> lines, store::shard_iterate_all(zr_dir, store::kDocumentIndexLayer));
   std::vector<json::Value> documents;
   documents.reserve(lines.size());
   for (json::Value& line : lines) {

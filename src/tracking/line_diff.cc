@@ -13,7 +13,6 @@
 #include "tracking/line_diff.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>

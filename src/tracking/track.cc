@@ -8,12 +8,12 @@
 
 namespace zr::tracking {
 
-Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                          std::string_view zr_dir, std::optional<uint64_t> token_count,
-                          std::optional<std::string_view> tokenizer) {
+base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
+                                std::string_view zr_dir, std::optional<uint64_t> token_count,
+                                std::optional<std::string_view> tokenizer) {
   // Checked first: once the document line is written there is no undo.
   if (tokenizer) ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(*tokenizer));
-  std::string line_hash = content_hash(data);
+  std::string line_hash = store::content_hash(data);
   ZR_RETURN_IF_ERROR(index_document(zr_dir, line_hash, file, sources, "track"));
   if (token_count && tokenizer) {
     ZR_RETURN_IF_ERROR(token_index::token_index_write_pid(zr_dir, *tokenizer, *token_count, sources));
@@ -27,11 +27,11 @@ std::string line_hash_of_text(json::Parser& parser, std::string_view text) {
     compact.clear();
     json::append_string(compact, text);
   }
-  return sha256_hex(compact);
+  return store::sha256_hex(compact);
 }
 
-Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view /*file*/,
-                                          std::string_view line_content) {
+base::Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view /*file*/,
+                                                std::string_view line_content) {
   json::Parser parser;
   return lookup_document(zr_dir, line_hash_of_text(parser, line_content));
 }

@@ -22,9 +22,9 @@ namespace zr::tracking {
 // file name is refused before anything is written, even without a count.
 // Returns the line hash. A failure of the token entry leaves the
 // document-index line in place.
-Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                          std::string_view zr_dir, std::optional<uint64_t> token_count,
-                          std::optional<std::string_view> tokenizer);
+base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
+                                std::string_view zr_dir, std::optional<uint64_t> token_count,
+                                std::optional<std::string_view> tokenizer);
 
 // The line hash of a line of text: the hash of the JSON value it spells, or,
 // when it is not exactly one JSON value, of the JSON string holding it.
@@ -32,7 +32,7 @@ std::string line_hash_of_text(json::Parser& parser, std::string_view text);
 
 // Every document-index record of the line hash of `line_content`. `file` does
 // not narrow the result: a line's content is blamed wherever it was seen.
-Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view file,
-                                          std::string_view line_content);
+base::Result<std::vector<DocumentRecord>> blame(std::string_view zr_dir, std::string_view file,
+                                                std::string_view line_content);
 
 }  // namespace zr::tracking

@@ -4,6 +4,7 @@ reading, the parallel scan and its behaviour across fork()."""
 import errno
 import json
 import os
+import stat
 import subprocess
 import sys
 import time
@@ -117,6 +118,24 @@ def test_author_add_without_authors_directory_names_the_shard(tmp_path):
     with pytest.raises(RuntimeError, match="^opening shard "):
         zr.author_add("Ann", "x", root)
     assert os.listdir(os.path.join(root, ".zr")) == []
+
+
+
+def test_author_add_refuses_a_fifo_in_the_shard_place_at_once(root):
+    # A FIFO without a reader must fail the append, not block it: run the
+    # call in a child process so that a hang fails the test instead of the suite.
+    shard = os.path.join(root, ".zr", "authors", expected_author_id("Ann", "x")[:2])
+    os.mkfifo(shard)
+    code = ("import _zr_native as zr, sys\n"
+            "try:\n"
+            "    zr.author_add('Ann', 'x', sys.argv[1])\n"
+            "except RuntimeError as e:\n"
+            "    print(e.args[0])\n")
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+    done = subprocess.run([sys.executable, "-c", code, root], env=env, capture_output=True, text=True, timeout=30)
+    assert done.returncode == 0
+    assert done.stdout.startswith("opening shard " + shard)
+    assert stat.S_ISFIFO(os.stat(shard).st_mode)
 
 
 # --- authors: querying ---------------------------------------------------------

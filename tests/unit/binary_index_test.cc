@@ -25,17 +25,17 @@ void le(std::string& s, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>(v >> (8 * i)));
 }
 
-HashKey key(uint8_t first, uint8_t second = 0) {
-  HashKey k{};
+store::HashKey key(uint8_t first, uint8_t second = 0) {
+  store::HashKey k{};
   k[0] = first;
   k[1] = second;
   k[31] = 0x5a;
   return k;
 }
 
-std::string raw(const HashKey& k) { return std::string(reinterpret_cast<const char*>(k.data()), k.size()); }
+std::string raw(const store::HashKey& k) { return std::string(reinterpret_cast<const char*>(k.data()), k.size()); }
 
-std::string hex(const HashKey& k) {
+std::string hex(const store::HashKey& k) {
   static const char* digits = "0123456789abcdef";
   std::string out;
   for (uint8_t b : k) out += {digits[b >> 4], digits[b & 15]};
@@ -316,7 +316,7 @@ TEST_F(BinaryIndexTest, DamagedFilesNeverReadOutsideTheirBytes) {
   write(root_ + "/data.jsonl", "{}\n{}\n\n{}");
   ASSERT_TRUE(binary_index_write(root_, entries, root_ + "/data.jsonl").ok());
   const std::string good = read(path_);
-  std::vector<HashKey> probes = {key(0x3f, 0), key(0x3f, 4), key(0x01), key(0x80)};
+  std::vector<store::HashKey> probes = {key(0x3f, 0), key(0x3f, 4), key(0x01), key(0x80)};
   for (const auto& e : entries) probes.push_back(e.key);
 
   GuardedBytes guarded(good.size());
@@ -329,7 +329,7 @@ TEST_F(BinaryIndexTest, DamagedFilesNeverReadOutsideTheirBytes) {
           << m;
       return;
     }
-    for (const HashKey& probe : probes) (void)view->Lookup(probe);
+    for (const store::HashKey& probe : probes) (void)view->Lookup(probe);
   };
   for (size_t size = 0; size <= good.size(); ++size) check(std::string_view(good).substr(0, size));
 

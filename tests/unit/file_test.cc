@@ -1,6 +1,8 @@
 #include "base/file.h"
+#include "base/file_replacement.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -44,9 +46,9 @@ class FileTest : public testing::Test {
 };
 
 TEST_F(FileTest, ReplaceAtomicallyWritesTheNewBytesAndLeavesNoTemporaryFile) {
-  ASSERT_TRUE(write_file(path("target"), "old contents\n").ok());
+  ASSERT_TRUE(base::write_file(path("target"), "old contents\n").ok());
   fs::create_directories(dir_ / "tmp");
-  ASSERT_TRUE(replace_file_atomically(path("target"), "new\n", path("tmp")).ok());
+  ASSERT_TRUE(base::replace_file_atomically(path("target"), "new\n", path("tmp")).ok());
   EXPECT_EQ(read(path("target")), "new\n");
   EXPECT_TRUE(fs::is_empty(dir_ / "tmp"));
   // The replacement gets the usual mode of a new file, not mkstemp's 0600.
@@ -54,8 +56,8 @@ TEST_F(FileTest, ReplaceAtomicallyWritesTheNewBytesAndLeavesNoTemporaryFile) {
 }
 
 TEST_F(FileTest, ReplaceAtomicallyLeavesTheTargetIntactOnFailure) {
-  ASSERT_TRUE(write_file(path("target"), "old contents\n").ok());
-  Status missing_temp_dir = replace_file_atomically(path("target"), "new\n", path("no-such-dir"));
+  ASSERT_TRUE(base::write_file(path("target"), "old contents\n").ok());
+  base::Status missing_temp_dir = base::replace_file_atomically(path("target"), "new\n", path("no-such-dir"));
   EXPECT_FALSE(missing_temp_dir.ok());
   EXPECT_EQ(missing_temp_dir.message(), std::strerror(ENOENT));
   EXPECT_EQ(read(path("target")), "old contents\n");
@@ -63,69 +65,109 @@ TEST_F(FileTest, ReplaceAtomicallyLeavesTheTargetIntactOnFailure) {
   // Renaming over a directory fails after the temporary file was written:
   // it must not stay behind.
   fs::create_directories(dir_ / "dir-target" / "child");
-  EXPECT_FALSE(replace_file_atomically(path("dir-target"), "new\n", dir_.string()).ok());
+  EXPECT_FALSE(base::replace_file_atomically(path("dir-target"), "new\n", dir_.string()).ok());
   EXPECT_TRUE(fs::is_directory(dir_ / "dir-target" / "child"));
   EXPECT_EQ(names(), (std::vector<std::string>{"dir-target", "target"}));
 }
 
+TEST_F(FileTest, ReplacementGetsTheModeOfANewFileUnderTheCurrentMask) {
+  const mode_t saved = ::umask(027);
+  EXPECT_EQ(base::process_umask(), 027u);
+  EXPECT_EQ(base::process_umask(), 027u);  // reading it left it as it was
+  ASSERT_TRUE(base::replace_file_atomically(path("target"), "x", dir_.string()).ok());
+  ::umask(saved);
+  struct stat st;
+  ASSERT_EQ(::stat(path("target").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(FileTest, DroppedReplacementLeavesNothingAndTheTargetAsItWas) {
+  ASSERT_TRUE(base::write_file(path("target"), "old").ok());
+  {
+    base::Result<base::FileReplacement> replacement =
+        base::FileReplacement::Create(path("target"), dir_.string(), ".tmp-");
+    ASSERT_TRUE(replacement.ok());
+    ASSERT_TRUE(replacement->Write("new").ok());
+    ASSERT_TRUE(replacement->Finish(0644).ok());
+    EXPECT_EQ(names(), (std::vector<std::string>{fs::path(replacement->temp_path()).filename().string(), "target"}));
+  }
+  EXPECT_EQ(names(), (std::vector<std::string>{"target"}));
+  EXPECT_EQ(read(path("target")), "old");
+}
+
+TEST_F(FileTest, AppendingOpensRefuseAFifoAtOnce) {
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(base::open_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
+  EXPECT_EQ(base::open_regular_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
+  base::Result<base::RegularAppendFile> created = base::open_regular_for_append(path("new"));
+  ASSERT_TRUE(created.ok());
+  EXPECT_TRUE(created->created);
+  ASSERT_TRUE(base::write_all(created->fd.get(), "abc").ok());
+  base::Result<base::RegularAppendFile> existing = base::open_regular_for_append(path("new"));
+  ASSERT_TRUE(existing.ok());
+  EXPECT_FALSE(existing->created);
+  EXPECT_EQ(existing->old_size, 3u);
+  EXPECT_EQ(base::open_regular_for_append(dir_.string()).status().message(), std::strerror(EISDIR));
+}
+
 TEST_F(FileTest, ListDirectoryNamesEveryEntryWithItsKind) {
-  ASSERT_TRUE(write_file(path("file"), "x").ok());
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
   fs::create_directories(dir_ / "sub");
   fs::create_symlink(dir_ / "file", dir_ / "link-to-file");
   fs::create_symlink(dir_ / "sub", dir_ / "link-to-dir");
   fs::create_symlink(dir_ / "gone", dir_ / "dangling");
-  Result<std::vector<DirEntry>> listing = list_directory(dir_.string());
+  base::Result<std::vector<base::DirEntry>> listing = base::list_directory(dir_.string());
   ASSERT_TRUE(listing.ok());
-  std::vector<std::pair<std::string, PathKind>> got;
-  for (const DirEntry& e : *listing) got.emplace_back(e.name, e.kind);
+  std::vector<std::pair<std::string, base::PathKind>> got;
+  for (const base::DirEntry& e : *listing) got.emplace_back(e.name, e.kind);
   std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, (std::vector<std::pair<std::string, PathKind>>{{"dangling", PathKind::kMissing},
-                                                                {"file", PathKind::kRegularFile},
-                                                                {"link-to-dir", PathKind::kDirectory},
-                                                                {"link-to-file", PathKind::kRegularFile},
-                                                                {"sub", PathKind::kDirectory}}));
-  Result<std::vector<DirEntry>> missing = list_directory(path("missing"));
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, base::PathKind>>{{"dangling", base::PathKind::kMissing},
+                                                                      {"file", base::PathKind::kRegularFile},
+                                                                      {"link-to-dir", base::PathKind::kDirectory},
+                                                                      {"link-to-file", base::PathKind::kRegularFile},
+                                                                      {"sub", base::PathKind::kDirectory}}));
+  base::Result<std::vector<base::DirEntry>> missing = base::list_directory(path("missing"));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.status().message(), std::strerror(ENOENT));
 }
 
 TEST_F(FileTest, MappedFileViewsTheWholeFile) {
-  ASSERT_TRUE(write_file(path("empty"), "").ok());
-  Result<MappedFile> empty = MappedFile::Open(path("empty"));
+  ASSERT_TRUE(base::write_file(path("empty"), "").ok());
+  base::Result<base::MappedFile> empty = base::MappedFile::Open(path("empty"));
   ASSERT_TRUE(empty.ok());
   EXPECT_EQ(empty->view(), "");
-  ASSERT_TRUE(write_file(path("data"), std::string("a\0b\n", 4)).ok());
-  Result<MappedFile> data = MappedFile::Open(path("data"));
+  ASSERT_TRUE(base::write_file(path("data"), std::string("a\0b\n", 4)).ok());
+  base::Result<base::MappedFile> data = base::MappedFile::Open(path("data"));
   ASSERT_TRUE(data.ok());
   EXPECT_EQ(data->view(), std::string_view("a\0b\n", 4));
-  EXPECT_EQ(MappedFile::Open(dir_.string()).status().message(), std::strerror(EISDIR));
-  EXPECT_EQ(MappedFile::Open(path("missing")).status().message(), std::strerror(ENOENT));
+  EXPECT_EQ(base::MappedFile::Open(dir_.string()).status().message(), std::strerror(EISDIR));
+  EXPECT_EQ(base::MappedFile::Open(path("missing")).status().message(), std::strerror(ENOENT));
 }
 
 TEST_F(FileTest, AppendAddsToTheEndAndNeverCreatesDirectories) {
-  ASSERT_TRUE(append_to_file(path("log"), "one\n").ok());
-  ASSERT_TRUE(append_to_file(path("log"), "two\n").ok());
+  ASSERT_TRUE(base::append_to_file(path("log"), "one\n").ok());
+  ASSERT_TRUE(base::append_to_file(path("log"), "two\n").ok());
   EXPECT_EQ(read(path("log")), "one\ntwo\n");
-  EXPECT_FALSE(append_to_file(path("missing/log"), "x").ok());
+  EXPECT_FALSE(base::append_to_file(path("missing/log"), "x").ok());
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
 TEST_F(FileTest, PathsWithNulAreRefusedNotTruncated) {
   std::string with_nul = path("a") + std::string(1, '\0') + "b";
-  EXPECT_EQ(append_to_file(with_nul, "x").message(), "path contains a NUL byte");
-  EXPECT_EQ(write_file(with_nul, "x").message(), "path contains a NUL byte");
-  EXPECT_FALSE(MappedFile::Open(with_nul).ok());
-  EXPECT_FALSE(list_directory(dir_.string() + std::string(1, '\0')).ok());
-  EXPECT_EQ(path_kind(with_nul), PathKind::kMissing);
+  EXPECT_EQ(base::append_to_file(with_nul, "x").message(), "path contains a NUL byte");
+  EXPECT_EQ(base::write_file(with_nul, "x").message(), "path contains a NUL byte");
+  EXPECT_FALSE(base::MappedFile::Open(with_nul).ok());
+  EXPECT_FALSE(base::list_directory(dir_.string() + std::string(1, '\0')).ok());
+  EXPECT_EQ(base::path_kind(with_nul), base::PathKind::kMissing);
   EXPECT_FALSE(fs::exists(dir_ / "a"));
 }
 
 TEST(PathJoin, JoinsWithOneSeparatorExactlyAsGiven) {
-  EXPECT_EQ(path_join("root", ".zr"), "root/.zr");
-  EXPECT_EQ(path_join("root/", ".zr"), "root/.zr");
-  EXPECT_EQ(path_join("/", "x"), "/x");
-  EXPECT_EQ(path_join("", ".zr"), ".zr");
-  EXPECT_EQ(path_join("a/./b", "../c"), "a/./b/../c");
+  EXPECT_EQ(base::path_join("root", ".zr"), "root/.zr");
+  EXPECT_EQ(base::path_join("root/", ".zr"), "root/.zr");
+  EXPECT_EQ(base::path_join("/", "x"), "/x");
+  EXPECT_EQ(base::path_join("", ".zr"), ".zr");
+  EXPECT_EQ(base::path_join("a/./b", "../c"), "a/./b/../c");
 }
 
 }  // namespace

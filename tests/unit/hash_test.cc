@@ -10,53 +10,53 @@ namespace zr {
 namespace {
 
 TEST(Sha256, KnownVectors) {
-  EXPECT_EQ(sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+  EXPECT_EQ(store::sha256_hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(store::sha256_hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(store::sha256_hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
             "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  EXPECT_EQ(sha256_hex(std::string(1'000'000, 'a')),
+  EXPECT_EQ(store::sha256_hex(std::string(1'000'000, 'a')),
             "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
 TEST(ContentHash, HashesTheCompactText) {
   json::Parser parser;
-  Result<json::Value> value = parser.Parse("{ \"b\" : [1, 2.0], \"a\" : \"\\u00e9\" }");
+  base::Result<json::Value> value = parser.Parse("{ \"b\" : [1, 2.0], \"a\" : \"\\u00e9\" }");
   ASSERT_TRUE(value.ok());
-  EXPECT_EQ(content_hash(*value), sha256_hex("{\"a\":\"\xc3\xa9\",\"b\":[1,2.0]}"));
-  EXPECT_EQ(content_hash(json::Value::String("")), sha256_hex("\"\""));
+  EXPECT_EQ(store::content_hash(*value), store::sha256_hex("{\"a\":\"\xc3\xa9\",\"b\":[1,2.0]}"));
+  EXPECT_EQ(store::content_hash(json::Value::String("")), store::sha256_hex("\"\""));
 }
 
 TEST(HashKey, DecodesSixtyFourHexDigitsOfEitherCase) {
   std::string lower = "00112233445566778899aabbccddeeff0123456789abcdef0123456789abcdef";
   std::string upper = "00112233445566778899AABBCCDDEEFF0123456789ABCDEF0123456789ABCDEF";
   std::string mixed = "00112233445566778899aAbBcCdDeEfF0123456789abcdef0123456789ABCDEF";
-  std::optional<HashKey> key = decode_hash_key(lower);
+  std::optional<store::HashKey> key = store::decode_hash_key(lower);
   ASSERT_TRUE(key.has_value());
   EXPECT_EQ((*key)[0], 0x00);
   EXPECT_EQ((*key)[1], 0x11);
   EXPECT_EQ((*key)[10], 0xAA);
   EXPECT_EQ((*key)[15], 0xFF);
   EXPECT_EQ((*key)[31], 0xEF);
-  EXPECT_EQ(decode_hash_key(upper), key);
-  EXPECT_EQ(decode_hash_key(mixed), key);
+  EXPECT_EQ(store::decode_hash_key(upper), key);
+  EXPECT_EQ(store::decode_hash_key(mixed), key);
 }
 
 TEST(HashKey, OtherTextsHaveNoKey) {
   std::string good(64, 'a');
-  EXPECT_TRUE(decode_hash_key(good).has_value());
+  EXPECT_TRUE(store::decode_hash_key(good).has_value());
   for (std::string bad : {std::string(63, 'a'), std::string(65, 'a'), std::string(), std::string(128, 'a')}) {
-    EXPECT_FALSE(decode_hash_key(bad).has_value()) << bad.size();
+    EXPECT_FALSE(store::decode_hash_key(bad).has_value()) << bad.size();
   }
   for (char c : {'g', 'G', 'x', ' ', '-', '\0', '/', ':', '@', '`'}) {
     for (size_t pos : {size_t{0}, size_t{1}, size_t{63}}) {
       std::string bad = good;
       bad[pos] = c;
-      EXPECT_FALSE(decode_hash_key(bad).has_value()) << c << " at " << pos;
+      EXPECT_FALSE(store::decode_hash_key(bad).has_value()) << c << " at " << pos;
     }
   }
   // Two bytes of one non-ASCII character in place of two digits.
   std::string accented = good.substr(0, 62) + "\xc3\xa9";
-  EXPECT_FALSE(decode_hash_key(accented).has_value());
+  EXPECT_FALSE(store::decode_hash_key(accented).has_value());
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "index/flat_object.h"
 #include "index/index_layer.h"
 #include "index/layer_scans.h"
 #include "index/record_reader.h"
+#include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "tracking/document_record.h"
 
@@ -22,10 +22,10 @@ constexpr std::array<std::string_view, 3> kKeys = {"line_hash", "file", "sources
 // full parser accepts, with the same last value and repeat state per key.
 // Returns whether the scanner accepted the line.
 bool ExpectAgreesWithParser(std::string_view line) {
-  std::array<FlatField, 3> fields;
-  if (!scan_flat_object(line, kKeys, fields)) return false;
+  std::array<store::FlatField, 3> fields;
+  if (!store::scan_flat_object(line, kKeys, fields)) return false;
   json::Parser parser;
-  Result<json::Value> parsed = parser.Parse(line);
+  base::Result<json::Value> parsed = parser.Parse(line);
   EXPECT_TRUE(parsed.ok()) << "accepted invalid JSON: " << line;
   if (!parsed.ok() || !parsed->is_object()) {
     ADD_FAILURE() << line;
@@ -33,19 +33,19 @@ bool ExpectAgreesWithParser(std::string_view line) {
   }
   for (size_t i = 0; i < kKeys.size(); ++i) {
     const json::Value* member = parsed->find(kKeys[i]);
-    const FlatField& field = fields[i];
-    EXPECT_EQ(member == nullptr, field.kind == FlatKind::kAbsent) << line;
+    const store::FlatField& field = fields[i];
+    EXPECT_EQ(member == nullptr, field.kind == store::FlatKind::kAbsent) << line;
     if (member == nullptr) continue;
     EXPECT_EQ(parsed->key_repeated(kKeys[i]), field.count > 1) << line;
-    if (field.kind == FlatKind::kString) {
+    if (field.kind == store::FlatKind::kString) {
       if (!member->is_string()) {
         ADD_FAILURE() << line;
         continue;
       }
       EXPECT_EQ(member->as_string(), field.text) << line;
-    } else if (field.kind == FlatKind::kStringArray) {
+    } else if (field.kind == store::FlatKind::kStringArray) {
       std::vector<std::string> items;
-      for_each_flat_string(field.text, [&](std::string_view s) { items.emplace_back(s); });
+      store::for_each_flat_string(field.text, [&](std::string_view s) { items.emplace_back(s); });
       if (!member->is_array() || items.size() != member->as_array().size()) {
         ADD_FAILURE() << line;
         continue;
@@ -59,16 +59,16 @@ bool ExpectAgreesWithParser(std::string_view line) {
 }
 
 TEST(FlatObject, ReadsStoredLinesAndDeclinesWhatItCannotVouchFor) {
-  std::array<FlatField, 3> f;
+  std::array<store::FlatField, 3> f;
   const std::string stored =
       R"({"file":"d/é.jsonl","line_hash":"3fab","revoked":false,"source_type":"track","sources":["s1","s2"]})";
-  ASSERT_TRUE(scan_flat_object(stored, kKeys, f));
+  ASSERT_TRUE(store::scan_flat_object(stored, kKeys, f));
   EXPECT_EQ(f[0].text, "3fab");
   EXPECT_EQ(f[1].text, "d/é.jsonl");
-  EXPECT_EQ(f[2].kind, FlatKind::kStringArray);
-  ASSERT_TRUE(scan_flat_object(R"( { "sources" : [ ] , "n":-0,"k":123456789012345678,"z":null} )", kKeys, f));
+  EXPECT_EQ(f[2].kind, store::FlatKind::kStringArray);
+  ASSERT_TRUE(store::scan_flat_object(R"( { "sources" : [ ] , "n":-0,"k":123456789012345678,"z":null} )", kKeys, f));
   EXPECT_EQ(f[2].text, " ");
-  ASSERT_TRUE(scan_flat_object(R"({"file":"a","file":"b"})", kKeys, f));
+  ASSERT_TRUE(store::scan_flat_object(R"({"file":"a","file":"b"})", kKeys, f));
   EXPECT_EQ(f[1].count, 2u);
   EXPECT_EQ(f[1].text, "b");
 
@@ -81,7 +81,7 @@ TEST(FlatObject, ReadsStoredLinesAndDeclinesWhatItCannotVouchFor) {
            R"({"n":1234567890123456789})", R"(["h","f",[]])", R"({"n":01})", R"({"n":-})", "{\"file\":\"\xff\"}",
            "{\"file\":\"a\tb\"}", R"({"file":"a"} x)", R"({"file":"a",})", R"({"file":tru})", R"({"file":"a")", "",
        }) {
-    EXPECT_FALSE(scan_flat_object(declined, kKeys, f)) << declined;
+    EXPECT_FALSE(store::scan_flat_object(declined, kKeys, f)) << declined;
   }
 }
 
@@ -124,7 +124,7 @@ TEST(FlatObject, RandomLinesNeverDisagreeWithTheParser) {
 // The scan filter reads records by the typed rules whether a line takes the
 // flat route or the parser's.
 TEST(DocumentFilter, MatchesTheTypedReader) {
-  const StringSet sections = {"s1"};
+  const base::StringSet sections = {"s1"};
   const std::vector<std::string> lines = {
       R"({"file":"f","line_hash":"h1","sources":["s0","s1"]})",
       R"({"file":"f\n","line_hash":"h2","sources":["s1"]})",           // escape: parsed

@@ -126,7 +126,7 @@ TEST(IsaKernels, ParsersAgreeOnValidAndDamagedLines) {
                   reference->ParseInto(text, readable_after, want_tree)) << copy->name << ": " << line;
         ASSERT_EQ(json::to_compact(got_tree), json::to_compact(want_tree)) << copy->name << ": " << line;
       }
-      Result<json::Value> want = reference->Parse(line), got = parser->Parse(line);
+      base::Result<json::Value> want = reference->Parse(line), got = parser->Parse(line);
       ASSERT_EQ(got.ok(), want.ok()) << copy->name << ": " << line;
       if (!want.ok()) {
         ASSERT_EQ(got.status().message(), want.status().message()) << line;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 #include "token_index/author_tokens_fast_entry.h"
@@ -208,10 +208,10 @@ TEST(JsonExactness, QuickRecordReadersAgreeWithTheParserOnNumbersAndLiterals) {
   for (const std::string& member : members) {
     // A document-index line with one more member, for the flat scanner.
     const std::string doc = "{\"file\":\"f\",\"line_hash\":\"3f\",\"sources\":[\"s\"],\"n\":" + member + "}";
-    std::array<index::FlatField, 3> fields;
+    std::array<store::FlatField, 3> fields;
     constexpr std::array<std::string_view, 3> kKeys = {"line_hash", "file", "sources"};
     const bool parsed = parser.Parse(doc).ok();
-    if (index::scan_flat_object(doc, kKeys, fields)) {
+    if (store::scan_flat_object(doc, kKeys, fields)) {
       EXPECT_TRUE(parsed) << doc;
     }
 

@@ -16,7 +16,7 @@ namespace {
 
 Value parse_ok(std::string_view text) {
   Parser parser;
-  Result<Value> r = parser.Parse(text);
+  base::Result<Value> r = parser.Parse(text);
   EXPECT_TRUE(r.ok()) << text << ": " << r.status().message();
   return r.ok() ? std::move(r).value() : Value();
 }

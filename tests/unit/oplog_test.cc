@@ -20,9 +20,9 @@ TEST(LogTimestamp, DaysSinceTheEpochThenTheTimeOfDay) {
                  Case{59, "0-00:00:59"}, Case{3600 + 60 + 1, "0-01:01:01"}, Case{86399, "0-23:59:59"},
                  Case{86400, "1-00:00:00"}, Case{172799, "1-23:59:59"}, Case{172800, "2-00:00:00"},
                  Case{1796574365, "20793-16:26:05"}}) {
-    EXPECT_EQ(format_log_timestamp(c.seconds), c.text) << c.seconds;
+    EXPECT_EQ(store::format_log_timestamp(c.seconds), c.text) << c.seconds;
   }
-  EXPECT_EQ(format_log_timestamp(INT64_MAX), "106751991167300-15:30:07");
+  EXPECT_EQ(store::format_log_timestamp(INT64_MAX), "106751991167300-15:30:07");
 }
 
 std::string read_file(const std::filesystem::path& path) {
@@ -36,13 +36,13 @@ TEST(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
   std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "oplog_test_root";
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root);
-  Status missing = oplog_append_at(root.string(), "op", "x", 0);
+  base::Status missing = store::oplog_append_at(root.string(), "op", "x", 0);
   EXPECT_FALSE(missing.ok());
   EXPECT_FALSE(std::filesystem::exists(root / ".zr"));
 
   std::filesystem::create_directories(root / ".zr");
-  ASSERT_TRUE(oplog_append_at(root.string(), "purge", "file=a.jsonl purged=2", 172799).ok());
-  ASSERT_TRUE(oplog_append_at(root.string(), "clean", "", 172800).ok());
+  ASSERT_TRUE(store::oplog_append_at(root.string(), "purge", "file=a.jsonl purged=2", 172799).ok());
+  ASSERT_TRUE(store::oplog_append_at(root.string(), "clean", "", 172800).ok());
   EXPECT_EQ(read_file(root / ".zr" / "log"), "1-23:59:59 purge file=a.jsonl purged=2\n2-00:00:00 clean \n");
   std::filesystem::remove_all(root);
 }

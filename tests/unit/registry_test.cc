@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registry/candidate_lines.h"
 #include "registry/section.h"
+#include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
@@ -64,13 +64,13 @@ TEST(CandidateLines, AgreesWithAPlainLineByLineCheck) {
         if (l + 1 < lines || rng() % 2) text.push_back('\n');
       }
       std::vector<std::string_view> expected;
-      for_each_line(text, [&](std::string_view line, size_t) {
+      store::for_each_line(text, [&](std::string_view line, size_t) {
         if (line.find(needle) != std::string_view::npos || line.find('\\') != std::string_view::npos) {
           expected.push_back(line);
         }
       });
       std::vector<std::string_view> got;
-      CandidateLines candidates(text, value);
+      store::CandidateLines candidates(text, value);
       std::string_view line;
       size_t after = 0;
       while (candidates.Next(line, after)) {

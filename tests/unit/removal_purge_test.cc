@@ -15,12 +15,12 @@
 #include "removal/line_set.h"
 #include "removal/purge_archive.h"
 #include "removal/purge_pass.h"
-#include "removal/substring_filter.h"
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
+#include "store/substring_filter.h"
 
 namespace zr::removal {
 namespace {
@@ -30,10 +30,10 @@ class PurgePass : public ::testing::Test {
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "zr-purge-XXXXXX").string();
     root_ = ::mkdtemp(pattern.data());
-    ASSERT_TRUE(init_store(root_).ok());
+    ASSERT_TRUE(store::init_store(root_).ok());
   }
   void TearDown() override {
-    WorkerPool::SetThreadCountForTesting(0);
+    base::WorkerPool::SetThreadCountForTesting(0);
     std::filesystem::remove_all(root_);
   }
 
@@ -83,16 +83,16 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
   LineSet lines;
   std::set<std::string> listed;
   for (size_t i : {0, 3, 6}) {
-    std::string hash = content_hash(*parser.Parse(values[i]));
+    std::string hash = store::content_hash(*parser.Parse(values[i]));
     lines.Add(hash);
     listed.insert(hash);
   }
 
   std::string expected_data, expected_archive;
   uint64_t expected_purged = 0;
-  for_each_line(data, [&](std::string_view line, size_t) {
-    Result<json::Value> value = parser.Parse(line);
-    if (value.ok() && listed.contains(content_hash(*value))) {
+  store::for_each_line(data, [&](std::string_view line, size_t) {
+    base::Result<json::Value> value = parser.Parse(line);
+    if (value.ok() && listed.contains(store::content_hash(*value))) {
       ++expected_purged;
       expected_archive += "{\"archived_at\":\"19700101T000000\",\"line\":" + json::to_compact(*value) + "}\n";
     } else {
@@ -105,11 +105,11 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
   const std::string data_file = root_ + "/data.jsonl";
   const std::string archive = purge_archive_path(root_, "19700101T000000");
   for (size_t threads : {1, 2, 3, 8}) {
-    WorkerPool::SetThreadCountForTesting(threads);
+    base::WorkerPool::SetThreadCountForTesting(threads);
     write(data_file, data);
     std::filesystem::remove(archive);
-    Result<PurgeCounts> counts =
-        purge_lines_by_hash(root_, data_file, lines, [](uint64_t n) { return std::to_string(n); }, 0);
+    base::Result<PurgeCounts> counts = purge_lines_by_hash(
+        root_, data_file, lines, [](uint64_t n) { return std::to_string(n); }, 0);
     ASSERT_TRUE(counts.ok()) << counts.status().ToString();
     EXPECT_EQ(counts->purged, expected_purged) << threads;
     EXPECT_EQ(counts->archived, expected_purged) << threads;
@@ -120,7 +120,7 @@ TEST_F(PurgePass, SameResultAtEveryPoolSizeAsASequentialPurge) {
 
 TEST(PurgeLineSet, OnlyLowerCaseHashesMatchAndEveryDistinctStringCounts) {
   LineSet set;
-  const std::string hash = sha256_hex("x");
+  const std::string hash = store::sha256_hex("x");
   std::string upper = hash;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   EXPECT_TRUE(set.Add(hash));
@@ -130,7 +130,7 @@ TEST(PurgeLineSet, OnlyLowerCaseHashesMatchAndEveryDistinctStringCounts) {
   EXPECT_TRUE(set.Add("short"));
   EXPECT_EQ(set.size(), 4u);
 
-  HashKey digest;
+  store::HashKey digest;
   ASSERT_TRUE(decode_lower_hex_hash(hash, digest));
   EXPECT_TRUE(set.ContainsDigest(digest));
   digest[31] ^= 1;
@@ -144,11 +144,11 @@ TEST(PurgeLineSet, OnlyLowerCaseHashesMatchAndEveryDistinctStringCounts) {
 
 TEST(PurgeLineSet, ManyKeysAfterGrowth) {
   LineSet set;
-  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(set.Add(sha256_hex(std::to_string(i))));
+  for (int i = 0; i < 5000; ++i) ASSERT_TRUE(set.Add(store::sha256_hex(std::to_string(i))));
   EXPECT_EQ(set.size(), 5000u);
-  HashKey digest;
+  store::HashKey digest;
   for (int i = 0; i < 10000; ++i) {
-    ASSERT_TRUE(decode_lower_hex_hash(sha256_hex(std::to_string(i)), digest));
+    ASSERT_TRUE(decode_lower_hex_hash(store::sha256_hex(std::to_string(i)), digest));
     EXPECT_EQ(set.ContainsDigest(digest), i < 5000) << i;
   }
 }
@@ -163,7 +163,7 @@ TEST(PurgeSubstringFilter, AgreesWithPlainSearch) {
   for (int round = 0; round < 300; ++round) {
     std::vector<std::string> needles;
     for (size_t i = 0, n = rng() % 6; i < n; ++i) needles.push_back(random_text(rng() % 5));
-    SubstringFilter filter(needles);
+    store::SubstringFilter filter(needles);
     for (int k = 0; k < 20; ++k) {
       std::string line = random_text(rng() % 40);
       bool expected = false;

@@ -33,7 +33,7 @@ class ToggleMatching : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   uint64_t toggle(const std::vector<std::string>& targets) {
-    Result<uint64_t> r = token_index_toggle_matching(root_, "tk", targets);
+    base::Result<uint64_t> r = token_index_toggle_matching(root_, "tk", targets);
     EXPECT_TRUE(r.ok()) << r.status().ToString();
     return r.ok() ? *r : 0;
   }
@@ -78,7 +78,7 @@ TEST_F(ToggleMatching, FilesWithoutChangeAreNotRewritten) {
 TEST_F(ToggleMatching, NothingToDoAndUnsafeNames) {
   std::filesystem::remove_all(merged());
   EXPECT_EQ(toggle({kH1}), 0u);
-  Result<uint64_t> bad = token_index_toggle_matching(root_, "a/b", {kH1});
+  base::Result<uint64_t> bad = token_index_toggle_matching(root_, "a/b", {kH1});
   ASSERT_FALSE(bad.ok());
 }
 

@@ -1,4 +1,4 @@
-#include "token_index/binary_index_format.h"
+#include "token_index/token_bin_format.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,11 +11,11 @@ namespace {
 
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
-Status limit_exceeded(const std::string& what) {
-  return Status::Error("token binary index limit exceeded: " + what);
+base::Status limit_exceeded(const std::string& what) {
+  return base::Status::Error("token binary index limit exceeded: " + what);
 }
 
-std::string hex_of(const HashKey& key) {
+std::string hex_of(const store::HashKey& key) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;
   for (uint8_t b : key) {
@@ -25,7 +25,7 @@ std::string hex_of(const HashKey& key) {
   return hex;
 }
 
-Status check_entries(const std::vector<EntryRef>& entries) {
+base::Status check_entries(const std::vector<EntryRef>& entries) {
   if (entries.size() >= kFourGiB) return limit_exceeded(std::to_string(entries.size()) + " entries");
   for (const EntryRef& e : entries) {
     if (e.chunk_number > kMaxChunkNumber) {
@@ -35,12 +35,13 @@ Status check_entries(const std::vector<EntryRef>& entries) {
       return limit_exceeded("a line of chunk " + std::to_string(e.chunk_number) + " lies beyond 4 GiB");
     }
   }
-  return Status();
+  return base::Status();
 }
 
 }  // namespace
 
-Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, std::vector<SourceRef> sources) {
+base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries,
+                                                  std::vector<SourceRef> sources) {
   ZR_RETURN_IF_ERROR(check_entries(entries));
   // Sorting by (key, entry) keeps each key's entry numbers ascending,
   // repeats included; measured cheaper than grouping pairs in a hash map.
@@ -82,18 +83,18 @@ Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries
   char* base = bytes.data();
 
   std::memcpy(base, kTokenBinMagic.data(), kTokenBinMagic.size());
-  encode_fixed32(base + kVersionAt, kTokenBinVersion);
-  encode_fixed32(base + kEntryCountAt, out.entry_count);
-  encode_fixed32(base + kSourceCountAt, out.source_count);
-  encode_fixed32(base + kEntryTableAt, static_cast<uint32_t>(entry_table));
-  encode_fixed32(base + kSourceTableAt, static_cast<uint32_t>(source_table));
-  encode_fixed32(base + kFanoutTableAt, static_cast<uint32_t>(fanout_table));
+  base::encode_fixed32(base + kVersionAt, kTokenBinVersion);
+  base::encode_fixed32(base + kEntryCountAt, out.entry_count);
+  base::encode_fixed32(base + kSourceCountAt, out.source_count);
+  base::encode_fixed32(base + kEntryTableAt, static_cast<uint32_t>(entry_table));
+  base::encode_fixed32(base + kSourceTableAt, static_cast<uint32_t>(source_table));
+  base::encode_fixed32(base + kFanoutTableAt, static_cast<uint32_t>(fanout_table));
 
   char* record = base + entry_table;
   for (const EntryRef& e : entries) {
-    encode_fixed16(record + kEntryChunkAt, static_cast<uint16_t>(e.chunk_number));
-    encode_fixed32(record + kEntryOffsetAt, static_cast<uint32_t>(e.offset));
-    encode_fixed32(record + kEntryLengthAt, static_cast<uint32_t>(e.length));
+    base::encode_fixed16(record + kEntryChunkAt, static_cast<uint16_t>(e.chunk_number));
+    base::encode_fixed32(record + kEntryOffsetAt, static_cast<uint32_t>(e.offset));
+    base::encode_fixed32(record + kEntryLengthAt, static_cast<uint32_t>(e.length));
     record[kEntryFlagAt] = e.revoked ? 1 : 0;
     record += kEntryRecordSize;
   }
@@ -101,19 +102,19 @@ Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries
   uint64_t fanout[256] = {};
   uint64_t at = source_table;
   for (size_t r = 0; r < runs.size(); ++r) {
-    const HashKey& key = sources[runs[r].begin].key;
+    const store::HashKey& key = sources[runs[r].begin].key;
     if (r == 0 || sources[runs[r - 1].begin].key[0] != key[0]) fanout[key[0]] = at;
     char* p = base + at;
     std::memcpy(p, key.data(), key.size());
-    encode_fixed16(p + kSourceCountInRecord, static_cast<uint16_t>(runs[r].count));
+    base::encode_fixed16(p + kSourceCountInRecord, static_cast<uint16_t>(runs[r].count));
     p += kSourceRecordHeader;
     for (size_t i = 0; i < runs[r].count; ++i) {
-      encode_fixed32(p, sources[runs[r].begin + i].entry);
+      base::encode_fixed32(p, sources[runs[r].begin + i].entry);
       p += 4;
     }
     at += kSourceRecordHeader + 4 * runs[r].count;
   }
-  for (int b = 0; b < 256; ++b) encode_fixed64(base + fanout_table + 8 * b, fanout[b]);
+  for (int b = 0; b < 256; ++b) base::encode_fixed64(base + fanout_table + 8 * b, fanout[b]);
   return out;
 }
 

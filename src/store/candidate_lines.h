@@ -15,7 +15,7 @@
 
 #include "base/isa.h"
 
-namespace zr::registry {
+namespace zr::store {
 
 class CandidateLines {
  public:
@@ -41,4 +41,4 @@ ZR_ISA_BEGIN
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle);
 ZR_ISA_END
 
-}  // namespace zr::registry
+}  // namespace zr::store

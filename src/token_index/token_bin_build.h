@@ -19,7 +19,7 @@ struct BinaryIndexCounts {
 // the old index or the whole new one. When the data exceeds the format's
 // limits the build fails and removes any older index, so that readers fall
 // back to the chunk files instead of trusting an index of other data.
-Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer);
+base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer);
 
 // Rebuilds the tokenizer's index if it has one, dropping any error: after an
 // error the old index is older than the changed chunk files and no longer

@@ -1,10 +1,10 @@
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 
 #include <string.h>
 
 #include "store/json_write.h"
 
-namespace zr::registry {
+namespace zr::store {
 
 namespace {
 constexpr size_t kNone = std::string_view::npos;
@@ -39,4 +39,4 @@ bool CandidateLines::Next(std::string_view& line, size_t& readable_after) {
   return false;
 }
 
-}  // namespace zr::registry
+}  // namespace zr::store

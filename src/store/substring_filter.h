@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace zr::removal {
+namespace zr::store {
 
 class SubstringFilter {
  public:
@@ -27,7 +27,7 @@ class SubstringFilter {
  private:
   struct Group {
     size_t length = 0;
-    uint64_t high_power = 1;  // kBase^(length-1), to drop the byte leaving the window
+    uint64_t high_power = 1;      // kBase^(length-1), to drop the byte leaving the window
     std::vector<uint64_t> bloom;  // one bit per value of the hash's top 16 bits
     std::unordered_set<std::string_view> needles;
   };
@@ -38,4 +38,4 @@ class SubstringFilter {
   std::vector<Group> groups_;
 };
 
-}  // namespace zr::removal
+}  // namespace zr::store

@@ -2,9 +2,9 @@
 #include <string.h>
 
 #include "base/byte_block.h"
-#include "registry/candidate_lines.h"
+#include "store/candidate_lines.h"
 
-namespace zr::registry {
+namespace zr::store {
 ZR_ISA_BEGIN
 
 namespace {
@@ -23,20 +23,21 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
   // name); only positions where all four agree are compared in full.
   // Backslashes are found in the same pass, so each byte is loaded from
   // memory once.
-  constexpr size_t kBlock = ByteBlock::kSize;
+  constexpr size_t kBlock = base::ByteBlock::kSize;
   if (m >= 2) {
-    const ByteBlock first = ByteBlock::splat(w[0]);
-    const ByteBlock second = ByteBlock::splat(w[1]);
-    const ByteBlock penultimate = ByteBlock::splat(w[m - 2]);
-    const ByteBlock last = ByteBlock::splat(w[m - 1]);
-    const ByteBlock backslash = ByteBlock::splat('\\');
+    const base::ByteBlock first = base::ByteBlock::splat(w[0]);
+    const base::ByteBlock second = base::ByteBlock::splat(w[1]);
+    const base::ByteBlock penultimate = base::ByteBlock::splat(w[m - 2]);
+    const base::ByteBlock last = base::ByteBlock::splat(w[m - 1]);
+    const base::ByteBlock backslash = base::ByteBlock::splat('\\');
     for (; i + m + kBlock - 1 <= n; i += kBlock) {
       // The hardware prefetcher alone leaves the loop waiting on memory;
       // asking for the bytes 2 KiB ahead keeps it busy instead.
       if (i + kPrefetchDistance < n) _mm_prefetch(s + i + kPrefetchDistance, _MM_HINT_T0);
-      const ByteBlock b0 = ByteBlock::load(s + i);
-      const ByteBlock ends = (b0 == first) & (ByteBlock::load(s + i + m - 1) == last);
-      const ByteBlock inner = (ByteBlock::load(s + i + 1) == second) & (ByteBlock::load(s + i + m - 2) == penultimate);
+      const base::ByteBlock b0 = base::ByteBlock::load(s + i);
+      const base::ByteBlock ends = (b0 == first) & (base::ByteBlock::load(s + i + m - 1) == last);
+      const base::ByteBlock inner =
+          (base::ByteBlock::load(s + i + 1) == second) & (base::ByteBlock::load(s + i + m - 2) == penultimate);
       uint32_t maybe = (ends & inner).mask();
       const uint32_t escapes = (b0 == backslash).mask();
       if ((maybe | escapes) == 0) continue;
@@ -58,4 +59,4 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
 }
 
 ZR_ISA_END
-}  // namespace zr::registry
+}  // namespace zr::store

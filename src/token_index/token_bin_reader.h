@@ -10,12 +10,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "base/file.h"
 #include "base/status.h"
 #include "store/content_hash.h"
-#include "base/file.h"
 
 namespace zr::token_index {
 
@@ -27,18 +26,18 @@ struct TokenBinEntry {
 };
 
 // A source string's key: only 64-digit hex strings (either case) have one.
-std::optional<HashKey> source_key(std::string_view source);
+std::optional<store::HashKey> source_key(std::string_view source);
 // The keys of those sources that have one.
-std::vector<HashKey> source_keys(const std::vector<std::string>& sources);
+std::vector<store::HashKey> source_keys(const std::vector<std::string>& sources);
 
 class TokenBinIndex {
  public:
   // Opens "token-index.<tokenizer>.bin" of the store. nullopt when the file
   // is not there; an error when it cannot be opened or mapped, is too small,
   // has another magic or version, or its tables lie outside it.
-  static Result<std::optional<TokenBinIndex>> Open(std::string_view zr_dir, std::string_view tokenizer);
+  static base::Result<std::optional<TokenBinIndex>> Open(std::string_view zr_dir, std::string_view tokenizer);
   // The same for a file given by path.
-  static Result<std::optional<TokenBinIndex>> OpenFile(const std::string& path);
+  static base::Result<std::optional<TokenBinIndex>> OpenFile(const std::string& path);
 
   const std::string& path() const { return path_; }
   uint32_t entry_count() const { return entry_count_; }
@@ -47,28 +46,23 @@ class TokenBinIndex {
   // strictly newer (full timestamp precision) than every regular file of its
   // merged directory, so a change in the same clock tick as a build is never
   // hidden. No merged directory to compare with counts as current.
-  bool is_current() const;
+  bool IsCurrent() const;
 
   // Entry number `number`, or nullopt beyond the entry count.
   std::optional<TokenBinEntry> entry(uint64_t number) const;
 
   // The entry numbers listed under any of `keys`, ascending, without
   // repeats. An error when a source record the lookup needs is damaged.
-  Result<std::vector<uint32_t>> lookup_sources(const std::vector<HashKey>& keys) const;
+  base::Result<std::vector<uint32_t>> LookupSources(const std::vector<store::HashKey>& keys) const;
 
   // ceil(n / 8) bytes; bit i % 8 of byte i / 8 (least significant first) set
   // when entry i is revoked.
-  std::string revoked_bit_mask() const;
-
-  // Stores each flag byte into its entry's record in the file itself (pairs
-  // beyond the entry count are ignored), then flushes. An empty list opens
-  // nothing.
-  Status set_revoked_flags(const std::vector<std::pair<uint32_t, uint8_t>>& flags) const;
+  std::string RevokedBitMask() const;
 
  private:
   TokenBinIndex() = default;
 
-  MappedFile map_;
+  base::MappedFile map_;
   std::string path_;
   uint32_t entry_count_ = 0;
   uint64_t entry_table_ = 0;

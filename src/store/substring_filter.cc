@@ -1,8 +1,8 @@
-#include "removal/substring_filter.h"
+#include "store/substring_filter.h"
 
 #include <algorithm>
 
-namespace zr::removal {
+namespace zr::store {
 
 namespace {
 
@@ -60,4 +60,4 @@ bool SubstringFilter::Matches(std::string_view line) const {
   return false;
 }
 
-}  // namespace zr::removal
+}  // namespace zr::store

@@ -1,10 +1,10 @@
-#include "index/flat_object.h"
+#include "store/flat_object.h"
 
 #include <simdjson.h>
 
 #include <cstring>
 
-namespace zr::index {
+namespace zr::store {
 
 namespace {
 
@@ -25,8 +25,10 @@ inline bool plain_word(const unsigned char* p) {
 
 class FlatScanner {
  public:
-  explicit FlatScanner(std::string_view line)
-      : p_(reinterpret_cast<const unsigned char*>(line.data())), end_(p_ + line.size()) {}
+  FlatScanner(std::string_view line, int max_integer_digits)
+      : p_(reinterpret_cast<const unsigned char*>(line.data())),
+        end_(p_ + line.size()),
+        max_integer_digits_(max_integer_digits) {}
 
   bool Scan(std::span<const std::string_view> keys, std::span<FlatField> fields) {
     for (FlatField& field : fields) field = FlatField();
@@ -105,6 +107,8 @@ class FlatScanner {
 
   bool Value(FlatField& value) {
     if (p_ == end_) return false;
+    const unsigned char* begin = p_;
+    bool ok = false;
     switch (*p_) {
       case '"':
         ++p_;
@@ -115,18 +119,20 @@ class FlatScanner {
         value.kind = FlatKind::kStringArray;
         return StringArray(value.text);
       case 't':
-        value.kind = FlatKind::kOther;
-        return ConsumeWord("true");
+        ok = ConsumeWord("true");
+        break;
       case 'f':
-        value.kind = FlatKind::kOther;
-        return ConsumeWord("false");
+        ok = ConsumeWord("false");
+        break;
       case 'n':
-        value.kind = FlatKind::kOther;
-        return ConsumeWord("null");
+        ok = ConsumeWord("null");
+        break;
       default:
-        value.kind = FlatKind::kOther;
-        return SmallInteger();
+        ok = SmallInteger();
     }
+    value.kind = FlatKind::kOther;
+    value.text = std::string_view(reinterpret_cast<const char*>(begin), static_cast<size_t>(p_ - begin));
+    return ok;
   }
 
   // The rest of an array after "[", when all its elements are strings.
@@ -147,13 +153,14 @@ class FlatScanner {
     return true;
   }
 
-  // An integer of at most 18 digits, which every reader holds exactly;
-  // longer numbers, fractions and exponents go to the full parser.
+  // An integer of at most max_integer_digits_ digits, which the reader
+  // holds exactly; longer numbers, fractions and exponents go to the full
+  // parser.
   bool SmallInteger() {
     Consume('-');
     if (Consume('0')) return true;  // a digit after it fails the caller's next check
     int digits = 0;
-    while (p_ < end_ && *p_ >= '0' && *p_ <= '9' && digits < 18) {
+    while (p_ < end_ && *p_ >= '0' && *p_ <= '9' && digits < max_integer_digits_) {
       ++p_;
       ++digits;
     }
@@ -162,12 +169,14 @@ class FlatScanner {
 
   const unsigned char* p_;
   const unsigned char* end_;
+  const int max_integer_digits_;
 };
 
 }  // namespace
 
-bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields) {
-  return FlatScanner(line).Scan(keys, fields);
+bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields,
+                      int max_integer_digits) {
+  return FlatScanner(line, max_integer_digits).Scan(keys, fields);
 }
 
-}  // namespace zr::index
+}  // namespace zr::store

@@ -1,7 +1,7 @@
 // Reading a few top-level members of a JSON Lines record without building a
 // tree.
 //
-// Layer lines written by this system are flat objects: string, boolean,
+// Lines written by this system (layer records, token-index entries) are flat objects: string, boolean,
 // null and small integer members, and arrays of strings, with no escapes.
 // Scanning such a line once, byte by byte, is several times cheaper than a
 // full parse, and it is all the index build and the layer scans need. Any
@@ -17,7 +17,7 @@
 #include <span>
 #include <string_view>
 
-namespace zr::index {
+namespace zr::store {
 
 enum class FlatKind : uint8_t { kAbsent, kString, kStringArray, kOther };
 
@@ -28,14 +28,21 @@ struct FlatField {
   // its last occurrence, as a parsed object keeps it.
   uint32_t count = 0;
   // kString: the string's value (it holds no escape, so the text is the
-  // value). kStringArray: the text between the brackets.
+  // value). kStringArray: the text between the brackets. kOther: the
+  // literal or integer as written.
   std::string_view text;
 };
+
+// Integers of more digits are left to the full parser. Eighteen digits fit
+// every reader's integer types, signed or not; a reader that only wants
+// unsigned values may take nineteen.
+inline constexpr int kFlatIntegerDigits = 18;
 
 // Scans `line` as one flat JSON object and fills `fields[i]` with the member
 // named `keys[i]`. Returns false when the line is not of the simple form;
 // `fields` are then meaningless and the line needs the full parser.
-bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields);
+bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields,
+                      int max_integer_digits = kFlatIntegerDigits);
 
 // Calls fn(element) for each string of an array field, in order.
 template <typename Fn>
@@ -48,4 +55,4 @@ void for_each_flat_string(std::string_view array_text, Fn&& fn) {
   }
 }
 
-}  // namespace zr::index
+}  // namespace zr::store

@@ -56,7 +56,7 @@ struct EntryRef {
 
 // One (source key, entry number) pair: an entry naming a key twice gives two.
 struct SourceRef {
-  HashKey key;
+  store::HashKey key;
   uint32_t entry = 0;
 };
 
@@ -71,6 +71,6 @@ struct EncodedIndex {
 // format (chunk numbers above 65535, offsets, lengths or the file reaching
 // 4 GiB, more than 65535 entry numbers under one key): a file that silently
 // wrapped such values would point readers at the wrong lines.
-Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, std::vector<SourceRef> sources);
+base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, std::vector<SourceRef> sources);
 
 }  // namespace zr::token_index

@@ -1,0 +1,92 @@
+#include "base/file_replacement.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace zr::base {
+
+namespace {
+
+// The "Umask:" line of /proc/self/status (octal), if the kernel reports it.
+std::optional<mode_t> umask_from_proc() {
+  std::unique_ptr<FILE, int (*)(FILE*)> status(std::fopen("/proc/self/status", "re"), std::fclose);
+  if (!status) return std::nullopt;
+  char line[256];
+  while (std::fgets(line, sizeof line, status.get()) != nullptr) {
+    if (std::strncmp(line, "Umask:", 6) != 0) continue;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(line + 6, &end, 8);
+    if (end == line + 6) return std::nullopt;
+    return static_cast<mode_t>(mask & 0777);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+mode_t process_umask() {
+  if (std::optional<mode_t> mask = umask_from_proc()) return *mask;
+  // Without /proc (or on a kernel that does not report it) the only way to
+  // learn the mask is to set it and put it back.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+mode_t new_file_mode() { return 0666 & ~process_umask(); }
+
+Result<FileReplacement> FileReplacement::Create(std::string target, const std::string& temp_dir,
+                                                std::string_view temp_prefix) {
+  if (target.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+  std::string temp_path;
+  ZR_ASSIGN_OR_RETURN(UniqueFd fd, create_temp_file(temp_dir, temp_prefix, temp_path));
+  return FileReplacement(std::move(target), std::move(temp_path), std::move(fd));
+}
+
+FileReplacement::FileReplacement(FileReplacement&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_path_(std::exchange(other.temp_path_, std::string())),
+      fd_(std::move(other.fd_)) {}
+
+Status FileReplacement::Finish(mode_t mode) {
+  Status status;
+  if (::fchmod(fd_.get(), mode) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && ::close(fd_.release()) != 0) status = Status::FromErrno(errno);
+  if (!status.ok()) Abandon();
+  return status;
+}
+
+Status FileReplacement::Commit() {
+  if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
+    Status status = Status::FromErrno(errno);
+    Abandon();
+    return status;
+  }
+  temp_path_.clear();
+  return Status();
+}
+
+void FileReplacement::Abandon() {
+  fd_.reset();
+  if (!temp_path_.empty()) (void)remove_file(temp_path_);
+  temp_path_.clear();
+}
+
+Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
+                               std::string_view temp_prefix) {
+  ZR_ASSIGN_OR_RETURN(FileReplacement replacement, FileReplacement::Create(target, temp_dir, temp_prefix));
+  ZR_RETURN_IF_ERROR(replacement.Write(data));
+  ZR_RETURN_IF_ERROR(replacement.Finish(new_file_mode()));
+  return replacement.Commit();
+}
+
+}  // namespace zr::base

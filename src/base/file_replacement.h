@@ -1,0 +1,69 @@
+// Replacing a file as a whole, so that readers see the old bytes or all of
+// the new ones, never a mixture or a half-written file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+#include "base/file.h"
+#include "base/status.h"
+
+namespace zr::base {
+
+// The process's file-creation mask, read without changing it (changing it,
+// even for a moment, would affect files other threads create meanwhile).
+mode_t process_umask();
+
+// The permission bits a file created with mode 0666 gets.
+mode_t new_file_mode();
+
+// A new file written beside `target` under a unique name and renamed over it
+// once complete. The steps: Create, Write as often as needed, Finish (mode,
+// flush to stable storage, close), any checks on temp_path(), Commit (the
+// rename). Until Commit the target is untouched; a replacement that fails or
+// is dropped before Commit removes its temporary file.
+class FileReplacement {
+ public:
+  // Creates "<temp_dir>/<temp_prefix>XXXXXX" (exclusively, so nothing that
+  // exists is ever truncated). `temp_dir` must be on the target's file
+  // system and should be a place no reader scans. Errors carry the system's
+  // message only.
+  static Result<FileReplacement> Create(std::string target, const std::string& temp_dir, std::string_view temp_prefix);
+
+  FileReplacement(FileReplacement&& other) noexcept;
+  FileReplacement& operator=(FileReplacement&&) = delete;
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+  ~FileReplacement() { Abandon(); }
+
+  // Appends to the temporary file.
+  Status Write(std::string_view data) { return write_all(fd_.get(), data); }
+  // Gives the file `mode` (it starts private to this user), flushes it to
+  // stable storage and closes it.
+  Status Finish(mode_t mode);
+  // Renames the finished file over the target.
+  Status Commit();
+  // Closes and removes the temporary file now; nothing is left to commit.
+  void Abandon();
+
+  int fd() const { return fd_.get(); }
+  const std::string& temp_path() const { return temp_path_; }
+  const std::string& target() const { return target_; }
+
+ private:
+  FileReplacement(std::string target, std::string temp_path, UniqueFd fd)
+      : target_(std::move(target)), temp_path_(std::move(temp_path)), fd_(std::move(fd)) {}
+
+  std::string target_;
+  std::string temp_path_;  // empty once committed or abandoned
+  UniqueFd fd_;
+};
+
+// Replaces `target` with `data` in one call: a FileReplacement in
+// `temp_dir`, with the mode of a new file.
+Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
+                               std::string_view temp_prefix = ".tmp-");
+
+}  // namespace zr::base
