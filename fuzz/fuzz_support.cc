@@ -51,7 +51,7 @@ const std::string& scratch_dir() {
 }
 
 void write_whole_file(const std::string& path, std::string_view bytes) {
-  Status status = write_file(path, bytes);
+  base::Status status = base::write_file(path, bytes);
   if (!status.ok()) fail("cannot write " + path + ": " + status.message(), "");
 }
 

@@ -60,14 +60,14 @@ void expect_same(const std::vector<zr::json::Value>& got, const std::vector<cons
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  static const std::string path = zr::path_join(zr::fuzz::scratch_dir(), "lines.jsonl");
+  static const std::string path = zr::base::path_join(zr::fuzz::scratch_dir(), "lines.jsonl");
   zr::fuzz::write_whole_file(path, bytes);
 
   const std::vector<Line> lines = parse_lines_one_by_one(bytes);
   std::vector<const Line*> all;
   for (const Line& line : lines) all.push_back(&line);
 
-  zr::Result<std::vector<zr::json::Value>> read = zr::jsonl_read(path);
+  zr::base::Result<std::vector<zr::json::Value>> read = zr::store::jsonl_read(path);
   if (!read.ok()) fail("jsonl_read fails: " + read.status().message(), bytes);
   expect_same(*read, all, "jsonl_read", bytes);
 
@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const Line& line : lines) {
       if (line.text.find(needle) != std::string_view::npos) containing.push_back(&line);
     }
-    zr::Result<std::vector<zr::json::Value>> filtered = zr::jsonl_read_filtered(path, {needle});
+    zr::base::Result<std::vector<zr::json::Value>> filtered = zr::store::jsonl_read_filtered(path, {needle});
     if (!filtered.ok()) fail("jsonl_read_filtered fails: " + filtered.status().message(), bytes);
     expect_same(*filtered, containing, "jsonl_read_filtered", bytes);
   }

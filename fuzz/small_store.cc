@@ -22,6 +22,11 @@ namespace zr::fuzz {
 
 namespace {
 
+using base::MappedFile;
+using base::Result;
+using base::Status;
+using base::path_join;
+
 template <typename T>
 T must(Result<T> result, std::string_view step) {
   if (!result.ok()) fail(std::string(step) + ": " + result.status().message(), "");
@@ -41,7 +46,7 @@ SmallStore build() {
   SmallStore store;
   store.root = path_join(scratch_dir(), "project");
   store.data_file = path_join(store.root, "data.jsonl");
-  must(init_store(store.root), "init_store");
+  must(store::init_store(store.root), "init_store");
 
   const std::string alice = must(registry::author_add(store.root, "alice", "alice@example.org"), "author_add");
   const std::string bob = must(registry::author_add(store.root, "bob", "bob@example.org"), "author_add");
