@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int runs = argc > 2 ? std::atoi(argv[2]) : 7;
-  auto mapped = zr::MappedFile::Open(argv[1]);
+  auto mapped = zr::base::MappedFile::Open(argv[1]);
   if (!mapped.ok()) {
     std::fprintf(stderr, "%s\n", mapped.status().message().c_str());
     return 1;
