@@ -24,6 +24,26 @@ PathKind kind_of(const struct stat& st) {
   if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
   return PathKind::kOther;
 }
+
+// Opens `path` for reading without waiting on a FIFO found where a file
+// should be (O_NONBLOCK changes nothing for regular files). -1 and errno on
+// failure.
+int open_read_only(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+// Opens `path` to append to it, with `flags` added. A regular file is opened
+// for reading as well when it allows that, so that its last byte can be
+// checked; anything else is opened for writing only, exactly as asked, so
+// that a FIFO without a reader is still refused at once. -1 and errno on
+// failure.
+int open_appending(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | flags, 0666);
+  if (fd >= 0) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    ::close(fd);
+  }
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | flags, 0666);
+}
 }  // namespace
 
 std::string path_join(std::string_view a, std::string_view b) {
@@ -33,6 +53,13 @@ std::string path_join(std::string_view a, std::string_view b) {
   if (!out.empty() && out.back() != '/') out.push_back('/');
   out.append(b);
   return out;
+}
+
+std::string parent_directory(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -76,17 +103,24 @@ void MappedFile::reset() {
   heap_copy_ = false;
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(FileToMap file, FileToMap::Open(path));
+namespace {
+Result<MappedFile> map_regular_file(const FileToMap& file) {
   // Only regular files can be mapped; say why for the common cases.
   if (file.kind() == PathKind::kDirectory) return Status::FromErrno(EISDIR);
   if (file.kind() != PathKind::kRegularFile) return Status::FromErrno(ENODEV);
   return file.Map();
 }
+}  // namespace
+
+Result<MappedFile> MappedFile::Open(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(FileToMap file, FileToMap::Open(path));
+  return map_regular_file(file);
+}
 
 Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
-  if (path_kind(path) == PathKind::kMissing) return MappedFile();
-  return Open(path);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenUnlessMissing(path));
+  if (!file) return MappedFile();
+  return map_regular_file(*file);
 }
 
 Result<MappedFile> MappedFile::Map(int fd, size_t size, bool writable) {
@@ -126,29 +160,40 @@ Status MappedFile::Sync() {
   return Status();
 }
 
-PathKind path_kind(const std::string& path) {
+Result<PathKind> path_kind(const std::string& path) {
   struct stat st;
-  if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (has_nul(path)) return PathKind::kMissing;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return PathKind::kMissing;
+    return Status::FromErrno(errno);
+  }
   return kind_of(st);
 }
 
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  // O_NONBLOCK: opening a FIFO found where a file should be must not wait
-  // for a writer that never comes. It changes nothing for regular files.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, OpenUnlessMissing(path));
+  if (!file) return Status::FromErrno(ENOENT);
+  return std::move(*file);
+}
+
+Result<std::optional<FileToMap>> FileToMap::OpenUnlessMissing(const std::string& path) {
+  if (has_nul(path)) return std::optional<FileToMap>();
+  UniqueFd fd(open_read_only(path));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return std::optional<FileToMap>();
+    return Status::FromErrno(errno);
+  }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
+  return std::optional<FileToMap>(FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size)));
 }
 
 Result<std::optional<FileToMap>> FileToMap::OpenIfExists(const std::string& path) {
   // Absence is for the caller to judge (a scan instead, or its own error).
-  if (path_kind(path) == PathKind::kMissing) return std::optional<FileToMap>();
-  Result<FileToMap> file = Open(path);
+  Result<std::optional<FileToMap>> file = OpenUnlessMissing(path);
   if (!file.ok()) return file.status().WithContext("opening " + path);
-  return std::optional<FileToMap>(std::move(file).value());
+  return file;
 }
 
 Status write_all(int fd, std::string_view data) {
@@ -170,14 +215,30 @@ Status write_all(int fd, std::string_view data) {
 Result<UniqueFd> open_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK));
   if (!fd.valid()) return Status::FromErrno(errno);
   return fd;
 }
 
-Status append_to_file(const std::string& path, std::string_view data) {
+bool ends_mid_line(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+  char last = '\n';
+  return ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+}
+
+Status append_lines(int fd, std::string_view lines) {
+  if (lines.empty() || !ends_mid_line(fd)) return write_all(fd, lines);
+  std::string separated;
+  separated.reserve(lines.size() + 1);
+  separated.push_back('\n');
+  separated.append(lines);
+  return write_all(fd, separated);
+}
+
+Status append_to_file(const std::string& path, std::string_view lines) {
   ZR_ASSIGN_OR_RETURN(UniqueFd fd, open_for_append(path));
-  return write_all(fd.get(), data);
+  return append_lines(fd.get(), lines);
 }
 
 Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
@@ -185,9 +246,9 @@ Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
   RegularAppendFile file;
   // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
   // a reader; it is refused below like anything else that is no file.
-  file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
+  file.fd = UniqueFd(open_appending(path, O_NONBLOCK));
   if (!file.fd.valid() && errno == ENOENT) {
-    file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL));
     file.created = file.fd.valid();
   }
   if (!file.fd.valid()) return Status::FromErrno(errno);
@@ -219,7 +280,9 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
     }
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back(DirEntry{std::string(name), path_kind(path_join(dir, name))});
+    // An entry gone since the listing (or a dangling link) reads as missing.
+    ZR_ASSIGN_OR_RETURN(PathKind kind, path_kind(path_join(dir, name)));
+    entries.push_back(DirEntry{std::string(name), kind});
   }
   return entries;
 }
@@ -247,6 +310,14 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
 Status remove_file(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Status::FromErrno(errno);
+  return Status();
+}
+
+Status sync_directory(const std::string& dir) {
+  if (has_nul(dir)) return nul_in_path();
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  if (::fsync(fd.get()) != 0 && errno != EINVAL) return Status::FromErrno(errno);
   return Status();
 }
 

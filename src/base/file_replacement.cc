@@ -72,6 +72,11 @@ Status FileReplacement::Commit() {
     return status;
   }
   temp_path_.clear();
+  // The new name must reach the disk too, or a power cut after the caller
+  // moved on could bring the old file back. The replacement is done either
+  // way, and callers act on it (a purge commits its archive after it), so a
+  // failed flush is not reported as a failed replacement.
+  (void)sync_directory(parent_directory(target_));
   return Status();
 }
 

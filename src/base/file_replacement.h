@@ -43,7 +43,8 @@ class FileReplacement {
   // Gives the file `mode` (it starts private to this user), flushes it to
   // stable storage and closes it.
   Status Finish(mode_t mode);
-  // Renames the finished file over the target.
+  // Renames the finished file over the target and flushes the target's
+  // directory, so that the replacement survives a power cut.
   Status Commit();
   // Closes and removes the temporary file now; nothing is left to commit.
   void Abandon();

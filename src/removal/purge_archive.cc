@@ -91,7 +91,8 @@ PurgeArchiveWriter::~PurgeArchiveWriter() {
 base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_dir, int64_t seconds) {
   PurgeArchiveWriter writer;
   const std::string dir = archive_dir(zr_dir);
-  if (base::path_kind(dir) == base::PathKind::kMissing) writer.dir_created_ = dir;
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind == base::PathKind::kMissing) writer.dir_created_ = dir;
   writer.active_ = true;
   ZR_RETURN_IF_ERROR(store::create_directories(dir));
   writer.stamp_ = purge_archive_stamp(seconds);
@@ -103,6 +104,10 @@ base::Result<PurgeArchiveWriter> PurgeArchiveWriter::Open(std::string_view zr_di
   writer.file_created_ = file.created;
   writer.old_size_ = file.old_size;
   writer.buffer_.reserve(kArchiveBufferSize);
+  // Records go in through the buffer, so its first write carries the line
+  // break that keeps a cut-off record from swallowing this run's first one.
+  // A purge runs alone, so nobody appends between this check and that write.
+  if (!writer.file_created_ && base::ends_mid_line(writer.fd_.get())) writer.buffer_.push_back('\n');
   return writer;
 }
 

@@ -216,7 +216,8 @@ class Pass {
 base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
                                               const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds) {
   const base::Status not_found = base::Status::Error("data file not found: " + data_file);
-  if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
+  ZR_ASSIGN_OR_RETURN(base::PathKind data_file_kind, base::path_kind(data_file));
+  if (data_file_kind == base::PathKind::kMissing) return not_found;
   ZR_ASSIGN_OR_RETURN(base::MappedFile data, base::MappedFile::Open(data_file));
   if (data.size() == 0) return not_found;
 

@@ -22,7 +22,8 @@ std::string shard_text(const std::vector<json::Value>& records) {
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
                                                   const RecordMatch& match, RewritePolicy policy) {
   ShardToggle outcome;
-  if (base::path_kind(shard_path) == base::PathKind::kMissing) return outcome;
+  ZR_ASSIGN_OR_RETURN(base::PathKind shard_kind, base::path_kind(shard_path));
+  if (shard_kind == base::PathKind::kMissing) return outcome;
   outcome.present = true;
   ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(shard_path));
   for (json::Value& record : records) {
