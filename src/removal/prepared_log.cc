@@ -27,7 +27,7 @@ PreparedLog::~PreparedLog() {
 
 base::Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
   created_ = false;
-  return base::append_lines(fd_.get(), store::format_log_line(seconds, operation, detail));
+  return base::write_all(fd_.get(), store::format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::removal
