@@ -34,15 +34,37 @@ int open_read_only(const std::string& path) { return ::open(path.c_str(), O_RDON
 // for reading as well when it allows that, so that its last byte can be
 // checked; anything else is opened for writing only, exactly as asked, so
 // that a FIFO without a reader is still refused at once. -1 and errno on
-// failure.
-int open_appending(const std::string& path, int flags) {
+// failure. `size` gets the size of a regular file opened for reading too,
+// and -1 otherwise.
+int open_appending(const std::string& path, int flags, off_t& size) {
+  size = -1;
   int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | flags, 0666);
   if (fd >= 0) {
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      size = st.st_size;
+      return fd;
+    }
     ::close(fd);
   }
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | flags, 0666);
+}
+
+// Whether the file of `size` bytes open for reading on `fd` ends in the
+// fragment of a line.
+bool fragment_at_end(int fd, off_t size) {
+  char last = '\n';
+  return size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
+}
+
+// Writes `lines` with one write-all call, after a "\n" when `separate`.
+Status write_lines(int fd, std::string_view lines, bool separate) {
+  if (!separate || lines.empty()) return write_all(fd, lines);
+  std::string separated;
+  separated.reserve(lines.size() + 1);
+  separated.push_back('\n');
+  separated.append(lines);
+  return write_all(fd, separated);
 }
 }  // namespace
 
@@ -215,30 +237,27 @@ Status write_all(int fd, std::string_view data) {
 Result<UniqueFd> open_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
-  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK));
+  off_t size;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, size));
   if (!fd.valid()) return Status::FromErrno(errno);
   return fd;
 }
 
 bool ends_mid_line(int fd) {
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
-  char last = '\n';
-  return ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n';
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  return fragment_at_end(fd, st.st_size);
 }
 
-Status append_lines(int fd, std::string_view lines) {
-  if (lines.empty() || !ends_mid_line(fd)) return write_all(fd, lines);
-  std::string separated;
-  separated.reserve(lines.size() + 1);
-  separated.push_back('\n');
-  separated.append(lines);
-  return write_all(fd, separated);
-}
+Status append_lines(int fd, std::string_view lines) { return write_lines(fd, lines, ends_mid_line(fd)); }
 
 Status append_to_file(const std::string& path, std::string_view lines) {
-  ZR_ASSIGN_OR_RETURN(UniqueFd fd, open_for_append(path));
-  return append_lines(fd.get(), lines);
+  if (has_nul(path)) return nul_in_path();
+  // The size the open saw spares the hot path of tracking a second look.
+  off_t size;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, size));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return write_lines(fd.get(), lines, fragment_at_end(fd.get(), size));
 }
 
 Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
@@ -246,9 +265,10 @@ Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
   RegularAppendFile file;
   // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
   // a reader; it is refused below like anything else that is no file.
-  file.fd = UniqueFd(open_appending(path, O_NONBLOCK));
+  off_t size;
+  file.fd = UniqueFd(open_appending(path, O_NONBLOCK, size));
   if (!file.fd.valid() && errno == ENOENT) {
-    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL));
+    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL, size));
     file.created = file.fd.valid();
   }
   if (!file.fd.valid()) return Status::FromErrno(errno);
