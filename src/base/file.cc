@@ -30,31 +30,32 @@ PathKind kind_of(const struct stat& st) {
 // failure.
 int open_read_only(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
 
-// Opens `path` to append to it, with `flags` added. A regular file is opened
-// for reading as well when it allows that, so that its last byte can be
-// checked; anything else is opened for writing only, exactly as asked, so
-// that a FIFO without a reader is still refused at once. -1 and errno on
-// failure. `size` gets the size of a regular file opened for reading too,
-// and -1 otherwise.
-int open_appending(const std::string& path, int flags, off_t& size) {
-  size = -1;
+// Opens `path` to append to it, with `flags` added, for reading as well when
+// the file allows that, so that its last byte can be checked. What cannot
+// seek (a FIFO) is opened for writing only, exactly as asked, so that a FIFO
+// without a reader is still refused at once. -1 and errno on failure.
+// `at_last_byte` tells whether the file offset was left on the last byte of
+// a non-empty file: seeking there is how a FIFO shows, and it saves the hot
+// path of tracking a look at the file's size.
+int open_appending(const std::string& path, int flags, bool& at_last_byte) {
+  at_last_byte = false;
   int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | flags, 0666);
   if (fd >= 0) {
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      size = st.st_size;
+    if (::lseek(fd, -1, SEEK_END) >= 0) {
+      at_last_byte = true;
       return fd;
     }
+    if (errno == EINVAL) return fd;  // an empty file has no byte before its end
     ::close(fd);
   }
   return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | flags, 0666);
 }
 
-// Whether the file of `size` bytes open for reading on `fd` ends in the
-// fragment of a line.
-bool fragment_at_end(int fd, off_t size) {
+// Reads the byte at the file offset of `fd`: true when it is there and is
+// not "\n". Appends are not affected by the offset.
+bool fragment_at_offset(int fd) {
   char last = '\n';
-  return size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n';
+  return ::read(fd, &last, 1) == 1 && last != '\n';
 }
 
 // Writes `lines` with one write-all call, after a "\n" when `separate`.
@@ -237,27 +238,22 @@ Status write_all(int fd, std::string_view data) {
 Result<UniqueFd> open_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
-  off_t size;
-  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, size));
+  bool at_last_byte;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, at_last_byte));
   if (!fd.valid()) return Status::FromErrno(errno);
   return fd;
 }
 
-bool ends_mid_line(int fd) {
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  return fragment_at_end(fd, st.st_size);
-}
+bool ends_mid_line(int fd) { return ::lseek(fd, -1, SEEK_END) >= 0 && fragment_at_offset(fd); }
 
 Status append_lines(int fd, std::string_view lines) { return write_lines(fd, lines, ends_mid_line(fd)); }
 
 Status append_to_file(const std::string& path, std::string_view lines) {
   if (has_nul(path)) return nul_in_path();
-  // The size the open saw spares the hot path of tracking a second look.
-  off_t size;
-  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, size));
+  bool at_last_byte;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, at_last_byte));
   if (!fd.valid()) return Status::FromErrno(errno);
-  return write_lines(fd.get(), lines, fragment_at_end(fd.get(), size));
+  return write_lines(fd.get(), lines, at_last_byte && fragment_at_offset(fd.get()));
 }
 
 Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
@@ -265,10 +261,10 @@ Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
   RegularAppendFile file;
   // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
   // a reader; it is refused below like anything else that is no file.
-  off_t size;
-  file.fd = UniqueFd(open_appending(path, O_NONBLOCK, size));
+  bool at_last_byte;
+  file.fd = UniqueFd(open_appending(path, O_NONBLOCK, at_last_byte));
   if (!file.fd.valid() && errno == ENOENT) {
-    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL, size));
+    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL, at_last_byte));
     file.created = file.fd.valid();
   }
   if (!file.fd.valid()) return Status::FromErrno(errno);

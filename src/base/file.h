@@ -99,8 +99,8 @@ Result<PathKind> path_kind(const std::string& path);
 Status write_all(int fd, std::string_view data);
 
 // Opens `path` for appending, creating it (never its directory) if missing.
-// A regular file is opened for reading too when it allows that, so that
-// append_lines can look at its last byte. Opening never waits: a FIFO
+// A file that can seek is opened for reading too when it allows that, so
+// that append_lines can look at its last byte. Opening never waits: a FIFO
 // without a reader fails at once ("No such device or address") instead of
 // hanging. Errors carry the system's message.
 Result<UniqueFd> open_for_append(const std::string& path);
@@ -108,6 +108,7 @@ Result<UniqueFd> open_for_append(const std::string& path);
 // True when the regular file open on `fd` is not empty and its last byte is
 // not "\n": a writer was cut off in the middle of a line (killed, or out of
 // disk space). False when that cannot be read (a file open for writing only).
+// It moves the file offset, which appends do not use.
 bool ends_mid_line(int fd);
 
 // Writes whole lines (`lines` ends with "\n") at the end of the file open
