@@ -24,6 +24,13 @@ class ViewSet {
   // Adds `key` unless an equal key is there; true when it was added. The
   // bytes it views must outlive the set.
   bool Insert(const Key& key) {
+    return InsertWith(key, [](const Key& k) { return k; });
+  }
+
+  // Insert for a key whose bytes may not last: when it is added, the set
+  // keeps keep(key) instead, an equal key whose bytes do.
+  template <typename Keep>
+  bool InsertWith(const Key& key, Keep&& keep) {
     const uint64_t hash = HashOf(key);
     size_t i = Probe(key, hash);
     if (slots_[i].hash != 0) return false;
@@ -31,7 +38,7 @@ class ViewSet {
       Grow();
       i = Probe(key, hash);
     }
-    slots_[i] = Slot{hash, key};
+    slots_[i] = Slot{hash, keep(key)};
     ++size_;
     return true;
   }

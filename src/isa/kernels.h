@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -33,6 +34,7 @@ struct Kernels {
   void (*append_string)(std::string& out, std::string_view s);
   bool (*append_string_from_escaped)(std::string& out, std::string_view escaped);
   size_t (*find_needle_or_escape)(std::string_view text, size_t from, std::string_view needle);
+  size_t (*find_line_structure)(std::string_view text, uint32_t* out);
 };
 
 // The fastest table this CPU runs; with ZR_PORTABLE_ONLY, the only one built.

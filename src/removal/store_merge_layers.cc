@@ -97,10 +97,11 @@ class HeldIdentities {
   // Inserts the reader's current key; false when it is already held.
   bool Insert(const IdentityReader& reader) {
     if (reader.key_in_line()) return set_.Insert(reader.key());
-    if (set_.Contains(reader.key())) return false;
-    IdentitySet::Key kept;
-    for (size_t i = 0; i < kept.size(); ++i) kept[i] = arena_.Keep(reader.key()[i]);
-    return set_.Insert(kept);
+    return set_.InsertWith(reader.key(), [&](const IdentitySet::Key& key) {
+      IdentitySet::Key kept;
+      for (size_t i = 0; i < kept.size(); ++i) kept[i] = arena_.Keep(key[i]);
+      return kept;
+    });
   }
 
   void KeepMapped(base::MappedFile file) { files_.push_back(std::move(file)); }

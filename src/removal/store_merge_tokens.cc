@@ -109,8 +109,9 @@ base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std:
     base::ViewSet<1> held;
     base::ByteArena arena;
     auto insert = [&] {
-      if (held.Contains({reader.identity()})) return false;
-      return held.Insert({arena.Keep(reader.identity())});
+      return held.InsertWith({reader.identity()}, [&](const base::ViewSet<1>::Key& key) {
+        return base::ViewSet<1>::Key{arena.Keep(key[0])};
+      });
     };
     ZR_RETURN_IF_ERROR(for_each_entry(target_chunks, reader, [&] {
       insert();
