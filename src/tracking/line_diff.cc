@@ -12,6 +12,7 @@
 // small arrays costs far less than a walk over the lines' bytes.
 #include "tracking/line_diff.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -186,34 +187,78 @@ Op make_replace(const Op& deletion, const Op& insertion) {
 // Furthest-reaching x per diagonal k, where k may be negative. Allocated once
 // for the largest search the whole diff can need and reused at every level of
 // the recursion, which keeps memory linear in the number of lines.
+//
+// Round d of the search writes the diagonals of d's parity and reads only
+// those of the other parity, written by round d - 1; keeping each parity in
+// its own row makes both contiguous, so a round is a plain loop over two
+// arrays that the compiler can keep in registers and vectors.
 class DiagonalArray {
  public:
-  explicit DiagonalArray(ptrdiff_t max_d) : offset_(max_d), slots_(static_cast<size_t>(2 * max_d), 0) {}
-  ptrdiff_t& operator[](ptrdiff_t k) { return slots_[static_cast<size_t>(k + offset_)]; }
+  explicit DiagonalArray(ptrdiff_t max_d)
+      : half_(max_d / 2 + 2), even_(static_cast<size_t>(2 * half_), 0), odd_(static_cast<size_t>(2 * half_), 0) {}
+
+  // The diagonals of one parity, indexed by k >> 1 (that is, floor(k / 2)).
+  ptrdiff_t* row(ptrdiff_t parity) { return (parity != 0 ? odd_ : even_).data() + half_; }
+  ptrdiff_t& operator[](ptrdiff_t k) { return row(k & 1)[k >> 1]; }
 
  private:
-  ptrdiff_t offset_;
-  std::vector<ptrdiff_t> slots_;
+  ptrdiff_t half_;
+  std::vector<ptrdiff_t> even_;
+  std::vector<ptrdiff_t> odd_;
 };
 
-// Where a path on diagonal k starts at depth d, before following its snake:
-// one step down from diagonal k + 1 or one step right from k - 1, whichever
-// reaches further; a tie goes down.
-inline ptrdiff_t next_start(DiagonalArray& v, ptrdiff_t k, ptrdiff_t d) {
-  if (k == -d || (k != d && v[k - 1] < v[k + 1])) return v[k + 1];
-  return v[k - 1] + 1;
+// Marks the two diagonals just outside round d (k = -d - 1 and k = d + 1,
+// which round d - 1 did not write) so that every diagonal of round d starts
+// from max(v[k + 1], v[k - 1] + 1): the outermost ones then take their only
+// neighbour. That is the search's rule (one step down from k + 1 or one step
+// right from k - 1, whichever reaches further; a tie goes down), since x
+// values are never negative.
+inline void mark_round_edges(DiagonalArray& v, ptrdiff_t d) {
+  v[-d - 1] = -2;
+  v[d + 1] = -2;
+}
+
+// Where a path on diagonal k starts at depth d >= 1, before its snake.
+inline ptrdiff_t start_after_edges_marked(const ptrdiff_t* previous, ptrdiff_t j, ptrdiff_t parity) {
+  return std::max(previous[j + parity], previous[j + parity - 1] + 1);
 }
 
 struct SplitPoint {
   size_t old_pos, new_pos;
 };
 
+// Where the middle snake of a range lies when no old line of the range equals
+// any new line of it. No snake can then ever be followed, so after round d
+// every diagonal k the search has reached holds x = (d + k) / 2 in both
+// directions, and the rounds play out in closed form: the paths first overlap
+// in round ceil((n + m) / 2), on the first diagonal (in the search's
+// descending order) that the overlap test accepts. Relative coordinates.
+SplitPoint split_without_common_lines(size_t n, size_t m) {
+  if ((n + m) % 2 != 0) {
+    // Odd delta: the forward pass meets at d = (n + m + 1) / 2, from the
+    // point where its path left the previous round.
+    const size_t d = (n + m + 1) / 2;
+    if (n > m) return {d, 0};  // diagonal k = d
+    return {n, (m - n + 1) / 2};  // diagonal k = delta + d - 1
+  }
+  // Even delta: the backward pass meets at d = (n + m) / 2; the split is its
+  // end point counted from the range's ends.
+  const size_t d = (n + m) / 2;
+  if (n >= m) return {n - d, m};  // diagonal k = d
+  return {0, m - (m - n) / 2};  // diagonal k = delta + d
+}
+
+// Whether the search may skip rounds it can predict. The full search exists
+// so that tests can compare the two.
+enum class Search { kWithShortcuts, kFull };
+
 template <typename Id>
 class EditScript {
  public:
-  EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines)
+  EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines, Search search)
       : old_(old_lines),
         new_(new_lines),
+        search_(search),
         vf_(max_depth(old_lines.size(), new_lines.size())),
         vb_(max_depth(old_lines.size(), new_lines.size())) {}
 
@@ -231,9 +276,15 @@ class EditScript {
   size_t common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   size_t common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   std::optional<SplitPoint> middle_snake(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
+  bool ranges_share_a_line(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
 
   const std::vector<Id>& old_;
   const std::vector<Id>& new_;
+  const Search search_;
+  // Line numbers seen in the old range, stamped with the check that saw them
+  // (a fresh stamp per check spares clearing the array).
+  std::vector<uint32_t> seen_in_old_;
+  uint32_t stamp_ = 0;
   DiagonalArray vf_;
   DiagonalArray vb_;
   std::vector<Op> ops_;
@@ -259,6 +310,22 @@ size_t EditScript<Id>::common_suffix(size_t old_start, size_t old_end, size_t ne
   return len;
 }
 
+// Line numbers are positions in both lists together, so they index an array
+// of that size directly.
+template <typename Id>
+bool EditScript<Id>::ranges_share_a_line(size_t old_start, size_t old_end, size_t new_start, size_t new_end) {
+  if (seen_in_old_.empty()) seen_in_old_.assign(old_.size() + new_.size(), 0);
+  if (++stamp_ == 0) {  // wrapped: old stamps would read as fresh
+    std::fill(seen_in_old_.begin(), seen_in_old_.end(), 0);
+    stamp_ = 1;
+  }
+  for (size_t i = old_start; i < old_end; ++i) seen_in_old_[static_cast<size_t>(old_[i])] = stamp_;
+  for (size_t j = new_start; j < new_end; ++j) {
+    if (seen_in_old_[static_cast<size_t>(new_[j])] == stamp_) return true;
+  }
+  return false;
+}
+
 // Searches from both corners at once, one edit deeper per round, until the
 // forward and backward paths overlap on a diagonal. Coordinates are relative
 // to the range starts; the backward search counts x and y from the ends. The
@@ -276,31 +343,78 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
     return SplitPoint{old_start + static_cast<size_t>(x), new_start + static_cast<size_t>(y)};
   };
 
-  vf_[1] = 0;
-  vb_[1] = 0;
+  // A range whose old and new lines have nothing in common costs the search
+  // its quadratic worst case for a split point known in advance. Checking
+  // costs a pass over the range, so it is made once the rounds so far have
+  // cost about as much, and only if no snake has shown a common line yet.
+  bool met_common_line = false;
+  ptrdiff_t check_round = search_ == Search::kFull ? -1 : 0;
+  while (check_round >= 0 && check_round * check_round < n + m) ++check_round;
+
   const ptrdiff_t d_end = (n + m + 1) / 2 + 1;
   for (ptrdiff_t d = 0; d < d_end; ++d) {
-    for (ptrdiff_t k = d; k >= -d; k -= 2) {
-      ptrdiff_t x = next_start(vf_, k, d);
-      ptrdiff_t y = x - k;
-      const ptrdiff_t x0 = x;
-      const ptrdiff_t y0 = y;
-      if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && old_at(x) == new_at(y)) ++x, ++y;
-      }
-      vf_[k] = x;
-      // With an odd delta the paths can first meet right after a forward step.
-      if (odd && std::abs(k - delta) <= d - 1 && vf_[k] + vb_[delta - k] >= n) return split(x0, y0);
+    if (d == check_round && !met_common_line && !ranges_share_a_line(old_start, old_end, new_start, new_end)) {
+      const SplitPoint at = split_without_common_lines(static_cast<size_t>(n), static_cast<size_t>(m));
+      return SplitPoint{old_start + at.old_pos, new_start + at.new_pos};
     }
-    for (ptrdiff_t k = d; k >= -d; k -= 2) {
-      ptrdiff_t x = next_start(vb_, k, d);
-      ptrdiff_t y = x - k;
-      if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && old_at(n - x - 1) == new_at(m - y - 1)) ++x, ++y;
+    const ptrdiff_t parity = d & 1;
+    const ptrdiff_t j_first = (-d) >> 1;  // k = -d
+    const ptrdiff_t j_last = d >> 1;      // k = d
+
+    // Forward: each diagonal's furthest x, following equal lines from the
+    // start of the range.
+    if (d > 0) mark_round_edges(vf_, d);
+    {
+      const ptrdiff_t* previous = vf_.row(1 - parity);
+      ptrdiff_t* current = vf_.row(parity);
+      for (ptrdiff_t j = j_first; j <= j_last; ++j) {
+        const ptrdiff_t k = 2 * j + parity;
+        ptrdiff_t x = d == 0 ? 0 : start_after_edges_marked(previous, j, parity);
+        ptrdiff_t y = x - k;
+        if (x < n && static_cast<size_t>(y) < static_cast<size_t>(m) && old_at(x) == new_at(y)) {
+          met_common_line = true;
+          do ++x, ++y;
+          while (x < n && y < m && old_at(x) == new_at(y));
+        }
+        current[j] = x;
       }
-      vb_[k] = x;
+      // With an odd delta the paths can first meet right after a forward
+      // step; the first diagonal met in descending order is the split.
+      if (odd) {
+        for (ptrdiff_t k = std::min(d, delta + d - 1); k >= std::max(-d, delta - d + 1); k -= 2) {
+          if (current[k >> 1] + vb_[delta - k] >= n) {
+            const ptrdiff_t x0 = d == 0 ? 0 : start_after_edges_marked(previous, k >> 1, parity);
+            return split(x0, x0 - k);
+          }
+        }
+      }
+    }
+
+    // Backward: the same from the ends of the range.
+    if (d > 0) mark_round_edges(vb_, d);
+    {
+      const ptrdiff_t* previous = vb_.row(1 - parity);
+      ptrdiff_t* current = vb_.row(parity);
+      for (ptrdiff_t j = j_first; j <= j_last; ++j) {
+        const ptrdiff_t k = 2 * j + parity;
+        ptrdiff_t x = d == 0 ? 0 : start_after_edges_marked(previous, j, parity);
+        ptrdiff_t y = x - k;
+        if (x < n && static_cast<size_t>(y) < static_cast<size_t>(m) && old_at(n - x - 1) == new_at(m - y - 1)) {
+          met_common_line = true;
+          do ++x, ++y;
+          while (x < n && y < m && old_at(n - x - 1) == new_at(m - y - 1));
+        }
+        current[j] = x;
+      }
       // With an even delta they first meet right after a backward step.
-      if (!odd && std::abs(k - delta) <= d && vb_[k] + vf_[delta - k] >= n) return split(n - x, m - y);
+      if (!odd) {
+        for (ptrdiff_t k = std::min(d, delta + d); k >= std::max(-d, delta - d); k -= 2) {
+          if (current[k >> 1] + vf_[delta - k] >= n) {
+            const ptrdiff_t x = current[k >> 1];
+            return split(n - x, m - (x - k));
+          }
+        }
+      }
     }
   }
   return std::nullopt;
@@ -584,7 +698,7 @@ namespace {
 
 // Stages 1 to 3 over numbered lines.
 template <typename Id>
-std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
+std::vector<Op> diff_numbered(const NumberedLines<Id>& lines, Search search) {
   const size_t n = lines.old_ids.size();
   const size_t m = lines.new_ids.size();
   // With no line in common the edit script holds only deletions and
@@ -593,9 +707,11 @@ std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
   // kind into one block that keeps the first one's indices, and merging
   // pairs the two blocks. The result is always this one replacement, which
   // spares the search its quadratic worst case.
-  if (n > 0 && m > 0 && !lines.shared) return {make_replace(make_delete(0, n, 0), make_insert(0, 0, m))};
+  if (search == Search::kWithShortcuts && n > 0 && m > 0 && !lines.shared) {
+    return {make_replace(make_delete(0, n, 0), make_insert(0, 0, m))};
+  }
 
-  EditScript<Id> script(lines.old_ids, lines.new_ids);
+  EditScript<Id> script(lines.old_ids, lines.new_ids, search);
   script.conquer(0, n, 0, m);
   std::vector<Op> ops = std::move(script).take();
 
@@ -607,13 +723,13 @@ std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
 }
 
 template <typename LineList>
-std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines) {
+std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines, Search search) {
   // Numbers are positions in both lists together; 32 bits suffice for any
   // input that fits in memory today, and keep the arrays small.
   const size_t total = old_lines.size() + new_lines.size();
   const std::vector<Op> merged = total < std::numeric_limits<uint32_t>::max()
-                                     ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines))
-                                     : diff_numbered(number_lines<uint64_t>(old_lines, new_lines));
+                                     ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines), search)
+                                     : diff_numbered(number_lines<uint64_t>(old_lines, new_lines), search);
 
   std::vector<DiffOpcode> opcodes;
   opcodes.reserve(merged.size());
@@ -625,12 +741,17 @@ std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& ne
 
 std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
                                    const std::vector<std::string_view>& new_lines) {
-  return diff_lines(old_lines, new_lines);
+  return diff_lines(old_lines, new_lines, Search::kWithShortcuts);
+}
+
+std::vector<DiffOpcode> blame_diff_full_search(const std::vector<std::string_view>& old_lines,
+                                               const std::vector<std::string_view>& new_lines) {
+  return diff_lines(old_lines, new_lines, Search::kFull);
 }
 
 std::vector<DiffOpcode> blame_diff(const std::vector<std::string>& old_lines,
                                    const std::vector<std::string>& new_lines) {
-  return diff_lines(old_lines, new_lines);
+  return diff_lines(old_lines, new_lines, Search::kWithShortcuts);
 }
 
 }  // namespace zr::tracking
