@@ -44,4 +44,12 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
 
 }  // namespace store
 
+namespace tracking {
+
+bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
+  return isa::active_kernels().play_diagonal_round(round);
+}
+
+}  // namespace tracking
+
 }  // namespace zr

@@ -12,12 +12,15 @@
 // small arrays costs far less than a walk over the lines' bytes.
 #include "tracking/line_diff.h"
 
+#include "tracking/diagonal_round.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace zr::tracking {
@@ -192,19 +195,20 @@ Op make_replace(const Op& deletion, const Op& insertion) {
 // those of the other parity, written by round d - 1; keeping each parity in
 // its own row makes both contiguous, so a round is a plain loop over two
 // arrays that the compiler can keep in registers and vectors.
+template <typename Diagonal>
 class DiagonalArray {
  public:
-  explicit DiagonalArray(ptrdiff_t max_d)
-      : half_(max_d / 2 + 2), even_(static_cast<size_t>(2 * half_), 0), odd_(static_cast<size_t>(2 * half_), 0) {}
+  explicit DiagonalArray(size_t max_d)
+      : half_(max_d / 2 + 2), even_(2 * half_, 0), odd_(2 * half_, 0) {}
 
   // The diagonals of one parity, indexed by k >> 1 (that is, floor(k / 2)).
-  ptrdiff_t* row(ptrdiff_t parity) { return (parity != 0 ? odd_ : even_).data() + half_; }
-  ptrdiff_t& operator[](ptrdiff_t k) { return row(k & 1)[k >> 1]; }
+  Diagonal* row(ptrdiff_t parity) { return (parity != 0 ? odd_ : even_).data() + half_; }
+  Diagonal& operator[](ptrdiff_t k) { return row(k & 1)[k >> 1]; }
 
  private:
-  ptrdiff_t half_;
-  std::vector<ptrdiff_t> even_;
-  std::vector<ptrdiff_t> odd_;
+  size_t half_;
+  std::vector<Diagonal> even_;
+  std::vector<Diagonal> odd_;
 };
 
 // Marks the two diagonals just outside round d (k = -d - 1 and k = d + 1,
@@ -213,14 +217,10 @@ class DiagonalArray {
 // neighbour. That is the search's rule (one step down from k + 1 or one step
 // right from k - 1, whichever reaches further; a tie goes down), since x
 // values are never negative.
-inline void mark_round_edges(DiagonalArray& v, ptrdiff_t d) {
+template <typename Diagonal>
+void mark_round_edges(DiagonalArray<Diagonal>& v, ptrdiff_t d) {
   v[-d - 1] = -2;
   v[d + 1] = -2;
-}
-
-// Where a path on diagonal k starts at depth d >= 1, before its snake.
-inline ptrdiff_t start_after_edges_marked(const ptrdiff_t* previous, ptrdiff_t j, ptrdiff_t parity) {
-  return std::max(previous[j + parity], previous[j + parity - 1] + 1);
 }
 
 struct SplitPoint {
@@ -254,6 +254,10 @@ enum class Search { kWithShortcuts, kFull };
 
 template <typename Id>
 class EditScript {
+  // Diagonals hold x values and k offsets up to the number of lines; the
+  // narrow type lets a round work on eight diagonals per vector.
+  using Diagonal = std::conditional_t<std::is_same_v<Id, uint32_t>, int32_t, ptrdiff_t>;
+
  public:
   EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines, Search search)
       : old_(old_lines),
@@ -271,7 +275,9 @@ class EditScript {
   std::vector<Op> take() && { return std::move(ops_); }
 
  private:
-  static ptrdiff_t max_depth(size_t n, size_t m) { return static_cast<ptrdiff_t>((n + m + 1) / 2 + 1); }
+  static size_t max_depth(size_t n, size_t m) { return (n + m + 1) / 2 + 1; }
+  bool play_round(bool backward, size_t old_base, size_t new_base, ptrdiff_t n, ptrdiff_t m, ptrdiff_t d,
+                  DiagonalArray<Diagonal>& v);
 
   size_t common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   size_t common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
@@ -285,8 +291,8 @@ class EditScript {
   // (a fresh stamp per check spares clearing the array).
   std::vector<uint32_t> seen_in_old_;
   uint32_t stamp_ = 0;
-  DiagonalArray vf_;
-  DiagonalArray vb_;
+  DiagonalArray<Diagonal> vf_;
+  DiagonalArray<Diagonal> vb_;
   std::vector<Op> ops_;
 };
 
@@ -326,6 +332,27 @@ bool EditScript<Id>::ranges_share_a_line(size_t old_start, size_t old_end, size_
   return false;
 }
 
+// Round d >= 1 of one direction; the bases are the positions of the first
+// lines the direction reads (the ranges' last lines when backward).
+template <typename Id>
+bool EditScript<Id>::play_round(bool backward, size_t old_base, size_t new_base, ptrdiff_t n, ptrdiff_t m,
+                                ptrdiff_t d, DiagonalArray<Diagonal>& v) {
+  mark_round_edges(v, d);
+  const DiagonalRound<Id, Diagonal> round{old_.data() + old_base,
+                                          new_.data() + new_base,
+                                          static_cast<Diagonal>(n),
+                                          static_cast<Diagonal>(m),
+                                          static_cast<Diagonal>(d),
+                                          backward,
+                                          v.row(1 - (d & 1)),
+                                          v.row(d & 1)};
+  if constexpr (std::is_same_v<Id, uint32_t>) {
+    return play_diagonal_round(round);
+  } else {
+    return play_round_scalar(round, static_cast<Diagonal>(-d));
+  }
+}
+
 // Searches from both corners at once, one edit deeper per round, until the
 // forward and backward paths overlap on a diagonal. Coordinates are relative
 // to the range starts; the backward search counts x and y from the ends. The
@@ -337,8 +364,6 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
   const auto m = static_cast<ptrdiff_t>(new_end - new_start);
   const ptrdiff_t delta = n - m;
   const bool odd = delta % 2 != 0;
-  auto old_at = [&](ptrdiff_t x) { return old_[old_start + static_cast<size_t>(x)]; };
-  auto new_at = [&](ptrdiff_t y) { return new_[new_start + static_cast<size_t>(y)]; };
   auto split = [&](ptrdiff_t x, ptrdiff_t y) {
     return SplitPoint{old_start + static_cast<size_t>(x), new_start + static_cast<size_t>(y)};
   };
@@ -358,61 +383,39 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
       return SplitPoint{old_start + at.old_pos, new_start + at.new_pos};
     }
     const ptrdiff_t parity = d & 1;
-    const ptrdiff_t j_first = (-d) >> 1;  // k = -d
-    const ptrdiff_t j_last = d >> 1;      // k = d
 
     // Forward: each diagonal's furthest x, following equal lines from the
     // start of the range.
-    if (d > 0) mark_round_edges(vf_, d);
-    {
-      const ptrdiff_t* previous = vf_.row(1 - parity);
-      ptrdiff_t* current = vf_.row(parity);
-      for (ptrdiff_t j = j_first; j <= j_last; ++j) {
-        const ptrdiff_t k = 2 * j + parity;
-        ptrdiff_t x = d == 0 ? 0 : start_after_edges_marked(previous, j, parity);
-        ptrdiff_t y = x - k;
-        if (x < n && static_cast<size_t>(y) < static_cast<size_t>(m) && old_at(x) == new_at(y)) {
-          met_common_line = true;
-          do ++x, ++y;
-          while (x < n && y < m && old_at(x) == new_at(y));
-        }
-        current[j] = x;
-      }
-      // With an odd delta the paths can first meet right after a forward
-      // step; the first diagonal met in descending order is the split.
-      if (odd) {
-        for (ptrdiff_t k = std::min(d, delta + d - 1); k >= std::max(-d, delta - d + 1); k -= 2) {
-          if (current[k >> 1] + vb_[delta - k] >= n) {
-            const ptrdiff_t x0 = d == 0 ? 0 : start_after_edges_marked(previous, k >> 1, parity);
-            return split(x0, x0 - k);
-          }
+    if (d == 0) {
+      vf_[0] = static_cast<ptrdiff_t>(common_prefix(old_start, old_end, new_start, new_end));
+      met_common_line = met_common_line || vf_[0] > 0;
+    } else {
+      met_common_line |= play_round(false, old_start, new_start, n, m, d, vf_);
+    }
+    // With an odd delta the paths can first meet right after a forward step;
+    // the first diagonal met in descending order is the split.
+    if (odd) {
+      for (ptrdiff_t k = std::min(d, delta + d - 1); k >= std::max(-d, delta - d + 1); k -= 2) {
+        if (vf_[k] + vb_[delta - k] >= n) {
+          const ptrdiff_t x0 = round_start<Diagonal>(vf_.row(1 - parity), k >> 1, parity);
+          return split(x0, x0 - k);
         }
       }
     }
 
     // Backward: the same from the ends of the range.
-    if (d > 0) mark_round_edges(vb_, d);
-    {
-      const ptrdiff_t* previous = vb_.row(1 - parity);
-      ptrdiff_t* current = vb_.row(parity);
-      for (ptrdiff_t j = j_first; j <= j_last; ++j) {
-        const ptrdiff_t k = 2 * j + parity;
-        ptrdiff_t x = d == 0 ? 0 : start_after_edges_marked(previous, j, parity);
-        ptrdiff_t y = x - k;
-        if (x < n && static_cast<size_t>(y) < static_cast<size_t>(m) && old_at(n - x - 1) == new_at(m - y - 1)) {
-          met_common_line = true;
-          do ++x, ++y;
-          while (x < n && y < m && old_at(n - x - 1) == new_at(m - y - 1));
-        }
-        current[j] = x;
-      }
-      // With an even delta they first meet right after a backward step.
-      if (!odd) {
-        for (ptrdiff_t k = std::min(d, delta + d); k >= std::max(-d, delta - d); k -= 2) {
-          if (current[k >> 1] + vf_[delta - k] >= n) {
-            const ptrdiff_t x = current[k >> 1];
-            return split(n - x, m - (x - k));
-          }
+    if (d == 0) {
+      vb_[0] = static_cast<ptrdiff_t>(common_suffix(old_start, old_end, new_start, new_end));
+      met_common_line = met_common_line || vb_[0] > 0;
+    } else {
+      met_common_line |= play_round(true, old_end - 1, new_end - 1, n, m, d, vb_);
+    }
+    // With an even delta they first meet right after a backward step.
+    if (!odd) {
+      for (ptrdiff_t k = std::min(d, delta + d); k >= std::max(-d, delta - d); k -= 2) {
+        if (vb_[k] + vf_[delta - k] >= n) {
+          const ptrdiff_t x = vb_[k];
+          return split(n - x, m - (x - k));
         }
       }
     }
@@ -724,10 +727,11 @@ std::vector<Op> diff_numbered(const NumberedLines<Id>& lines, Search search) {
 
 template <typename LineList>
 std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines, Search search) {
-  // Numbers are positions in both lists together; 32 bits suffice for any
+  // Numbers are positions in both lists together; 32 bits (31 for the
+  // search's signed diagonals, with room for its offsets) suffice for any
   // input that fits in memory today, and keep the arrays small.
   const size_t total = old_lines.size() + new_lines.size();
-  const std::vector<Op> merged = total < std::numeric_limits<uint32_t>::max()
+  const std::vector<Op> merged = total < std::numeric_limits<int32_t>::max() / 2
                                      ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines), search)
                                      : diff_numbered(number_lines<uint64_t>(old_lines, new_lines), search);
 
