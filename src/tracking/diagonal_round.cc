@@ -55,5 +55,21 @@ bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
   return play_round_scalar(round, k) || met_common_line;
 }
 
+int32_t first_overlap(const int32_t* mine, const int32_t* other, int32_t count, int32_t n) {
+  int32_t t = 0;
+#if defined(__AVX2__)
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+  const __m256i below = _mm256_set1_epi32(n - 1);
+  for (; t + 8 <= count; t += 8) {
+    const __m256i down =
+        _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mine - t - 7)), reverse);
+    const __m256i up = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + t));
+    const int met = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_add_epi32(down, up), below)));
+    if (met != 0) return t + __builtin_ctz(static_cast<unsigned>(met));
+  }
+#endif
+  return first_overlap_scalar(mine, other, count, n, t);
+}
+
 ZR_ISA_END
 }  // namespace zr::tracking

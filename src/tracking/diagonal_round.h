@@ -60,9 +60,23 @@ bool play_round_scalar(const DiagonalRound<Id, Diagonal>& round, Diagonal k_from
   return met_common_line;
 }
 
+// The overlap test of a round: the first t in 0, 1, ..., count - 1 with
+// mine[-t] + other[t] >= n, or -1. The caller points mine at the diagonal
+// just played where the test starts (the highest k) and other at the other
+// direction's diagonal delta - k, so t walks k down and delta - k up.
+template <typename Diagonal>
+Diagonal first_overlap_scalar(const Diagonal* mine, const Diagonal* other, Diagonal count, Diagonal n,
+                              Diagonal t_from = 0) {
+  for (Diagonal t = t_from; t < count; ++t) {
+    if (mine[-t] + other[t] >= n) return t;
+  }
+  return -1;
+}
+
 ZR_ISA_BEGIN
 // Plays round d >= 1 over every diagonal -d, -d + 2, ..., d.
 bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round);
+int32_t first_overlap(const int32_t* mine, const int32_t* other, int32_t count, int32_t n);
 ZR_ISA_END
 
 }  // namespace zr::tracking

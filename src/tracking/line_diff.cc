@@ -276,6 +276,8 @@ class EditScript {
 
  private:
   static size_t max_depth(size_t n, size_t m) { return (n + m + 1) / 2 + 1; }
+  std::optional<ptrdiff_t> first_overlap(DiagonalArray<Diagonal>& mine, DiagonalArray<Diagonal>& other,
+                                         ptrdiff_t k_high, ptrdiff_t k_low, ptrdiff_t delta, ptrdiff_t n);
   bool play_round(bool backward, size_t old_base, size_t new_base, ptrdiff_t n, ptrdiff_t m, ptrdiff_t d,
                   DiagonalArray<Diagonal>& v);
 
@@ -330,6 +332,27 @@ bool EditScript<Id>::ranges_share_a_line(size_t old_start, size_t old_end, size_
     if (seen_in_old_[static_cast<size_t>(new_[j])] == stamp_) return true;
   }
   return false;
+}
+
+// The first diagonal k, counting down from k_high to k_low (both of the
+// round's parity), where the path just played in one direction and the
+// other direction's path on diagonal delta - k together span the range.
+template <typename Id>
+std::optional<ptrdiff_t> EditScript<Id>::first_overlap(DiagonalArray<Diagonal>& mine, DiagonalArray<Diagonal>& other,
+                                                       ptrdiff_t k_high, ptrdiff_t k_low, ptrdiff_t delta,
+                                                       ptrdiff_t n) {
+  if (k_high < k_low) return std::nullopt;
+  const Diagonal* mine_high = &mine[k_high];
+  const Diagonal* other_low = &other[delta - k_high];
+  const auto count = static_cast<Diagonal>((k_high - k_low) / 2 + 1);
+  Diagonal t;
+  if constexpr (std::is_same_v<Id, uint32_t>) {
+    t = tracking::first_overlap(mine_high, other_low, count, static_cast<Diagonal>(n));
+  } else {
+    t = first_overlap_scalar(mine_high, other_low, count, static_cast<Diagonal>(n));
+  }
+  if (t < 0) return std::nullopt;
+  return k_high - 2 * static_cast<ptrdiff_t>(t);
 }
 
 // Round d >= 1 of one direction; the bases are the positions of the first
@@ -395,11 +418,9 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
     // With an odd delta the paths can first meet right after a forward step;
     // the first diagonal met in descending order is the split.
     if (odd) {
-      for (ptrdiff_t k = std::min(d, delta + d - 1); k >= std::max(-d, delta - d + 1); k -= 2) {
-        if (vf_[k] + vb_[delta - k] >= n) {
-          const ptrdiff_t x0 = round_start<Diagonal>(vf_.row(1 - parity), k >> 1, parity);
-          return split(x0, x0 - k);
-        }
+      if (const auto k = first_overlap(vf_, vb_, std::min(d, delta + d - 1), std::max(-d, delta - d + 1), delta, n)) {
+        const ptrdiff_t x0 = round_start<Diagonal>(vf_.row(1 - parity), *k >> 1, parity);
+        return split(x0, x0 - *k);
       }
     }
 
@@ -412,11 +433,9 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
     }
     // With an even delta they first meet right after a backward step.
     if (!odd) {
-      for (ptrdiff_t k = std::min(d, delta + d); k >= std::max(-d, delta - d); k -= 2) {
-        if (vb_[k] + vf_[delta - k] >= n) {
-          const ptrdiff_t x = vb_[k];
-          return split(n - x, m - (x - k));
-        }
+      if (const auto k = first_overlap(vb_, vf_, std::min(d, delta + d), std::max(-d, delta - d), delta, n)) {
+        const ptrdiff_t x = vb_[*k];
+        return split(n - x, m - (x - *k));
       }
     }
   }
