@@ -49,4 +49,16 @@ size_t find_line_structure(std::string_view text, uint32_t* out) {
 
 }  // namespace store
 
+namespace tracking {
+
+bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
+  return isa::active_kernels().play_diagonal_round(round);
+}
+
+int32_t first_overlap(const int32_t* mine, const int32_t* other, int32_t count, int32_t n) {
+  return isa::active_kernels().first_overlap(mine, other, count, n);
+}
+
+}  // namespace tracking
+
 }  // namespace zr
