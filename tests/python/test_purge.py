@@ -580,16 +580,23 @@ class TestPendingRecords:
         data = tmp_path / "data.jsonl"
         rng = random.Random(5)
         code = "import sys, _zr_native as zr\nprint(flush=True)\nzr.purge_revoked(sys.argv[1], sys.argv[2], False)\n"
-        for delay in [0.0] + [rng.uniform(0, 0.4) for _ in range(7)]:
+        duration = None  # of a whole purge, measured by the first run, which is not killed
+        while duration is None or len(delays) > 0:
             archive = root / ".zr" / "archive"
             for name in archives(root):
                 os.remove(archive / name)
             data.write_bytes(original)
             child = subprocess.Popen([sys.executable, "-c", code, str(root), str(data)], stdout=subprocess.PIPE)
             child.stdout.readline()
-            time.sleep(delay)
-            child.kill()
-            child.wait()
+            if duration is None:
+                started = time.monotonic()
+                assert child.wait() == 0
+                duration = time.monotonic() - started
+                delays = [0.0] + [rng.uniform(0, duration) for _ in range(7)]
+            else:
+                time.sleep(delays.pop())
+                child.kill()
+                child.wait()
             child.stdout.close()
 
             now = data.read_bytes()
