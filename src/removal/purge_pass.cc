@@ -223,26 +223,41 @@ base::Status about_data_file(const base::Status& cause, std::string_view what, c
   return cause.WithContext(std::move(outer));
 }
 
+// The data file as the pass reads it, and what the pending records must
+// note about it.
+struct DataFileToPurge {
+  PendingNote note;
+  base::MappedFile bytes;
+};
+
+// Through a symbolic link (or a chain of them) the file finally named is
+// purged: it is read here, and the new content is later renamed over it in
+// its own directory, so the link stays a link.
+base::Result<DataFileToPurge> read_data_file(const std::string& data_file, const base::Status& not_found) {
+  if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
+  constexpr std::string_view kCannotRead = "cannot read data file ";
+  DataFileToPurge file;
+  base::Result<std::string> target = base::resolve_path(data_file);
+  if (!target.ok()) return about_data_file(target.status(), kCannotRead, data_file);
+  file.note.data_file = std::move(target).value();
+  base::Result<FileIdentity> identity = identify_file(file.note.data_file);
+  if (!identity.ok()) return about_data_file(identity.status(), kCannotRead, data_file);
+  file.note.identity = *identity;
+  base::Result<base::MappedFile> mapped = base::MappedFile::Open(file.note.data_file);
+  if (!mapped.ok()) return about_data_file(mapped.status(), kCannotRead, data_file);
+  file.bytes = std::move(mapped).value();
+  if (file.bytes.size() == 0) return not_found;
+  return file;
+}
+
 }  // namespace
 
 base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
                                               const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds) {
-  const base::Status not_found = base::Status::Error("data file not found: " + data_file);
-  if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
-  // Through a symbolic link (or a chain of them) the file finally named is
-  // purged: it is read, and the new content is renamed over it in its own
-  // directory, so the link stays a link.
-  PendingNote note;
-  base::Result<std::string> target = base::resolve_path(data_file);
-  if (!target.ok()) return about_data_file(target.status(), "cannot read data file ", data_file);
-  note.data_file = std::move(target).value();
-  base::Result<FileIdentity> identity = identify_file(note.data_file);
-  if (!identity.ok()) return about_data_file(identity.status(), "cannot read data file ", data_file);
-  note.identity = *identity;
-  base::Result<base::MappedFile> mapped = base::MappedFile::Open(note.data_file);
-  if (!mapped.ok()) return about_data_file(mapped.status(), "cannot read data file ", data_file);
-  const base::MappedFile data = std::move(mapped).value();
-  if (data.size() == 0) return not_found;
+  ZR_ASSIGN_OR_RETURN(const DataFileToPurge file,
+                      read_data_file(data_file, base::Status::Error("data file not found: " + data_file)));
+  const PendingNote& note = file.note;
+  const std::string_view data = file.bytes.view();
 
   // Everything that can fail up front is prepared before anything changes.
   ZR_ASSIGN_OR_RETURN(PreparedLog log, PreparedLog::Open(zr_dir));
@@ -254,7 +269,7 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
   }
   DataFileReplacement replacement = std::move(created).value();
 
-  Pass pass(data.view(), chunk_bounds(data.view()), lines, replacement, zr_dir, note, seconds);
+  Pass pass(data, chunk_bounds(data), lines, replacement, zr_dir, note, seconds);
   base::WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
   ZR_RETURN_IF_ERROR(pass.status());
   // Both files must reach the disk before the rename; their flushes wait on
