@@ -82,12 +82,9 @@ base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_
   std::string prefix(kPendingArchivePrefix);
   prefix.append(pending.stamp_).push_back('.');
   std::string note_path;
-  {
-    ZR_ASSIGN_OR_RETURN(base::UniqueFd note_fd, base::create_temp_file(pending.dir_, prefix, note_path));
-    pending.note_path_ = note_path;
-    ZR_RETURN_IF_ERROR(base::write_all(note_fd.get(), format_pending_note(note)));
-    if (::fsync(note_fd.get()) != 0) return base::Status::FromErrno(errno);
-  }
+  ZR_ASSIGN_OR_RETURN(pending.note_fd_, base::create_temp_file(pending.dir_, prefix, note_path));
+  pending.note_path_ = note_path;
+  ZR_RETURN_IF_ERROR(base::write_all(pending.note_fd_.get(), format_pending_note(note)));
   pending.records_path_ = records_path_of(note_path);
   pending.fd_ = base::UniqueFd(
       ::open(pending.records_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666));
@@ -104,6 +101,7 @@ PendingPurgeArchive::PendingPurgeArchive(PendingPurgeArchive&& other) noexcept
       archive_path_(std::move(other.archive_path_)),
       stamp_(std::move(other.stamp_)),
       note_(std::move(other.note_)),
+      note_fd_(std::move(other.note_fd_)),
       fd_(std::move(other.fd_)),
       count_(other.count_),
       writeback_(other.writeback_),
@@ -113,6 +111,7 @@ PendingPurgeArchive::PendingPurgeArchive(PendingPurgeArchive&& other) noexcept
 PendingPurgeArchive::~PendingPurgeArchive() {
   if (settled_) return;
   fd_.reset();
+  note_fd_.reset();
   if (!note_path_.empty()) discard_if_data_file_unchanged(note_, note_path_);
   // Only an empty directory goes; one that other archives reached meanwhile stays.
   if (!dir_created_.empty()) (void)::rmdir(dir_created_.c_str());
@@ -136,7 +135,7 @@ base::Status PendingPurgeArchive::AddRecords(std::string_view records, uint64_t 
 
 base::Status PendingPurgeArchive::Flush() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
-  if (::fsync(fd_.get()) != 0) return base::Status::FromErrno(errno);
+  if (::fsync(fd_.get()) != 0 || ::fsync(note_fd_.get()) != 0) return base::Status::FromErrno(errno);
   // The note's and the records' names must survive a power cut as surely
   // as the data file's replacement will.
   return base::sync_directory(dir_);
@@ -155,10 +154,13 @@ base::Status PendingPurgeArchive::Promote() {
   // are never discarded, whatever fails.
   settled_ = true;
   fd_.reset();
+  note_fd_.reset();
+  // No flush of the directory is needed for safety: if a power cut undoes
+  // the rename or the removal, the records are still pending, and the note
+  // either says the data file was replaced or is gone with them kept.
   ZR_ASSIGN_OR_RETURN(bool renamed, rename_if_absent(records_path_, archive_path_));
   if (!renamed) ZR_RETURN_IF_ERROR(AppendRecordsToArchive());
-  ZR_RETURN_IF_ERROR(base::remove_file(note_path_));
-  return base::sync_directory(dir_);
+  return base::remove_file(note_path_);
 }
 
 }  // namespace zr::removal

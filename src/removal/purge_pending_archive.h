@@ -45,8 +45,8 @@ void discard_stale_pending_purge(const std::string& note_path);
 
 class PendingPurgeArchive {
  public:
-  // Creates the archive directory (with its parents), the note, flushed to
-  // disk, and the empty pending file. `seconds` is the run's clock reading.
+  // Creates the archive directory (with its parents), the note and the
+  // empty pending file. `seconds` is the run's clock reading.
   static base::Result<PendingPurgeArchive> Open(std::string_view zr_dir, int64_t seconds, const PendingNote& note);
 
   PendingPurgeArchive(PendingPurgeArchive&& other) noexcept;
@@ -60,8 +60,8 @@ class PendingPurgeArchive {
 
   // Adds `count` records already formatted with stamp().
   base::Status AddRecords(std::string_view records, uint64_t count);
-  // Writes out what is buffered and flushes the pending file and the
-  // archive directory to disk.
+  // Writes out what is buffered and flushes the note, the pending file and
+  // the archive directory to disk.
   base::Status Flush();
   // After the data file was replaced: moves the records into the archive
   // and removes the note. On failure the records stay pending.
@@ -83,6 +83,7 @@ class PendingPurgeArchive {
   std::string archive_path_;
   std::string stamp_;
   PendingNote note_;
+  base::UniqueFd note_fd_;  // flushed with the records
   base::UniqueFd fd_;
   uint64_t count_ = 0;
   WritebackPacer writeback_;
