@@ -113,6 +113,16 @@ inline bool take_literal(const char*& p, const char* end, std::string_view word)
   return true;
 }
 
+// Byte order of two keys, as std::string_view compares them. Keys are
+// short: a loop beats a call to memcmp.
+inline int compare_keys(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]) ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
 inline bool is_number_byte(char c) {
   return static_cast<unsigned>(c - '0') <= 9 || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
 }
@@ -245,11 +255,12 @@ bool FastCanonicalizer::ReadString(const char*& p) {
 // both routes write the same text for it.
 bool FastCanonicalizer::ReadNumber(const char*& p) {
   const char* start = p;
-  while (p < end_ && is_number_byte(*p)) ++p;
+  bool integer = true;  // no point and no exponent: only the integer writer can take it
+  for (; p < end_ && is_number_byte(*p); ++p) integer &= *p != '.' && *p != 'e' && *p != 'E';
   const std::string_view token(start, static_cast<size_t>(p - start));
   skip_whitespace(p, end_);
   const std::string_view spelled(start, static_cast<size_t>(p - start));
-  if (append_integer_text(*out_, spelled) || append_float_text(*out_, spelled)) return true;
+  if (integer ? append_integer_text(*out_, spelled) : append_float_text(*out_, spelled)) return true;
   json::Number number;
   if (!read_number(token, number)) return false;
   switch (number.kind) {
@@ -269,7 +280,7 @@ bool FastCanonicalizer::SortMembers(size_t first, bool outermost) {
   const size_t count = members_.size() - first;
   bool in_order = true;
   for (size_t i = first + 1; i < members_.size(); ++i) {
-    if (!(members_[i - 1].key < members_[i].key)) {
+    if (compare_keys(members_[i - 1].key, members_[i].key) >= 0) {
       in_order = false;
       break;
     }
@@ -278,9 +289,10 @@ bool FastCanonicalizer::SortMembers(size_t first, bool outermost) {
 
   order_.clear();
   for (size_t i = 0; i < count; ++i) order_.push_back(static_cast<uint32_t>(first + i));
-  std::sort(order_.begin(), order_.end(), [this](uint32_t a, uint32_t b) { return members_[a].key < members_[b].key; });
+  std::sort(order_.begin(), order_.end(),
+            [this](uint32_t a, uint32_t b) { return compare_keys(members_[a].key, members_[b].key) < 0; });
   for (size_t i = 1; i < order_.size(); ++i) {
-    if (members_[order_[i - 1]].key == members_[order_[i]].key) return false;
+    if (compare_keys(members_[order_[i - 1]].key, members_[order_[i]].key) == 0) return false;
   }
 
   std::string& out = *out_;
