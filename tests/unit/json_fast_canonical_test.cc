@@ -185,6 +185,21 @@ TEST(FastCanonical, NestingBeyondItsDepthIsLeftToTheGeneralRoute) {
   });
 }
 
+TEST(FastCanonical, TakesEscapesAtEveryOffsetOfItsBlocks) {
+  // Strings are read in blocks: an escape split between two blocks must
+  // still be read as one, and the text taken, not declined.
+  for_each_copy([](isa::ParserKernel& parser, const char* copy) {
+    for (const char* escape : {"\\\"", "\\\\", "\\\\\\\"", "\\u00e9"}) {
+      for (size_t n = 0; n < 200; ++n) {
+        for (const char* after : {"", "x"}) {
+          const std::string text = "{\"k\":\"" + std::string(n, 'a') + escape + after + "\",\"n\":1}";
+          EXPECT_TRUE(expect_routes_agree(parser, text, copy)) << copy << ": " << text;
+        }
+      }
+    }
+  });
+}
+
 TEST(FastCanonical, TakesTheTypicalDataLine) {
   // The shape every purge and track meets: unsorted keys, spaces after the
   // separators, escapes, nested objects, arrays of numbers.
