@@ -3,6 +3,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "base/byte_block.h"
@@ -147,9 +148,15 @@ inline int compare_keys(std::string_view a, std::string_view b) {
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-inline bool is_number_byte(char c) {
-  return static_cast<unsigned>(c - '0') <= 9 || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
-}
+// The bytes a number's text is made of: 1 for digits and signs, 2 for the
+// point and the exponent's letter, which only a float has.
+constexpr std::array<uint8_t, 256> kNumberByte = [] {
+  std::array<uint8_t, 256> table{};
+  for (int c = '0'; c <= '9'; ++c) table[c] = 1;
+  table['-'] = table['+'] = 1;
+  table['.'] = table['e'] = table['E'] = 2;
+  return table;
+}();
 
 }  // namespace
 
@@ -277,8 +284,9 @@ bool FastCanonicalizer::ReadString(const char*& p) {
 // both routes write the same text for it.
 bool FastCanonicalizer::ReadNumber(const char*& p) {
   const char* start = p;
-  bool integer = true;  // no point and no exponent: only the integer writer can take it
-  for (; p < end_ && is_number_byte(*p); ++p) integer &= *p != '.' && *p != 'e' && *p != 'E';
+  uint8_t seen = 0;
+  for (uint8_t kind; p < end_ && (kind = kNumberByte[static_cast<unsigned char>(*p)]) != 0; ++p) seen |= kind;
+  const bool integer = (seen & 2) == 0;  // no point and no exponent: only the integer writer can take it
   const std::string_view token(start, static_cast<size_t>(p - start));
   skip_whitespace(p, end_);
   const std::string_view spelled(start, static_cast<size_t>(p - start));
@@ -299,7 +307,6 @@ bool FastCanonicalizer::ReadNumber(const char*& p) {
 // object's text runs to the end of the output, so its sorted copy simply
 // becomes the output.
 bool FastCanonicalizer::SortMembers(size_t first, bool outermost) {
-  const size_t count = members_.size() - first;
   bool in_order = true;
   for (size_t i = first + 1; i < members_.size(); ++i) {
     if (compare_keys(members_[i - 1].key, members_[i].key) >= 0) {
@@ -309,23 +316,21 @@ bool FastCanonicalizer::SortMembers(size_t first, bool outermost) {
   }
   if (in_order) return true;
 
-  order_.clear();
-  for (size_t i = 0; i < count; ++i) order_.push_back(static_cast<uint32_t>(first + i));
-  std::sort(order_.begin(), order_.end(),
-            [this](uint32_t a, uint32_t b) { return compare_keys(members_[a].key, members_[b].key) < 0; });
-  for (size_t i = 1; i < order_.size(); ++i) {
-    if (compare_keys(members_[order_[i - 1]].key, members_[order_[i]].key) == 0) return false;
+  // Where the object's text starts: at its first member in text order.
+  const size_t region_begin = members_[first].begin;
+  const auto by_key = [](const MemberSpan& a, const MemberSpan& b) { return compare_keys(a.key, b.key) < 0; };
+  std::sort(members_.begin() + static_cast<std::ptrdiff_t>(first), members_.end(), by_key);
+  for (size_t i = first + 1; i < members_.size(); ++i) {
+    if (compare_keys(members_[i - 1].key, members_[i].key) == 0) return false;
   }
 
   std::string& out = *out_;
-  const size_t region_begin = members_[first].begin;
   scratch_.clear();
   scratch_.reserve(out.size() + 1);
   if (outermost) scratch_.append(out, 0, region_begin);
-  for (size_t i = 0; i < order_.size(); ++i) {
-    if (i > 0) scratch_.push_back(',');
-    const MemberSpan& m = members_[order_[i]];
-    scratch_.append(out, m.begin, m.end - m.begin);
+  for (size_t i = first; i < members_.size(); ++i) {
+    if (i > first) scratch_.push_back(',');
+    scratch_.append(out, members_[i].begin, members_[i].end - members_[i].begin);
   }
   if (outermost) {
     out.swap(scratch_);

@@ -46,7 +46,6 @@ class FastCanonicalizer {
   std::string* out_ = nullptr;
   std::string scratch_;
   std::vector<MemberSpan> members_;
-  std::vector<uint32_t> order_;
 };
 
 ZR_ISA_END
