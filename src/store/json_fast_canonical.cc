@@ -272,7 +272,9 @@ bool FastCanonicalizer::ReadString(const char*& p) {
   if (close == nullptr) return false;
   const char* open = p;
   p = close + 1;
-  if (has_escape) return append_string_from_escaped(*out_, std::string_view(open + 1, static_cast<size_t>(close - open - 1)));
+  if (has_escape) {
+    return append_string_from_escaped(*out_, std::string_view(open + 1, static_cast<size_t>(close - open - 1)));
+  }
   // Checked above: the body holds nothing that needs an escape, so the
   // literal is written as it stands.
   out_->append(open, static_cast<size_t>(p - open));

@@ -23,8 +23,8 @@ namespace zr::tracking {
 // even without a count. Returns the line hash. A failure of the token entry
 // leaves the document-index line in place.
 base::Result<std::string> track(std::string_view data_compact, std::string_view file,
-                                const std::vector<std::string>& sources, std::string_view zr_dir, std::optional<uint64_t> token_count,
-                                std::optional<std::string_view> tokenizer);
+                                const std::vector<std::string>& sources, std::string_view zr_dir,
+                                std::optional<uint64_t> token_count, std::optional<std::string_view> tokenizer);
 
 // The line hash of a line of text: the hash of the JSON value it spells, or,
 // when it is not exactly one JSON value, of the JSON string holding it.

@@ -186,7 +186,8 @@ def test_per_process_entries_make_the_store_only_where_it_is_missing(tmp_path):
     # A root never initialised gets its store directory, and the entry.
     fresh = tmp_path / "fresh" / "deeper"
     zr.token_index_write_pid(str(fresh), "tk", 1, ["s"])
-    assert (fresh / ".zr" / pid_name).read_text() == '{"token_count":1,"sources":["s"],"tokenizer":"tk","revoked":false}\n'
+    written = (fresh / ".zr" / pid_name).read_text()
+    assert written == '{"token_count":1,"sources":["s"],"tokenizer":"tk","revoked":false}\n'
     # An existing store is appended to, line after line.
     zr.token_index_write_pid(str(fresh), "tk", 2, [])
     assert len((fresh / ".zr" / pid_name).read_text().splitlines()) == 2

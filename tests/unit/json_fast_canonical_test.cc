@@ -30,7 +30,8 @@ class Texts {
 
   // Bytes that steer a parser, for damaging texts.
   char sharp_byte() {
-    static constexpr std::string_view kSharp("\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xed\xa0\xf4\x90\xff" "0-.eE+nu/tx", 37);
+    static constexpr std::string_view kSharp(
+        "\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xed\xa0\xf4\x90\xff" "0-.eE+nu/tx", 37);
     return kSharp[pick(kSharp.size())];
   }
 
@@ -166,7 +167,8 @@ TEST(FastCanonical, DeclinesOrMatchesOnEdgeTexts) {
       "[\"\xf4\x90\x80\x80\"]", "[\"\xf5\"]", "[\"\xc3\"]", "[\"\xe2\x82\"]", "[\"\x80\"]", "{\"\xff\":1}",
       // valid, in the shapes the route takes or declines
       "{}", "[]", " { } ", "[[],{}]", "{\"b\":1,\"a\":2}", "{\"a\":1,\"a\":2}", "{\"b\":{\"d\":1,\"c\":[2,1]},\"a\":0}",
-      "{\"a\\u0062\":1,\"ab\":2}", "{\"\\\"\":1,\"!\":2}", "[\"\\u00e9\\ud83d\\ude80\\/\\u001f\"]", "[1e21,1E+2,-0,0.0]",
+      "{\"a\\u0062\":1,\"ab\":2}", "{\"\\\"\":1,\"!\":2}", "[\"\\u00e9\\ud83d\\ude80\\/\\u001f\"]",
+      "[1e21,1E+2,-0,0.0]",
       "[18446744073709551616,-9223372036854775809,123456789012345678901234567890]", "[true,false,null]",
       "\"scalar\"", "12", "true", "null", "[\"\x7f\xf0\x9f\x99\x82\"]", "{\"\xc3\xa9\":1,\"e\":2,\"\xe6\x95\xb0\":3}",
       "[ 1 , 2 ]\r\n", "{\"a\" : [ 1.5 , \"x\" ] }"};
