@@ -4,6 +4,7 @@
 #include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
+#include "store/string_set_lines.h"
 
 namespace zr {
 
@@ -48,6 +49,10 @@ namespace store {
 
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle) {
   return isa::active_kernels().find_needle_or_escape(text, from, needle);
+}
+
+size_t find_line_structure(std::string_view text, uint32_t* out) {
+  return isa::active_kernels().find_line_structure(text, out);
 }
 
 }  // namespace store
