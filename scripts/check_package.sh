@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/apt_install.sh cmake ninja-build g++ python3-dev libssl-dev libsimdjson-dev \
-  python3-setuptools python3-wheel python3-pip python3-venv python3-mypy python3-pytest python3-hypothesis
+  python3-setuptools python3-wheel python3-pip python3-venv python3-mypy python3-pytest python3-hypothesis \
+  python3-dask python3-distributed
 unset PYTHONPATH
 export PYTHONDONTWRITEBYTECODE=1
 work="${ZR_PACKAGE_DIR:-build-package-check}"
@@ -17,6 +18,13 @@ echo "== wheel"
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"
 python="$work/venv/bin/python"
 "$python" -m pip install --no-index --no-deps "$work"/wheels/*.whl
+
+echo "== the cluster package installed beside the module"
+installed_python="$(realpath "$python")"
+(cd / && "$installed_python" -c '
+import sys, zr_cluster
+assert zr_cluster.__file__.startswith(sys.prefix + "/"), zr_cluster.__file__
+print("cluster package:", zr_cluster.__file__)')
 
 echo "== Python suite against the installed module"
 "$python" - <<'PY'

@@ -4,17 +4,15 @@ import json
 import os
 from collections import Counter
 
+import distributed
 import pytest
 
 import _zr_native as zr
-
-distributed = pytest.importorskip("distributed")
-
-from zr_cluster import track_corpus  # noqa: E402
-from zr_cluster.__main__ import main as cluster_main  # noqa: E402
-from zr_cluster.parts import Part, lines_of, plan_parts  # noqa: E402
-from zr_cluster.store_files import ScratchStore, pack_store, unpack_store  # noqa: E402
-from zr_cluster.tasks import track_part  # noqa: E402
+from zr_cluster import track_corpus
+from zr_cluster.__main__ import main as cluster_main
+from zr_cluster.parts import Part, lines_of, plan_parts
+from zr_cluster.store_files import ScratchStore, pack_store, unpack_store
+from zr_cluster.tasks import track_part
 
 TOKENIZER = "tk"
 # Lines every reader refuses: not JSON, a constant JSON lacks, bytes that are
@@ -161,24 +159,21 @@ def assert_same_as_oracle(result, target, oracle):
 
 
 class TestEqualsSequentialRun:
-    def test_on_two_workers(self, corpus, oracle, cluster, tmp_path):
+    def test_on_two_workers_with_bad_and_blank_lines_counted_per_file(self, corpus, oracle, cluster, tmp_path):
         target = str(tmp_path / "target")
         result = run(corpus, target, scheduler=cluster.scheduler_address)
         assert len(plan_parts(list(corpus), 2000)) > len(corpus)  # the large file was cut into ranges
         assert_same_as_oracle(result, target, oracle)
+        for report in result.files:
+            data = open(report.file, "rb").read()
+            assert (report.bad, report.blank) == (len(BAD_LINES), 2)
+            assert [data[o:o + 2] for o in report.bad_offsets] == [line[:2] for line in BAD_LINES]
 
     def test_on_one_worker_of_a_local_cluster(self, corpus, oracle, tmp_path):
         target = str(tmp_path / "target")
         result = run(corpus, target, workers=1, part_bytes=1 << 20, phased=True,
                      local_directory=str(tmp_path / "scratch"))
         assert_same_as_oracle(result, target, oracle)
-
-    def test_bad_and_blank_lines_are_counted_per_file(self, corpus, cluster, tmp_path):
-        result = run(corpus, str(tmp_path / "target"), scheduler=cluster.scheduler_address)
-        for report in result.files:
-            data = open(report.file, "rb").read()
-            assert (report.bad, report.blank) == (len(BAD_LINES), 2)
-            assert [data[o:o + 2] for o in report.bad_offsets] == [line[:2] for line in BAD_LINES]
 
     def test_command_line(self, corpus, oracle, cluster, tmp_path, capsys):
         target = str(tmp_path / "target")
