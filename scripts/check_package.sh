@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the module as users get it: builds the wheel, installs it into a fresh
 # virtual environment, runs the Python suite against the installed module (not
-# ./build), checks the stubs against the module (stubtest) and type-checks the
-# examples and the stub usage cases with mypy.
+# ./build), checks that the cluster package zr_cluster is installed beside it,
+# checks the stubs against the module (stubtest) and type-checks the examples,
+# the stub usage cases and zr_cluster with mypy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/apt_install.sh cmake ninja-build g++ python3-dev libssl-dev libsimdjson-dev \
@@ -38,4 +39,4 @@ PY
 
 echo "== stubs"
 "$python" -m mypy.stubtest _zr_native
-"$python" -m mypy examples tests/typing
+"$python" -m mypy examples tests/typing zr_cluster

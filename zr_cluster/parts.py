@@ -29,7 +29,7 @@ def list_inputs(inputs: str | os.PathLike | Sequence[str | os.PathLike]) -> list
     if isinstance(inputs, (str, os.PathLike)):
         inputs = [inputs]
     files: list[str] = []
-    for item in map(os.fspath, inputs):
+    for item in [os.fspath(i) for i in inputs]:
         if os.path.isdir(item):
             names = sorted(name for name in os.listdir(item) if name.endswith(JSONL_EXTENSION))
             files += [path for path in (os.path.join(item, name) for name in names) if os.path.isfile(path)]

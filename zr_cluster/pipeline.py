@@ -11,6 +11,7 @@ from dataclasses import dataclass, field
 from typing import Iterator, Mapping, Sequence
 
 import _zr_native as zr
+from distributed import Client, Future, LocalCluster, progress as show_progress, wait
 
 from .parts import list_inputs, plan_parts
 from .store_files import STORE, unpack_store
@@ -45,8 +46,8 @@ class Timings:
 @dataclass
 class CorpusResult:
     files: list[FileReport]
-    merged: dict  # merge_absorb's counts for the final merge into the target
-    index: dict  # build_index's result on the target
+    merged: Mapping[str, object]  # merge_absorb's counts for the final merge into the target
+    index: Mapping[str, object]  # build_index's result on the target
     timings: Timings = field(default_factory=Timings)
 
     @property
@@ -70,10 +71,9 @@ def sources_by_file(files: Sequence[str], sources: Sources) -> dict[str, list[st
 
 
 @contextmanager
-def connect(scheduler: str | None, workers: int, local_directory: str | None) -> Iterator[object]:
+def connect(scheduler: str | None, workers: int, local_directory: str | None) -> Iterator[Client]:
     """A client of the cluster at `scheduler`, or of a new local cluster of
     `workers` single-threaded worker processes, closed on exit."""
-    from distributed import Client, LocalCluster
     if scheduler is not None:
         with Client(scheduler) as client:
             yield client
@@ -83,7 +83,7 @@ def connect(scheduler: str | None, workers: int, local_directory: str | None) ->
         yield client
 
 
-def reduce_in_tree(client, stores: list, retries: int) -> tuple[object, list]:
+def reduce_in_tree(client: Client, stores: list[Future], retries: int) -> tuple[Future, list[Future]]:
     """Merges neighbours pairwise, level after level, until one store is left;
     an odd store at the end of a level waits for the next. Returns the root
     and every merge, in submission order.
@@ -102,7 +102,9 @@ def reduce_in_tree(client, stores: list, retries: int) -> tuple[object, list]:
     return stores[0], merges
 
 
-def _absorb_into(target: str, payload: bytes, scratch_dir: str | None) -> dict:
+def _absorb_into(target: str, payload: bytes, scratch_dir: str | None) -> Mapping[str, object]:
+    if scratch_dir is not None:
+        os.makedirs(scratch_dir, exist_ok=True)
     scratch = tempfile.mkdtemp(prefix="zr-root-", dir=scratch_dir)
     try:
         unpack_store(payload, scratch)
@@ -150,12 +152,11 @@ def track_corpus(inputs: str | os.PathLike | Sequence[str | os.PathLike], source
         raise ValueError("no JSON Lines files to track")
     sources_of = sources_by_file(files, sources)
     parts = plan_parts(files, part_bytes)
-    if tokenizer is None or token_count is None:
-        tokenizer = token_count = None
+    if (tokenizer is None) != (token_count is None):
+        raise ValueError("tokenizer and token_count go together")
     timings = Timings()
 
     with connect(scheduler, workers, local_directory) as client:
-        from distributed import progress as show_progress, wait
         started = time.time()
         tracked = [client.submit(track_part, part, sources_of[part.path], tokenizer, token_count,
                                  retries=retries, pure=False) for part in parts]

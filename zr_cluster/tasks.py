@@ -12,7 +12,7 @@ import re
 import tempfile
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Sequence
+from typing import Callable, Mapping, Sequence
 
 import _zr_native as zr
 
@@ -64,7 +64,7 @@ class PartStore:
     payload: bytes
     report: FileReport | None  # set by a tracking task
     time: TaskTime
-    merge_counts: dict | None = None  # set by a merging task
+    merge_counts: Mapping[str, object] | None = None  # set by a merging task
 
 
 def scratch_directory() -> str:
@@ -110,7 +110,7 @@ def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
             except BadLine:
                 report.count_bad(offset)
                 continue
-            count = count_tokens(value) if count_tokens is not None and tokenizer is not None else None
+            count = count_tokens(value) if count_tokens is not None else None
             try:
                 zr.track(value, part.path, sources, scratch.root, token_count=count, tokenizer=tokenizer)
             except (RuntimeError, ValueError, RecursionError) as error:
