@@ -4,6 +4,7 @@
 #include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
+#include "store/string_set_lines.h"
 
 namespace zr {
 
@@ -28,6 +29,14 @@ bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::str
   return impl_->kernel->Canonicalize(text, readable_after, out);
 }
 
+bool Parser::CanonicalizeFast(std::string_view text, std::string& out) {
+  return impl_->kernel->CanonicalizeFast(text, out);
+}
+
+bool Parser::CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) {
+  return impl_->kernel->CanonicalizeFull(text, readable_after, out);
+}
+
 void append_string(std::string& out, std::string_view s) { isa::active_kernels().append_string(out, s); }
 
 bool append_string_from_escaped(std::string& out, std::string_view escaped) {
@@ -40,6 +49,10 @@ namespace store {
 
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle) {
   return isa::active_kernels().find_needle_or_escape(text, from, needle);
+}
+
+size_t find_line_structure(std::string_view text, uint32_t* out) {
+  return isa::active_kernels().find_line_structure(text, out);
 }
 
 }  // namespace store

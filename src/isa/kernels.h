@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -25,6 +26,8 @@ class ParserKernel {
   virtual base::Result<json::Value> Parse(std::string_view text) = 0;
   virtual bool ParseInto(std::string_view text, size_t readable_after, json::Value& out) = 0;
   virtual bool Canonicalize(std::string_view text, size_t readable_after, std::string& out) = 0;
+  virtual bool CanonicalizeFast(std::string_view text, std::string& out) = 0;
+  virtual bool CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) = 0;
 };
 
 struct Kernels {
@@ -34,6 +37,7 @@ struct Kernels {
   void (*append_string)(std::string& out, std::string_view s);
   bool (*append_string_from_escaped)(std::string& out, std::string_view escaped);
   size_t (*find_needle_or_escape)(std::string_view text, size_t from, std::string_view needle);
+  size_t (*find_line_structure)(std::string_view text, uint32_t* out);
   bool (*play_diagonal_round)(const tracking::DiagonalRound<uint32_t, int32_t>& round);
   int32_t (*first_overlap)(const int32_t* mine, const int32_t* other, int32_t count, int32_t n);
 };

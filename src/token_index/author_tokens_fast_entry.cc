@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "store/flat_object.h"
+#include "store/json_write.h"
 
 namespace zr::token_index {
 
@@ -28,7 +29,7 @@ bool read_bool(std::string_view text, bool& out) {
 
 }  // namespace
 
-FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
+FastRead read_plain_entry_view(std::string_view line, PlainEntryView& out) {
   std::array<store::FlatField, 4> fields;
   if (!store::scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
   // Each own member exactly once: a repeat or an absence is for the full
@@ -44,10 +45,41 @@ FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
   if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString)
     return FastRead::kDeclined;
   if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
-  out.sources.clear();
-  store::for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });
-  out.tokenizer.assign(tokenizer.text);
+  out.sources = sources.text;
+  out.tokenizer = tokenizer.text;
   return FastRead::kEntry;
+}
+
+FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
+  PlainEntryView view;
+  if (read_plain_entry_view(line, view) == FastRead::kDeclined) return FastRead::kDeclined;
+  out.token_count = view.token_count;
+  out.revoked = view.revoked;
+  out.sources.clear();
+  store::for_each_flat_string(view.sources, [&](std::string_view source) { out.sources.emplace_back(source); });
+  out.tokenizer.assign(view.tokenizer);
+  return FastRead::kEntry;
+}
+
+void append_plain_entry_line(std::string& out, const PlainEntryView& view) {
+  // Plain strings hold nothing the writer escapes: their texts are what it
+  // writes.
+  out.append("{\"token_count\":");
+  json::append_unsigned(out, view.token_count);
+  out.append(",\"sources\":[");
+  bool first = true;
+  store::for_each_flat_string(view.sources, [&](std::string_view source) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('"');
+    out.append(source);
+    out.push_back('"');
+  });
+  out.append("],\"tokenizer\":\"");
+  out.append(view.tokenizer);
+  out.append("\",\"revoked\":");
+  json::append_bool(out, view.revoked);
+  out.append("}\n");
 }
 
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after) {

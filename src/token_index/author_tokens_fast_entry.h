@@ -8,7 +8,9 @@
 // reader, so the result is always the full reader's.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "store/json_parse.h"
@@ -18,9 +20,24 @@ namespace zr::token_index {
 
 enum class FastRead { kEntry, kDeclined };
 
-// Reads `line` into `out` when it is in the plain form; kDeclined otherwise
-// (`out` is then unspecified).
+// An entry line of the plain form read in place: its members' values as
+// texts of the line, which hold no escapes.
+struct PlainEntryView {
+  uint64_t token_count = 0;
+  std::string_view sources;  // the text between the brackets (store::for_each_flat_string walks it)
+  std::string_view tokenizer;
+  bool revoked = false;
+};
+
+// Reads `line` into `out` without copying when it is in the plain form;
+// kDeclined otherwise (`out` is then unspecified).
+FastRead read_plain_entry_view(std::string_view line, PlainEntryView& out);
+
+// The same, as an entry of its own.
 FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out);
+
+// Appends what entry_line writes for the entry that `view` reads.
+void append_plain_entry_line(std::string& out, const PlainEntryView& view);
 
 // read_plain_entry, falling back to parse_entry_line for other lines.
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after);

@@ -2,9 +2,9 @@
 
 namespace zr::token_index {
 
-base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
-                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
-  json::Parser parser;
+base::Status for_each_entry_line(
+    const std::vector<ChunkFile>& chunks,
+    const std::function<base::Status(std::string_view line, size_t readable_after, const EntryLocation&)>& fn) {
   for (const ChunkFile& chunk : chunks) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
@@ -12,13 +12,21 @@ base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
     store::for_each_raw_line(text, [&](std::string_view line, size_t offset) {
       if (!status.ok()) return;
       size_t readable_after = text.size() - (offset + line.size());
-      std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);
-      if (!entry) return;
-      status = fn(std::move(*entry), EntryLocation{&chunk, offset, line.size()});
+      status = fn(line, readable_after, EntryLocation{&chunk, offset, line.size()});
     });
     ZR_RETURN_IF_ERROR(status);
   }
   return base::Status();
+}
+
+base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
+                            const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn) {
+  json::Parser parser;
+  return for_each_entry_line(chunks, [&](std::string_view line, size_t readable_after, const EntryLocation& at) {
+    std::optional<TokenIndexEntry> entry = parse_entry_line(parser, line, readable_after);
+    if (!entry) return base::Status();
+    return fn(std::move(*entry), at);
+  });
 }
 
 }  // namespace zr::token_index
