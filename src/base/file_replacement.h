@@ -19,6 +19,10 @@ mode_t process_umask();
 // The permission bits a file created with mode 0666 gets.
 mode_t new_file_mode();
 
+// The name prefix of the temporary files of replace_file_atomically's
+// callers, unless they pass their own.
+inline constexpr std::string_view kReplacementTempPrefix = ".tmp-";
+
 // A new file written beside `target` under a unique name and renamed over it
 // once complete. The steps: Create, Write as often as needed, Finish (mode,
 // flush to stable storage, close), any checks on temp_path(), Commit (the
@@ -64,6 +68,6 @@ class FileReplacement {
 // Replaces `target` with `data` in one call: a FileReplacement in
 // `temp_dir`, with the mode of a new file.
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix = ".tmp-");
+                               std::string_view temp_prefix = kReplacementTempPrefix);
 
 }  // namespace zr::base

@@ -53,7 +53,7 @@ base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
 }
 
 base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
-  return base::replace_file_atomically(path, text, merged_dir, ".tmp-");
+  return base::replace_file_atomically(path, text, merged_dir, base::kReplacementTempPrefix);
 }
 
 base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
