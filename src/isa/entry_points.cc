@@ -44,4 +44,16 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
 
 }  // namespace store
 
+namespace tracking {
+
+bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
+  return isa::active_kernels().play_diagonal_round(round);
+}
+
+int32_t first_overlap(const int32_t* mine, const int32_t* other, int32_t count, int32_t n) {
+  return isa::active_kernels().first_overlap(mine, other, count, n);
+}
+
+}  // namespace tracking
+
 }  // namespace zr

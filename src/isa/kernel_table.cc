@@ -44,6 +44,8 @@ extern "C" const Kernels ZR_KERNELS_NAME(ZR_ISA) = {
     &json::append_string,
     &json::append_string_from_escaped,
     &store::find_needle_or_escape,
+    &tracking::play_diagonal_round,
+    &tracking::first_overlap,
 };
 
 }  // namespace zr::isa

@@ -14,6 +14,7 @@
 
 #include "base/status.h"
 #include "store/json_value.h"
+#include "tracking/diagonal_round.h"
 
 namespace zr::isa {
 
@@ -33,6 +34,8 @@ struct Kernels {
   void (*append_string)(std::string& out, std::string_view s);
   bool (*append_string_from_escaped)(std::string& out, std::string_view escaped);
   size_t (*find_needle_or_escape)(std::string_view text, size_t from, std::string_view needle);
+  bool (*play_diagonal_round)(const tracking::DiagonalRound<uint32_t, int32_t>& round);
+  int32_t (*first_overlap)(const int32_t* mine, const int32_t* other, int32_t count, int32_t n);
 };
 
 // The fastest table this CPU runs; with ZR_PORTABLE_ONLY, the only one built.
