@@ -132,6 +132,13 @@ PathKind path_kind(const std::string& path) {
   return kind_of(st);
 }
 
+Result<std::string> resolve_path(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  std::unique_ptr<char, void (*)(void*)> resolved(::realpath(path.c_str(), nullptr), ::free);
+  if (!resolved) return Status::FromErrno(errno);
+  return std::string(resolved.get());
+}
+
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: opening a FIFO found where a file should be must not wait
@@ -242,6 +249,23 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
   if (!fd.valid()) return Status::FromErrno(errno);
   path = std::move(name);
   return fd;
+}
+
+bool is_temp_file_name(std::string_view name, std::string_view prefix) {
+  constexpr size_t kUniqueLength = 6;  // mkostemp's XXXXXX
+  if (name.size() != prefix.size() + kUniqueLength || !name.starts_with(prefix)) return false;
+  for (char c : name.substr(prefix.size())) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  return true;
+}
+
+Status sync_directory(const std::string& dir) {
+  if (has_nul(dir)) return nul_in_path();
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() || ::fsync(fd.get()) != 0) return Status::FromErrno(errno);
+  return Status();
 }
 
 Status remove_file(const std::string& path) {

@@ -25,6 +25,10 @@ mode_t new_file_mode();
 // such a file can come back empty, after a crash of the writer never.
 enum class Flush { kToDisk, kNone };
 
+// The name prefix of the temporary files of replace_file_atomically's
+// callers, unless they pass their own.
+inline constexpr std::string_view kReplacementTempPrefix = ".tmp-";
+
 // A new file written beside `target` under a unique name and renamed over it
 // once complete. The steps: Create, Write as often as needed, Finish (mode,
 // flush to stable storage, close), any checks on temp_path(), Commit (the
@@ -87,6 +91,6 @@ class ReplacementBatch {
 // Replaces `target` with `data` in one call: a FileReplacement in
 // `temp_dir`, with the mode of a new file.
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix = ".tmp-", Flush flush = Flush::kToDisk);
+                               std::string_view temp_prefix = kReplacementTempPrefix, Flush flush = Flush::kToDisk);
 
 }  // namespace zr::base

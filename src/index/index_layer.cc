@@ -35,8 +35,8 @@ base::Status replace_index_layer(std::string_view zr_dir, const std::vector<Inde
   // build: no flush to disk per file.
   const std::string temp_dir = store::store_dir(zr_dir);
   for (const IndexGroup& group : groups) {
-    ZR_RETURN_IF_ERROR(base::replace_file_atomically(base::path_join(dir, group.name), group.text, temp_dir, ".tmp-",
-                                                     base::Flush::kNone));
+    ZR_RETURN_IF_ERROR(base::replace_file_atomically(base::path_join(dir, group.name), group.text, temp_dir,
+                                                     base::kReplacementTempPrefix, base::Flush::kNone));
   }
   return base::Status();
 }

@@ -32,7 +32,7 @@ uint64_t toggle_revoked_in_records(std::vector<json::Value>& records, const Reco
 base::Status prepare_shard_rewrite(std::string_view zr_dir, const std::string& shard_path,
                                    const std::vector<json::Value>& records, base::ReplacementBatch& batch) {
   ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement,
-                      base::FileReplacement::Create(shard_path, store::store_dir(zr_dir), ".tmp-"));
+                      base::FileReplacement::Create(shard_path, store::store_dir(zr_dir), base::kReplacementTempPrefix));
   ZR_RETURN_IF_ERROR(replacement.Write(shard_text(records)));
   return batch.Add(std::move(replacement), base::new_file_mode());
 }

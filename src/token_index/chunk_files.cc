@@ -53,12 +53,12 @@ base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
 }
 
 base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
-  return base::replace_file_atomically(path, text, merged_dir, ".tmp-");
+  return base::replace_file_atomically(path, text, merged_dir, base::kReplacementTempPrefix);
 }
 
 base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
                                 base::ReplacementBatch& batch) {
-  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement, base::FileReplacement::Create(path, merged_dir, ".tmp-"));
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement, base::FileReplacement::Create(path, merged_dir, base::kReplacementTempPrefix));
   ZR_RETURN_IF_ERROR(replacement.Write(text));
   return batch.Add(std::move(replacement), base::new_file_mode());
 }

@@ -15,10 +15,8 @@ namespace zr::token_index {
 
 namespace {
 
-// Temporary names start with ".tmp-": never "token-index." (which would
-// reveal a phantom tokenizer or look like a per-process file).
 base::Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
-  base::Result<base::FileReplacement> created = base::FileReplacement::Create(target, store, ".tmp-token-bin-");
+  base::Result<base::FileReplacement> created = base::FileReplacement::Create(target, store, kTokenBinaryIndexTempPrefix);
   if (!created.ok()) return created.status().WithContext("creating " + target);
   base::FileReplacement file = std::move(created).value();
   ZR_RETURN_IF_ERROR(file.Write(index.bytes));
