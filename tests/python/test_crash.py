@@ -380,13 +380,14 @@ def document_lines(root):
 
 def archived_lines(root, pending):
     """The `line` values of the purge archives, or (pending=True) of the
-    pending files a killed purge left beside them, as compact text."""
+    records a killed purge left waiting beside them, as compact text."""
     archive = os.path.join(root, ".zr", "archive")
     names = os.listdir(archive) if os.path.isdir(archive) else []
-    record_archives = ("document-index.", "sections.", "authors.")
-    chosen = [n for n in names if not n.startswith(record_archives) and n.startswith("purge.") != pending]
-    return collections.Counter(compact(r["line"]) for n in chosen for r in zr.jsonl_read(os.path.join(archive, n))
-                               if isinstance(r, dict) and "line" in r)
+    if pending:
+        chosen = [n for n in names if n.startswith(".purge-pending.") and n.endswith(".lines")]
+    else:
+        chosen = [n for n in names if n.startswith("purge.")]
+    return collections.Counter(compact(r["line"]) for n in chosen for r in zr.jsonl_read(os.path.join(archive, n)))
 
 
 def data_lines(path):
