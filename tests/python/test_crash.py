@@ -330,8 +330,10 @@ class TestTokenMerge:
                 doubled.append((kind, at))
 
         assert trials.kill_everywhere(check) >= 12
-        # Only a kill between a chunk file's rename and its per-process file's removal doubles.
-        assert {kind for kind, _ in doubled} <= {"unlink", "fsync", "write"} and len(doubled) <= 3 * 2
+        # Only a kill between a chunk file's rename and its per-process file's
+        # removal doubles: one kill point per file.
+        print("\ntoken merge: re-runs that doubled one file:", doubled)
+        assert {kind for kind, _ in doubled} <= {"unlink", "fsync"} and len(doubled) <= len(per_file)
 
 
 class TestClean:
@@ -358,12 +360,13 @@ class TestClean:
             assert_no_loss_and_bounded_doubles(docs, expected_docs, docidx_per_file)
             tokens = chunk_lines(work) + sum(pid_file_lines(pid_files(work, "token-index.tk.")), collections.Counter())
             assert_no_loss_and_bounded_doubles(tokens, expected_tokens, tokens_per_file)
-            for name in os.listdir(os.path.join(work, ".zr", "archive")) if os.path.isdir(
-                    os.path.join(work, ".zr", "archive")) else []:
-                jsonl_lines(os.path.join(work, ".zr", "archive", name))
+            archive = work / ".zr" / "archive"
+            for path in archive.iterdir() if archive.is_dir() else []:
+                jsonl_lines(path)  # record archives only ever get whole lines
 
             zr.clean(str(work), False)
             assert pid_files(work, "docidx.") == [] and pid_files(work, "token-index.tk.") == []
+            assert leftovers(work) == []
             doubled["docidx"] += assert_no_loss_and_bounded_doubles(document_lines(work), expected_docs,
                                                                     docidx_per_file)
             doubled["token"] += assert_no_loss_and_bounded_doubles(chunk_lines(work), expected_tokens,
