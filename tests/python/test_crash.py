@@ -268,9 +268,12 @@ class TestRevocationRewrites:
             whole = changed_files_state(state, trials.old, trials.new, skip=derived)
             if state[LOG] == trials.new[LOG]:
                 assert whole == "new"
-            # Renamed into place one after the other, as the very first renames.
+            # The new files are renamed into place one right after the other,
+            # as the call's first renames; nothing is written between them
+            # (flushing a directory aside).
             assert (whole == "mixed") == (0 < kill.done["rename"] < renamed), "partly toggled outside the renames"
             if whole == "mixed":
+                assert kill.kind in ("rename", "fsync"), "written while partly toggled"
                 mixed.append(kill.done["rename"])
                 return
             assert zr.generate_forget_set(str(work), "tk") == forget_sets[whole]
