@@ -56,10 +56,10 @@ FileReplacement::FileReplacement(FileReplacement&& other) noexcept
       temp_path_(std::exchange(other.temp_path_, std::string())),
       fd_(std::move(other.fd_)) {}
 
-Status FileReplacement::Finish(mode_t mode) {
+Status FileReplacement::Finish(mode_t mode, Flush flush) {
   Status status;
   if (::fchmod(fd_.get(), mode) != 0) status = Status::FromErrno(errno);
-  if (status.ok() && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && flush == Flush::kToDisk && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
   if (status.ok() && ::close(fd_.release()) != 0) status = Status::FromErrno(errno);
   if (!status.ok()) Abandon();
   return status;
@@ -81,11 +81,24 @@ void FileReplacement::Abandon() {
   temp_path_.clear();
 }
 
+Status ReplacementBatch::Add(FileReplacement replacement, mode_t mode) {
+  ZR_RETURN_IF_ERROR(replacement.Finish(mode));
+  finished_.push_back(std::move(replacement));
+  return Status();
+}
+
+Status ReplacementBatch::Commit() {
+  std::vector<FileReplacement> finished = std::move(finished_);
+  finished_.clear();
+  for (FileReplacement& replacement : finished) ZR_RETURN_IF_ERROR(replacement.Commit());
+  return Status();
+}
+
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix) {
+                               std::string_view temp_prefix, Flush flush) {
   ZR_ASSIGN_OR_RETURN(FileReplacement replacement, FileReplacement::Create(target, temp_dir, temp_prefix));
   ZR_RETURN_IF_ERROR(replacement.Write(data));
-  ZR_RETURN_IF_ERROR(replacement.Finish(new_file_mode()));
+  ZR_RETURN_IF_ERROR(replacement.Finish(new_file_mode(), flush));
   return replacement.Commit();
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/file.h"
+#include "base/file_replacement.h"
 #include "index/record_reader.h"
 #include "store/init.h"
 #include "store/jsonl.h"
@@ -28,8 +29,15 @@ base::Status replace_index_layer(std::string_view zr_dir, const std::vector<Inde
     for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
   ZR_RETURN_IF_ERROR(store::create_directories(dir));
-  for (const IndexGroup& group : groups)
-    ZR_RETURN_IF_ERROR(base::write_file(base::path_join(dir, group.name), group.text));
+  // Each file appears whole (a crash can leave the layer short of files, never
+  // a cut-off one). The temporary files wait in the store directory, where no
+  // layer scan looks. The layer is derived, so a power cut is left to the next
+  // build: no flush to disk per file.
+  const std::string temp_dir = store::store_dir(zr_dir);
+  for (const IndexGroup& group : groups) {
+    ZR_RETURN_IF_ERROR(base::replace_file_atomically(base::path_join(dir, group.name), group.text, temp_dir,
+                                                     base::kReplacementTempPrefix, base::Flush::kNone));
+  }
   return base::Status();
 }
 

@@ -56,6 +56,13 @@ base::Status write_chunk_file(const std::string& merged_dir, const std::string& 
   return base::replace_file_atomically(path, text, merged_dir, base::kReplacementTempPrefix);
 }
 
+base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
+                                base::ReplacementBatch& batch) {
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement, base::FileReplacement::Create(path, merged_dir, base::kReplacementTempPrefix));
+  ZR_RETURN_IF_ERROR(replacement.Write(text));
+  return batch.Add(std::move(replacement), base::new_file_mode());
+}
+
 base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
                                              std::string_view text) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
