@@ -7,6 +7,7 @@
 // under its key by counting, instead of sorting all pairs by 32-byte keys.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -19,7 +20,12 @@ class SourceGroups {
  public:
   // Adds one pair. Pairs come in ascending entry order (an entry naming a
   // key twice adds it twice), which is the order each key's list keeps.
-  void Add(const store::HashKey& key, uint32_t entry);
+  // Pairs are taken in small batches: Flush() before reading the groups.
+  void Add(const store::HashKey& key, uint32_t entry) {
+    pending_[pending_count_++] = Pending{key, entry};
+    if (pending_count_ == kBatch) Flush();
+  }
+  void Flush();
 
   // Distinct keys so far; each has a group number below this count, given
   // in order of first appearance.
@@ -46,17 +52,30 @@ class SourceGroups {
     uint32_t group;
     uint32_t entry;
   };
-  static constexpr uint64_t kEmptySlot = ~uint64_t{0};
+  struct Pending {
+    store::HashKey key;
+    uint32_t entry;
+  };
+  // The key is kept in its slot, so that a probe touches one place only.
+  struct Slot {
+    store::HashKey key;
+    uint32_t group;
+  };
+  // Probes of a batch are started together, so that their memory loads
+  // overlap instead of waiting one after another.
+  static constexpr size_t kBatch = 16;
+  static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 
-  uint32_t GroupOf(const store::HashKey& key);
+  uint32_t GroupOf(const store::HashKey& key, uint64_t hash);
   void Grow();
 
   std::vector<store::HashKey> keys_;
   std::vector<uint64_t> counts_;
   std::vector<Pair> pairs_;
-  // Open addressing, linear probing: each slot holds the upper half of the
-  // key's hash beside its group number (low half), or kEmptySlot.
-  std::vector<uint64_t> slots_;
+  // Open addressing with linear probing; kEmptySlot marks a free slot.
+  std::vector<Slot> slots_;
+  std::array<Pending, kBatch> pending_;
+  size_t pending_count_ = 0;
   bool overflowed_ = false;
 };
 

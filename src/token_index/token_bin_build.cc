@@ -58,7 +58,7 @@ base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view 
   }));
 
   std::string target = binary_index_path(zr_dir, tokenizer);
-  base::Result<EncodedIndex> encoded = encode_token_bin_index(entries, sources);
+  base::Result<EncodedIndex> encoded = encode_token_bin_index(entries, std::move(sources));
   if (!encoded.ok()) {
     (void)base::remove_file(target);
     return encoded.status();

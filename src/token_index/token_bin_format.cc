@@ -40,8 +40,9 @@ base::Status check_entries(const std::vector<EntryRef>& entries) {
 }  // namespace
 
 base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries,
-                                                  const SourceGroups& sources) {
+                                                  SourceGroups sources) {
   ZR_RETURN_IF_ERROR(check_entries(entries));
+  sources.Flush();
   // One record per distinct key, in key order; pairs were added in entry
   // order, so each key's entry numbers come out ascending, repeats included.
   const std::vector<uint32_t> records = sources.groups_by_key();

@@ -66,6 +66,6 @@ struct EncodedIndex {
 // format (chunk numbers above 65535, offsets, lengths or the file reaching
 // 4 GiB, more than 65535 entry numbers under one key): a file that silently
 // wrapped such values would point readers at the wrong lines.
-base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, const SourceGroups& sources);
+base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, SourceGroups sources);
 
 }  // namespace zr::token_index
