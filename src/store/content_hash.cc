@@ -8,7 +8,9 @@
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/sha.h>
 
-#include "base/coding.h"
+#include <bit>
+#include <cstring>
+
 #include "store/json_write.h"
 
 namespace zr::store {
@@ -50,7 +52,9 @@ uint64_t bytes_in(uint64_t x, uint8_t lo, uint8_t hi) {
 // when one of them is no hex digit. Index builds decode millions of keys:
 // eight digits at a time, without a branch per digit.
 bool decode_eight(const char* hex, uint8_t* out) {
-  const uint64_t x = base::decode_fixed64(hex);  // first digit in the low byte
+  uint64_t x;  // first digit in the low byte
+  std::memcpy(&x, hex, sizeof x);
+  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
   if (x & kHighBits) return false;
   const uint64_t digits = bytes_in(x, '0', '9');
   // Setting bit 0x20 maps 'A'-'F' onto 'a'-'f' and nothing else onto them.
@@ -61,7 +65,7 @@ bool decode_eight(const char* hex, uint8_t* out) {
   uint64_t v = ((nibbles & 0x000F000F000F000FULL) << 4) | ((nibbles & 0x0F000F000F000F00ULL) >> 8);
   v = (v | (v >> 8)) & 0x0000FFFF0000FFFFULL;
   v = v | (v >> 16);
-  base::encode_fixed32(reinterpret_cast<char*>(out), static_cast<uint32_t>(v));
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(v >> (8 * i));
   return true;
 }
 

@@ -63,7 +63,7 @@ class SourceGroups {
   };
   // Probes of a batch are started together, so that their memory loads
   // overlap instead of waiting one after another.
-  static constexpr size_t kBatch = 16;
+  static constexpr size_t kBatch = 64;
   static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 
   uint32_t GroupOf(const store::HashKey& key, uint64_t hash);
