@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "store/content_hash.h"
+#include "store/hash_key_map.h"
 
 namespace zr::token_index {
 
@@ -56,24 +57,18 @@ class SourceGroups {
     store::HashKey key;
     uint32_t entry;
   };
-  // The key is kept in its slot, so that a probe touches one place only.
-  struct Slot {
-    store::HashKey key;
-    uint32_t group;
-  };
   // Probes of a batch are started together, so that their memory loads
   // overlap instead of waiting one after another.
   static constexpr size_t kBatch = 64;
-  static constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
+  // No group has this number: the pairs of a key that got none are dropped.
+  static constexpr uint32_t kNoGroup = 0xFFFFFFFFu;
 
   uint32_t GroupOf(const store::HashKey& key, uint64_t hash);
-  void Grow();
 
   std::vector<store::HashKey> keys_;
   std::vector<uint64_t> counts_;
   std::vector<Pair> pairs_;
-  // Open addressing with linear probing; kEmptySlot marks a free slot.
-  std::vector<Slot> slots_;
+  store::HashKeyMap groups_;  // key -> group number
   std::array<Pending, kBatch> pending_;
   size_t pending_count_ = 0;
   bool overflowed_ = false;
