@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "store/json_write.h"
+
 namespace zr::token_index {
 
 namespace {
@@ -25,6 +27,15 @@ bool read_bool(std::string_view text, bool& out) {
 
 }  // namespace
 
+EntryView view_of(const PlainEntryView& plain) {
+  EntryView view;
+  view.token_count = plain.token_count;
+  view.tokenizer = plain.tokenizer;
+  view.revoked = plain.revoked;
+  view.plain_sources = plain.sources;
+  return view;
+}
+
 EntryView view_of(const TokenIndexEntry& entry) {
   EntryView view;
   view.token_count = entry.token_count;
@@ -34,7 +45,7 @@ EntryView view_of(const TokenIndexEntry& entry) {
   return view;
 }
 
-FastRead read_plain_entry_view(std::string_view line, EntryView& out) {
+FastRead read_plain_entry_view(std::string_view line, PlainEntryView& out) {
   std::array<store::FlatField, 4> fields;
   if (!store::scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
   // Each own member exactly once: a repeat or an absence is for the full
@@ -50,21 +61,41 @@ FastRead read_plain_entry_view(std::string_view line, EntryView& out) {
   if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString)
     return FastRead::kDeclined;
   if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
-  out.plain_sources = sources.text;
-  out.parsed_sources = nullptr;
+  out.sources = sources.text;
   out.tokenizer = tokenizer.text;
   return FastRead::kEntry;
 }
 
 FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
-  EntryView view;
+  PlainEntryView view;
   if (read_plain_entry_view(line, view) == FastRead::kDeclined) return FastRead::kDeclined;
   out.token_count = view.token_count;
-  out.sources.clear();
-  view.for_each_source([&](std::string_view source) { out.sources.emplace_back(source); });
-  out.tokenizer.assign(view.tokenizer);
   out.revoked = view.revoked;
+  out.sources.clear();
+  store::for_each_flat_string(view.sources, [&](std::string_view source) { out.sources.emplace_back(source); });
+  out.tokenizer.assign(view.tokenizer);
   return FastRead::kEntry;
+}
+
+void append_plain_entry_line(std::string& out, const PlainEntryView& view) {
+  // Plain strings hold nothing the writer escapes: their texts are what it
+  // writes.
+  out.append("{\"token_count\":");
+  json::append_unsigned(out, view.token_count);
+  out.append(",\"sources\":[");
+  bool first = true;
+  store::for_each_flat_string(view.sources, [&](std::string_view source) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('"');
+    out.append(source);
+    out.push_back('"');
+  });
+  out.append("],\"tokenizer\":\"");
+  out.append(view.tokenizer);
+  out.append("\",\"revoked\":");
+  json::append_bool(out, view.revoked);
+  out.append("}\n");
 }
 
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after) {
