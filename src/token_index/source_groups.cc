@@ -14,15 +14,19 @@ constexpr size_t kMaxGroups = 0xFFFFFFFFu;
 
 void SourceGroups::Flush() {
   uint64_t hashes[kBatch];
+  uint32_t groups[kBatch];
   for (size_t i = 0; i < pending_count_; ++i) {
     hashes[i] = store::HashKeyMap::HashOf(pending_[i].key);
     groups_.Prefetch(hashes[i]);
   }
   for (size_t i = 0; i < pending_count_; ++i) {
-    const uint32_t group = GroupOf(pending_[i].key, hashes[i]);
-    if (group == kNoGroup) continue;
-    ++counts_[group];
-    pairs_.push_back(Pair{group, pending_[i].entry});
+    groups[i] = GroupOf(pending_[i].key, hashes[i]);
+    if (groups[i] != kNoGroup) __builtin_prefetch(&counts_[groups[i]]);
+  }
+  for (size_t i = 0; i < pending_count_; ++i) {
+    if (groups[i] == kNoGroup) continue;
+    ++counts_[groups[i]];
+    pairs_.push_back(Pair{groups[i], pending_[i].entry});
   }
   pending_count_ = 0;
 }
