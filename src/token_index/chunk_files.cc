@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "base/file_replacement.h"
 #include "store/init.h"
 #include "token_index/token_index_names.h"
 
@@ -52,8 +51,24 @@ base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks) {
   return largest + 1;
 }
 
+namespace {
+
+// A name that is no chunk number, so that readers never take the file.
+constexpr std::string_view kChunkTempPrefix = ".tmp-";
+
+}  // namespace
+
 base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text) {
-  return base::replace_file_atomically(path, text, merged_dir, ".tmp-");
+  return base::replace_file_atomically(path, text, merged_dir, kChunkTempPrefix);
+}
+
+base::Result<base::FileReplacement> start_chunk_file(const std::string& merged_dir, const std::string& path,
+                                                     std::string_view text) {
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement,
+                      base::FileReplacement::Create(path, merged_dir, kChunkTempPrefix));
+  ZR_RETURN_IF_ERROR(replacement.Write(text));
+  replacement.StartFlush();
+  return replacement;
 }
 
 base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
