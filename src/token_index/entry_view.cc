@@ -1,9 +1,6 @@
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 
 #include <array>
-#include <cstdint>
-
-#include "store/flat_object.h"
 
 namespace zr::token_index {
 
@@ -28,7 +25,16 @@ bool read_bool(std::string_view text, bool& out) {
 
 }  // namespace
 
-FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
+EntryView view_of(const TokenIndexEntry& entry) {
+  EntryView view;
+  view.token_count = entry.token_count;
+  view.tokenizer = entry.tokenizer;
+  view.revoked = entry.revoked;
+  view.parsed_sources = &entry.sources;
+  return view;
+}
+
+FastRead read_plain_entry_view(std::string_view line, EntryView& out) {
   std::array<store::FlatField, 4> fields;
   if (!store::scan_flat_object(line, kEntryKeys, fields, 19)) return FastRead::kDeclined;
   // Each own member exactly once: a repeat or an absence is for the full
@@ -44,9 +50,20 @@ FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
   if (sources.kind != store::FlatKind::kStringArray || tokenizer.kind != store::FlatKind::kString)
     return FastRead::kDeclined;
   if (revoked.kind != store::FlatKind::kOther || !read_bool(revoked.text, out.revoked)) return FastRead::kDeclined;
+  out.plain_sources = sources.text;
+  out.parsed_sources = nullptr;
+  out.tokenizer = tokenizer.text;
+  return FastRead::kEntry;
+}
+
+FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
+  EntryView view;
+  if (read_plain_entry_view(line, view) == FastRead::kDeclined) return FastRead::kDeclined;
+  out.token_count = view.token_count;
   out.sources.clear();
-  store::for_each_flat_string(sources.text, [&](std::string_view source) { out.sources.emplace_back(source); });
-  out.tokenizer.assign(tokenizer.text);
+  view.for_each_source([&](std::string_view source) { out.sources.emplace_back(source); });
+  out.tokenizer.assign(view.tokenizer);
+  out.revoked = view.revoked;
   return FastRead::kEntry;
 }
 
