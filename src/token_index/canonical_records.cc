@@ -1,18 +1,12 @@
 #include "token_index/canonical_records.h"
 
-#include <array>
-
 #include "store/flat_object.h"
 #include "store/jsonl.h"
+#include "token_index/entry_view.h"
 
 namespace zr::token_index {
 
 namespace {
-
-constexpr std::array<std::string_view, 4> kEntryKeys = {"token_count", "sources", "tokenizer", "revoked"};
-// A count of nineteen digits or fewer is below 2^64, so it is held as an
-// unsigned integer and written back with the same digits.
-constexpr int kCountDigits = 19;
 
 // Steps over `literal` at the front of `rest`.
 bool skip_literal(std::string_view& rest, std::string_view literal) {
@@ -21,12 +15,21 @@ bool skip_literal(std::string_view& rest, std::string_view literal) {
   return true;
 }
 
-// Steps over a member value the scanner found, provided it is the text at
-// the front of `rest` (and not, say, an equal text elsewhere in the line).
-bool skip_value(std::string_view& rest, std::string_view value) {
-  if (rest.data() != value.data() || rest.size() < value.size()) return false;
-  rest.remove_prefix(value.size());
+// Steps over a member text the reader found, provided it is the text at the
+// front of `rest` (and not an equal text elsewhere in the line).
+bool skip_member_text(std::string_view& rest, std::string_view text) {
+  if (rest.data() != text.data() || rest.size() < text.size()) return false;
+  rest.remove_prefix(text.size());
   return true;
+}
+
+// Steps over the digits at the front of `rest`, returning them.
+std::string_view skip_digits(std::string_view& rest) {
+  size_t n = 0;
+  while (n < rest.size() && rest[n] >= '0' && rest[n] <= '9') ++n;
+  std::string_view digits = rest.substr(0, n);
+  rest.remove_prefix(n);
+  return digits;
 }
 
 // The strings of an array are separated by single commas, nothing else.
@@ -44,32 +47,26 @@ bool compact_string_array(std::string_view items) {
 }  // namespace
 
 bool append_sorted_written_entry(std::string& out, std::string_view line) {
-  std::array<store::FlatField, 4> fields;
-  if (!store::scan_flat_object(line, kEntryKeys, fields, kCountDigits)) return false;
-  for (const store::FlatField& field : fields) {
-    if (field.count != 1) return false;
-  }
-  const std::string_view count = fields[0].text;
-  const std::string_view sources = fields[1].text;
-  const std::string_view tokenizer = fields[2].text;
-  const std::string_view revoked = fields[3].text;
-  // The scanner took the count as an integer, so a leading digit leaves
-  // only plain digits without a sign ("-0" would be written as a float).
-  if (fields[0].kind != store::FlatKind::kOther || count.empty() || count[0] < '0' || count[0] > '9') return false;
-  if (fields[1].kind != store::FlatKind::kStringArray || fields[2].kind != store::FlatKind::kString) return false;
-  if (fields[3].kind != store::FlatKind::kOther || (revoked != "true" && revoked != "false")) return false;
-
+  EntryView entry;
+  if (read_plain_entry_view(line, entry) != FastRead::kEntry) return false;
+  // The reader vouches for the values (a count that fits 64 bits, strings
+  // without escapes); what is left to check is that the line holds them
+  // in the written layout and nothing else, so that their texts are the
+  // compact writer's.
   std::string_view rest = line;
-  bool written_form = skip_literal(rest, "{\"token_count\":") && skip_value(rest, count) &&
-                      skip_literal(rest, ",\"sources\":[") && skip_value(rest, sources) &&
-                      skip_literal(rest, "],\"tokenizer\":\"") && skip_value(rest, tokenizer) &&
-                      skip_literal(rest, "\",\"revoked\":") && skip_value(rest, revoked) && rest == "}";
-  if (!written_form || !compact_string_array(sources)) return false;
+  if (!skip_literal(rest, "{\"token_count\":")) return false;
+  const std::string_view count = skip_digits(rest);
+  const std::string_view revoked = entry.revoked ? "true" : "false";
+  const bool written_form = !count.empty() && skip_literal(rest, ",\"sources\":[") &&
+                            skip_member_text(rest, entry.plain_sources) && skip_literal(rest, "],\"tokenizer\":\"") &&
+                            skip_member_text(rest, entry.tokenizer) && skip_literal(rest, "\",\"revoked\":") &&
+                            skip_literal(rest, revoked) && rest == "}";
+  if (!written_form || !compact_string_array(entry.plain_sources)) return false;
 
   out.append("{\"revoked\":").append(revoked);
-  out.append(",\"sources\":[").append(sources);
+  out.append(",\"sources\":[").append(entry.plain_sources);
   out.append("],\"token_count\":").append(count);
-  out.append(",\"tokenizer\":\"").append(tokenizer);
+  out.append(",\"tokenizer\":\"").append(entry.tokenizer);
   out.append("\"}");
   return true;
 }
