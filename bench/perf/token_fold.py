@@ -5,11 +5,12 @@ Driven by bench/perf/token_merge.sh and bench/perf/clean.sh:
   token_fold.py bench <merge|clean> <new_build> <baseline_build> <work_dir>
 
 prints one ROW line on stdout (path, work, time, limit probe, ratio to the
-limit, speed-up over the baseline, tab-separated) and the details on stderr. Each build runs in a process of its own (both load a
-module of the same name) on a fresh copy of the same store: N per-process
-files of 10,000 entries each (N = 100, or 10 with SIZE=small). Figures are
-wall-clock seconds, the best of several alternating runs; CPU seconds are
-shown on stderr. The two builds must leave byte-identical stores.
+limit, speed-up over the baseline, tab-separated) and the details on stderr.
+Each build runs in a process of its own (both load a module of the same
+name) on a fresh copy of the same store: N per-process files of 10,000
+entries each (N = 100, or 10 with SIZE=small). Figures are wall-clock
+seconds, the best of several alternating runs; CPU seconds are shown on
+stderr. The two builds must leave byte-identical stores.
 
 The limit probe does what the store's format cannot avoid on the same files:
 read each per-process file, write its bytes to a temporary file, flush it,
@@ -49,7 +50,8 @@ def generate(root, files):
     store = os.path.join(root, ".zr")
     os.makedirs(store, exist_ok=True)
     for pid in range(files):
-        lines = [json.dumps({"token_count": rng.randrange(1, 4000), "sources": rng.sample(sections, rng.randrange(1, 4)),
+        lines = [json.dumps({"token_count": rng.randrange(1, 4000),
+                             "sources": rng.sample(sections, rng.randrange(1, 4)),
                              "tokenizer": TOKENIZER, "revoked": False}, separators=(",", ":"))
                  for _ in range(ENTRIES_PER_FILE)]
         with open(os.path.join(store, f"token-index.{TOKENIZER}.{100000 + pid}"), "w") as f:
@@ -162,7 +164,8 @@ def bench(op, new_build, base_build, work):
     if not os.path.isdir(pristine):
         generate(pristine + ".partial", files)
         os.rename(pristine + ".partial", pristine)
-    input_bytes = sum(os.path.getsize(os.path.join(pristine, ".zr", n)) for n in pid_files(os.path.join(pristine, ".zr")))
+    pristine_store = os.path.join(pristine, ".zr")
+    input_bytes = sum(os.path.getsize(os.path.join(pristine_store, n)) for n in pid_files(pristine_store))
     root = os.path.join(work, "token-fold-run")
 
     best = {"new": None, "base": None, "probe": None}

@@ -6,6 +6,8 @@
 
 namespace zr::token_index {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 // Steps over `literal` at the front of `rest`.
@@ -54,20 +56,20 @@ bool append_sorted_written_entry(std::string& out, std::string_view line) {
   // in the written layout and nothing else, so that their texts are the
   // compact writer's.
   std::string_view rest = line;
-  if (!skip_literal(rest, "{\"token_count\":")) return false;
+  if (!skip_literal(rest, "{\"token_count\":"sv)) return false;
   const std::string_view count = skip_digits(rest);
-  const std::string_view revoked = entry.revoked ? "true" : "false";
-  const bool written_form = !count.empty() && skip_literal(rest, ",\"sources\":[") &&
-                            skip_member_text(rest, entry.plain_sources) && skip_literal(rest, "],\"tokenizer\":\"") &&
-                            skip_member_text(rest, entry.tokenizer) && skip_literal(rest, "\",\"revoked\":") &&
+  const std::string_view revoked = entry.revoked ? "true"sv : "false"sv;
+  const bool written_form = !count.empty() && skip_literal(rest, ",\"sources\":["sv) &&
+                            skip_member_text(rest, entry.plain_sources) && skip_literal(rest, "],\"tokenizer\":\""sv) &&
+                            skip_member_text(rest, entry.tokenizer) && skip_literal(rest, "\",\"revoked\":"sv) &&
                             skip_literal(rest, revoked) && rest == "}";
   if (!written_form || !compact_string_array(entry.plain_sources)) return false;
 
-  out.append("{\"revoked\":").append(revoked);
-  out.append(",\"sources\":[").append(entry.plain_sources);
-  out.append("],\"token_count\":").append(count);
-  out.append(",\"tokenizer\":\"").append(entry.tokenizer);
-  out.append("\"}");
+  out.append("{\"revoked\":"sv).append(revoked);
+  out.append(",\"sources\":["sv).append(entry.plain_sources);
+  out.append("],\"token_count\":"sv).append(count);
+  out.append(",\"tokenizer\":\""sv).append(entry.tokenizer);
+  out.append("\"}"sv);
   return true;
 }
 

@@ -97,7 +97,8 @@ class LineGenerator {
         return "{\"token_count\":1,\"sources\":[" + sources_text() + "],\"tokenizer\":\"tk\",\"revoked\":false,"
                "\"extra\":{\"b\":1,\"a\":[1.5e3,-0,null]}}";
       case 2:
-        return "{ \"token_count\" : 1 , \"sources\" : [ \"a\" , \"b\" ] , \"tokenizer\" : \"tk\" , \"revoked\" : true }";
+        return "{ \"token_count\" : 1 , \"sources\" : [ \"a\" , \"b\" ] , "
+               "\"tokenizer\" : \"tk\" , \"revoked\" : true }";
       default:
         return "[" + count_text() + ",[" + sources_text() + "],\"tk\",false]";
     }
