@@ -1,9 +1,12 @@
 #include "index/attribution_queries.h"
 
+#include <iterator>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include "base/file.h"
+#include "base/worker_pool.h"
 #include "index/layer_scans.h"
 #include "registry/author_registry.h"
 #include "registry/section.h"
@@ -24,37 +27,56 @@ base::Result<std::vector<DocumentRecord>> scan_author_records(std::string_view z
   return document_scan(zr_dir, base::StringSet(hashes.begin(), hashes.end()));
 }
 
+// Runs read(text, out) over the shard files `shards` of `dir` on the worker
+// pool and joins the outputs in ascending shard order. A missing shard is
+// empty. A shard that cannot be opened or mapped is an error, and the
+// lowest such shard's error is the one returned, as a sequential run in
+// that order would return it.
+template <typename T, typename Read>
+base::Result<std::vector<T>> read_shards(const std::string& dir, const std::set<uint8_t>& shards, Read&& read) {
+  const std::vector<uint8_t> names(shards.begin(), shards.end());
+  std::vector<base::Result<std::vector<T>>> parts =
+      base::parallel_map(names.size(), [&](size_t i) -> base::Result<std::vector<T>> {
+        ZR_ASSIGN_OR_RETURN(base::MappedFile file,
+                            base::MappedFile::OpenIfExists(base::path_join(dir, store::shard_file_name(names[i]))));
+        std::vector<T> part;
+        read(file.view(), part);
+        return part;
+      });
+  std::vector<T> joined;
+  for (base::Result<std::vector<T>>& part : parts) {
+    if (!part.ok()) return part.status();
+    for (T& item : *part) joined.push_back(std::move(item));
+  }
+  return joined;
+}
+
 }  // namespace
 
 base::Result<std::vector<DocumentRecord>> indexed_author_records(std::string_view zr_dir, const BinaryIndex& index,
                                                                  const base::StringSet& author_ids) {
-  base::StringSet sections;
   const std::string sections_dir = store::store_path(zr_dir, store::kSectionsLayer);
-  json::Parser parser;
-  for (uint8_t shard : shards_of(index, author_ids)) {
-    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
-                        base::MappedFile::OpenIfExists(base::path_join(sections_dir, store::shard_file_name(shard))));
-    store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
-      std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
-      if (!section) return;
-      for (const std::string& author : section->authors) {
-        if (author_ids.contains(author)) {
-          sections.insert(std::move(section->section_hash));
-          return;
-        }
-      }
-    });
-  }
+  ZR_ASSIGN_OR_RETURN(
+      std::vector<std::string> hashes,
+      read_shards<std::string>(sections_dir, shards_of(index, author_ids), [&](std::string_view text, auto& out) {
+        json::Parser parser;
+        store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+          std::optional<registry::Section> section = registry::parse_section_line(parser, line, readable_after);
+          if (!section) return;
+          for (const std::string& author : section->authors) {
+            if (author_ids.contains(author)) {
+              out.push_back(std::move(section->section_hash));
+              return;
+            }
+          }
+        });
+      }));
+  const base::StringSet sections(std::make_move_iterator(hashes.begin()), std::make_move_iterator(hashes.end()));
 
-  std::vector<DocumentRecord> records;
-  const std::string documents_dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
-  DocumentFilter filter(sections);
-  for (uint8_t shard : shards_of(index, sections)) {
-    ZR_ASSIGN_OR_RETURN(base::MappedFile file,
-                        base::MappedFile::OpenIfExists(base::path_join(documents_dir, store::shard_file_name(shard))));
-    filter.Collect(file.view(), records);
-  }
-  return records;
+  const store::StringSetLines candidates(sections);
+  return read_shards<DocumentRecord>(
+      store::store_path(zr_dir, store::kDocumentIndexLayer), shards_of(index, sections),
+      [&](std::string_view text, auto& out) { DocumentFilter(sections, candidates).Collect(text, out); });
 }
 
 base::Result<std::vector<DocumentRecord>> show_by_author(std::string_view zr_dir, std::string_view author_name) {

@@ -29,8 +29,8 @@ base::Result<std::vector<tracking::DocumentRecord>> show_by_section(std::string_
 // `sections` shards the index names for the ids give the sections listing
 // one of them, the `document-index` shards it names for those sections give
 // the records with one of them among their sources. Shards are read on the
-// calling thread in ascending name order; a missing shard is empty, one that
-// cannot be opened or mapped is an error.
+// worker pool and joined in ascending name order; a missing shard is empty,
+// one that cannot be opened or mapped is an error (the lowest such shard's).
 base::Result<std::vector<tracking::DocumentRecord>> indexed_author_records(std::string_view zr_dir,
                                                                            const BinaryIndex& index,
                                                                            const base::StringSet& author_ids);

@@ -1,9 +1,9 @@
 #include "index/attribution_tables.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
+#include "base/bytes_hash.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
@@ -32,24 +32,6 @@ PackedPrefix pack_prefix(std::string_view key) {
 }
 
 namespace {
-
-uint64_t hash_key(std::string_view key) {
-  uint64_t h = 0x9E3779B97F4A7C15ULL ^ key.size();
-  const char* p = key.data();
-  size_t n = key.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    uint64_t w;
-    std::memcpy(&w, p, 8);
-    h = (h ^ w) * 0xFF51AFD7ED558CCDULL;
-    h ^= h >> 32;
-  }
-  if (n > 0) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    h = (h ^ w) * 0xC4CEB9FE1A85EC53ULL;
-  }
-  return h ^ (h >> 29);
-}
 
 // 0..255 for a name of two lower-case hex digits, -1 otherwise.
 int hex_pair(PackedPrefix prefix) {
@@ -90,7 +72,7 @@ void PrefixSets::Grow() {
 }
 
 uint32_t PrefixSets::Slot(std::string_view key) {
-  const uint64_t hash = hash_key(key);
+  const uint64_t hash = base::hash_bytes(key);
   size_t i = Probe(key, hash);
   if (buckets_[i].slot != kEmpty) return buckets_[i].slot;
   if (2 * (spans_.size() + 1) > buckets_.size()) {
@@ -106,7 +88,7 @@ uint32_t PrefixSets::Slot(std::string_view key) {
 }
 
 int64_t PrefixSets::Find(std::string_view key) const {
-  const Bucket& b = buckets_[Probe(key, hash_key(key))];
+  const Bucket& b = buckets_[Probe(key, base::hash_bytes(key))];
   return b.slot == kEmpty ? -1 : static_cast<int64_t>(b.slot);
 }
 

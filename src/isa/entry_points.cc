@@ -4,6 +4,7 @@
 #include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
+#include "store/string_set_lines.h"
 
 namespace zr {
 
@@ -42,6 +43,22 @@ size_t find_needle_or_escape(std::string_view text, size_t from, std::string_vie
   return isa::active_kernels().find_needle_or_escape(text, from, needle);
 }
 
+size_t find_line_structure(std::string_view text, uint32_t* out) {
+  return isa::active_kernels().find_line_structure(text, out);
+}
+
 }  // namespace store
+
+namespace tracking {
+
+bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
+  return isa::active_kernels().play_diagonal_round(round);
+}
+
+int32_t first_overlap(const int32_t* mine, const int32_t* other, int32_t count, int32_t n) {
+  return isa::active_kernels().first_overlap(mine, other, count, n);
+}
+
+}  // namespace tracking
 
 }  // namespace zr

@@ -4,6 +4,7 @@
 #include "store/candidate_lines.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
+#include "store/string_set_lines.h"
 
 #if !defined(ZR_ISA)
 #error "compiled only as one instruction set's copy"
@@ -44,6 +45,9 @@ extern "C" const Kernels ZR_KERNELS_NAME(ZR_ISA) = {
     &json::append_string,
     &json::append_string_from_escaped,
     &store::find_needle_or_escape,
+    &store::find_line_structure,
+    &tracking::play_diagonal_round,
+    &tracking::first_overlap,
 };
 
 }  // namespace zr::isa

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "base/status.h"
 #include "store/json_value.h"
+#include "tracking/diagonal_round.h"
 
 namespace zr::isa {
 
@@ -33,6 +35,9 @@ struct Kernels {
   void (*append_string)(std::string& out, std::string_view s);
   bool (*append_string_from_escaped)(std::string& out, std::string_view escaped);
   size_t (*find_needle_or_escape)(std::string_view text, size_t from, std::string_view needle);
+  size_t (*find_line_structure)(std::string_view text, uint32_t* out);
+  bool (*play_diagonal_round)(const tracking::DiagonalRound<uint32_t, int32_t>& round);
+  int32_t (*first_overlap)(const int32_t* mine, const int32_t* other, int32_t count, int32_t n);
 };
 
 // The fastest table this CPU runs; with ZR_PORTABLE_ONLY, the only one built.

@@ -8,12 +8,16 @@
 
 namespace zr::removal {
 
-base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+base::Result<base::MappedFile> map_record_file(const std::string& path) {
   base::PathKind kind = base::path_kind(path);
-  if (kind == base::PathKind::kMissing) return base::Status();
+  if (kind == base::PathKind::kMissing) return base::MappedFile();
   // Opening a FIFO or a device for reading could block for ever.
   if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
-  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
+  return base::MappedFile::Open(path);
+}
+
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, map_record_file(path));
   json::Parser parser;
   json::Value record;
   base::Status status;
@@ -24,14 +28,14 @@ base::Status for_each_record(const std::string& path, const std::function<base::
   return status;
 }
 
-base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                                   const std::function<base::Status(const json::Value&)>& fn) {
+base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
+                                 const std::function<base::Status(const std::string& path)>& fn) {
   std::string dir = store::store_path(zr_dir, layer);
   if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;
-    ZR_RETURN_IF_ERROR(for_each_record(base::path_join(dir, entry.name), fn));
+    ZR_RETURN_IF_ERROR(fn(base::path_join(dir, entry.name)));
   }
   return base::Status();
 }

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/file.h"
 #include "base/status.h"
 #include "store/json_value.h"
 
@@ -26,11 +27,15 @@ namespace zr::removal {
 // An error of fn ends the walk and is returned.
 base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn);
 
-// Calls fn(record) for every record of every regular file of the directory
-// <zr_dir>/.zr/<layer>, whatever the files' names, in listing order. A
-// missing directory has no records; listing and reading errors are returned.
-base::Status for_each_layer_record(std::string_view zr_dir, std::string_view layer,
-                                   const std::function<base::Status(const json::Value&)>& fn);
+// Maps the file at `path` by the reading rule of for_each_record: a missing
+// file maps as empty; a directory, FIFO or device is an error.
+base::Result<base::MappedFile> map_record_file(const std::string& path);
+
+// Calls fn(path) for every regular file of the directory <zr_dir>/.zr/<layer>,
+// whatever the files' names, in listing order. A missing directory has no
+// files; a listing error, or an error of fn, is returned.
+base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
+                                 const std::function<base::Status(const std::string& path)>& fn);
 
 // Lines queued per target file and appended in bulk (the file is created if
 // missing, its directory never). Queued lines are written in the order they

@@ -25,6 +25,11 @@ std::string merge_detail(std::string_view source, const StoreMergeCounts& c) {
 }  // namespace
 
 base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target) {
+  return merge_absorb_by_route(source, target, MergeRoute::kQuick);
+}
+
+base::Result<StoreMergeCounts> merge_absorb_by_route(std::string_view source, std::string_view target,
+                                                     MergeRoute route) {
   if (base::path_kind(store::store_dir(source)) != base::PathKind::kDirectory) {
     return base::Status::Error("Source has no .zr/ directory: " + std::string(source));
   }
@@ -35,12 +40,12 @@ base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string
   };
   for (Step step : {Step{&kAuthorIdentity, &counts.authors_added}, Step{&kSectionIdentity, &counts.sections_added},
                     Step{&kDocumentIdentity, &counts.document_added}}) {
-    ZR_ASSIGN_OR_RETURN(LayerMergeCounts layer, merge_layer(source, target, *step.kind));
+    ZR_ASSIGN_OR_RETURN(LayerMergeCounts layer, merge_layer(source, target, *step.kind, route));
     *step.added = layer.added;
     counts.skipped += layer.skipped;
   }
 
-  ZR_ASSIGN_OR_RETURN(TokenMergeCounts tokens, merge_token_entries(source, target));
+  ZR_ASSIGN_OR_RETURN(TokenMergeCounts tokens, merge_token_entries(source, target, route));
   counts.token_index_added = tokens.added;
   counts.skipped += tokens.skipped;
 

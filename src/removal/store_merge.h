@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/status.h"
+#include "removal/store_merge_layers.h"
 
 namespace zr::removal {
 
@@ -25,5 +26,10 @@ struct StoreMergeCounts {
 // records were added, the target's attribution index is rebuilt (an error of
 // that build is dropped). Logs "merge" in the target.
 base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target);
+
+// merge_absorb reading records along `route` (see MergeRoute); every route
+// gives the same result.
+base::Result<StoreMergeCounts> merge_absorb_by_route(std::string_view source, std::string_view target,
+                                                     MergeRoute route);
 
 }  // namespace zr::removal

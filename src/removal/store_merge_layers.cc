@@ -1,73 +1,156 @@
 #include "removal/store_merge_layers.h"
 
-#include <unordered_set>
+#include <span>
+#include <vector>
 
+#include "base/byte_arena.h"
+#include "base/file.h"
+#include "base/view_set.h"
 #include "removal/record_archive_io.h"
+#include "removal/shard_appender.h"
+#include "store/flat_object.h"
+#include "store/json_parse.h"
+#include "store/json_write.h"
+#include "store/jsonl.h"
 #include "store/store_paths.h"
 
 namespace zr::removal {
 
+const LayerIdentity kAuthorIdentity{store::kAuthorsLayer, {"id", {}}, 1};
+const LayerIdentity kSectionIdentity{store::kSectionsLayer, {"section_hash", {}}, 1};
+const LayerIdentity kDocumentIdentity{store::kDocumentIndexLayer, {"line_hash", "file"}, 2};
+
 namespace {
 
-const std::string* string_member(const json::Value& record, std::string_view name) {
-  const json::Value* member = record.find(name);
-  return member != nullptr && member->is_string() ? &member->as_string() : nullptr;
-}
+using IdentitySet = base::ViewSet<2>;
 
-std::optional<std::string> single_member_identity(const json::Value& record, std::string_view name) {
-  const std::string* value = string_member(record, name);
-  if (value == nullptr) return std::nullopt;
-  return *value;
-}
+enum class LineKind { kNotRecord, kNoIdentity, kIdentity };
 
-std::optional<std::string> author_identity(const json::Value& record) { return single_member_identity(record, "id"); }
+// Reads the identity of one line's record at a time. Lines of the flat form
+// are scanned in place, so their identities view the line itself; others
+// are parsed, and their identities view the parsed record until the next
+// line is read.
+class IdentityReader {
+ public:
+  IdentityReader(const LayerIdentity& kind, MergeRoute route)
+      : keys_(kind.members.data(), kind.member_count), route_(route) {}
 
-std::optional<std::string> section_identity(const json::Value& record) {
-  return single_member_identity(record, "section_hash");
-}
+  LineKind Read(std::string_view line, size_t readable_after) {
+    line_ = line;
+    readable_after_ = readable_after;
+    key_ = {};
+    std::array<store::FlatField, 2> fields;
+    parsed_ = route_ == MergeRoute::kFull ||
+              !store::scan_flat_object_canonical(line, keys_, std::span(fields).first(keys_.size()), canonical_);
+    if (parsed_) {
+      canonical_ = false;
+      if (!parser_.ParseInto(line, readable_after, record_)) return LineKind::kNotRecord;
+      for (size_t i = 0; i < keys_.size(); ++i) {
+        const json::Value* member = record_.find(keys_[i]);
+        if (member == nullptr || !member->is_string()) return LineKind::kNoIdentity;
+        key_[i] = member->as_string();
+      }
+      return LineKind::kIdentity;
+    }
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      if (fields[i].kind != store::FlatKind::kString) return LineKind::kNoIdentity;
+      key_[i] = fields[i].text;
+    }
+    return LineKind::kIdentity;
+  }
 
-std::optional<std::string> document_identity(const json::Value& record) {
-  const std::string* hash = string_member(record, "line_hash");
-  const std::string* file = string_member(record, "file");
-  if (hash == nullptr || file == nullptr) return std::nullopt;
-  // Length-prefixed so that no two pairs share a key, whatever bytes they hold.
-  std::string key = std::to_string(hash->size());
-  key.push_back(':');
-  key.append(*hash);
-  key.append(*file);
-  return key;
+  const IdentitySet::Key& key() const { return key_; }
+  // Whether key() views the line (and so lives as long as its text).
+  bool key_in_line() const { return !parsed_; }
+
+  // Appends the record as a copy writes it, compact with sorted keys, and
+  // "\n"; returns the bytes appended.
+  size_t AppendCompact(std::string& out) {
+    const size_t before = out.size();
+    if (canonical_) {
+      out.append(line_);
+    } else {
+      // A flat line that needs rewriting is parsed only now.
+      if (!parsed_) (void)parser_.ParseInto(line_, readable_after_, record_);
+      json::append_compact(out, record_);
+    }
+    out.push_back('\n');
+    return out.size() - before;
+  }
+
+ private:
+  std::span<const std::string_view> keys_;
+  MergeRoute route_;
+  json::Parser parser_;
+  json::Value record_;
+  std::string_view line_;
+  size_t readable_after_ = 0;
+  bool parsed_ = false;
+  bool canonical_ = false;
+  IdentitySet::Key key_;
+};
+
+// The identities of a layer's records, viewing the layer's mapped files (and
+// an arena for identities that had to be parsed), which it keeps.
+class HeldIdentities {
+ public:
+  // Inserts the reader's current key; false when it is already held.
+  bool Insert(const IdentityReader& reader) {
+    if (reader.key_in_line()) return set_.Insert(reader.key());
+    return set_.InsertWith(reader.key(), [&](const IdentitySet::Key& key) {
+      IdentitySet::Key kept;
+      for (size_t i = 0; i < kept.size(); ++i) kept[i] = arena_.Keep(key[i]);
+      return kept;
+    });
+  }
+
+  void KeepMapped(base::MappedFile file) { files_.push_back(std::move(file)); }
+
+ private:
+  IdentitySet set_;
+  base::ByteArena arena_;
+  std::vector<base::MappedFile> files_;
+};
+
+// Calls fn(line, readable_after) for every line of every regular file of a
+// layer, keeping each mapping in `held` so that views of it stay valid.
+template <typename Fn>
+base::Status for_each_layer_line(std::string_view zr_dir, std::string_view layer, HeldIdentities& held, Fn&& fn) {
+  return for_each_layer_file(zr_dir, layer, [&](const std::string& path) {
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, map_record_file(path));
+    const std::string_view text = file.view();
+    held.KeepMapped(std::move(file));
+    base::Status status;
+    store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+      if (status.ok()) status = fn(line, readable_after);
+    });
+    return status;
+  });
 }
 
 }  // namespace
 
-const LayerIdentity kAuthorIdentity{store::kAuthorsLayer, author_identity, "id"};
-const LayerIdentity kSectionIdentity{store::kSectionsLayer, section_identity, "section_hash"};
-const LayerIdentity kDocumentIdentity{store::kDocumentIndexLayer, document_identity, "line_hash"};
-
 base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
-                                           const LayerIdentity& kind) {
-  std::unordered_set<std::string> held;
-  ZR_RETURN_IF_ERROR(for_each_layer_record(target, kind.layer, [&](const json::Value& record) {
-    if (std::optional<std::string> id = kind.identity(record)) held.insert(std::move(*id));
+                                           const LayerIdentity& kind, MergeRoute route) {
+  HeldIdentities held;
+  IdentityReader reader(kind, route);
+  ZR_RETURN_IF_ERROR(for_each_layer_line(target, kind.layer, held, [&](std::string_view line, size_t readable_after) {
+    if (reader.Read(line, readable_after) == LineKind::kIdentity) held.Insert(reader);
     return base::Status();
   }));
 
   LayerMergeCounts counts;
-  BatchedAppender appender;
-  ZR_RETURN_IF_ERROR(for_each_layer_record(source, kind.layer, [&](const json::Value& record) {
-    std::optional<std::string> id = kind.identity(record);
-    if (!id) {
-      ++counts.skipped;
-      return base::Status();
-    }
+  ShardAppender appender(store::store_path(target, kind.layer));
+  ZR_RETURN_IF_ERROR(for_each_layer_line(source, kind.layer, held, [&](std::string_view line, size_t readable_after) {
+    const LineKind line_kind = reader.Read(line, readable_after);
+    if (line_kind == LineKind::kNotRecord) return base::Status();
     // A key that cannot name a shard would make a path outside the layer.
-    base::Result<std::string> shard = store::shard_path(target, kind.layer, *string_member(record, kind.shard_member));
-    if (!shard.ok() || !held.insert(std::move(*id)).second) {
+    if (line_kind == LineKind::kNoIdentity || !store::names_safe_shard(reader.key()[0]) || !held.Insert(reader)) {
       ++counts.skipped;
       return base::Status();
     }
     ++counts.added;
-    return appender.AddRecord(*shard, record);
+    return appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
   }));
   ZR_RETURN_IF_ERROR(appender.Flush());
   return counts;

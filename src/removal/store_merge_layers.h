@@ -3,23 +3,21 @@
 // identity.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <string_view>
 
 #include "base/status.h"
-#include "store/json_value.h"
 
 namespace zr::removal {
 
 struct LayerIdentity {
   std::string_view layer;
-  // The identity of a record, or nullopt when it lacks its identifying
-  // members (such a record cannot be placed).
-  std::optional<std::string> (*identity)(const json::Value& record);
-  // The string member whose first characters name the record's shard.
-  std::string_view shard_member;
+  // The string members whose values together identify a record (one or
+  // two; an unused one is empty). The first one's value names the shard.
+  std::array<std::string_view, 2> members;
+  size_t member_count;
 };
 
 // Authors by "id", sections by "section_hash", document-index records by
@@ -33,11 +31,18 @@ struct LayerMergeCounts {
   uint64_t skipped = 0;
 };
 
+// How records are read. Quick reads lines of the simple flat form in place,
+// and copies those already in compact form as they are; Full parses every
+// line, as the quick route does for all others. Both give the same bytes
+// and counts; Full is there to check that.
+enum class MergeRoute { kQuick, kFull };
+
 // Appends to the target's shards every source record whose identity the
 // target does not hold yet (duplicates within the source count once), in
-// source order; records without an identity or whose key cannot name a
-// shard are skipped. The target's layer directory is not created. On an
-// error, records appended before it stay.
-base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target, const LayerIdentity& kind);
+// source order, as compact text with sorted keys; records without an
+// identity or whose key cannot name a shard are skipped. The target's layer
+// directory is not created. On an error, records appended before it stay.
+base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
+                                           const LayerIdentity& kind, MergeRoute route = MergeRoute::kQuick);
 
 }  // namespace zr::removal

@@ -3,17 +3,12 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "base/status.h"
-#include "token_index/token_index_entry.h"
+#include "removal/store_merge_layers.h"
 
 namespace zr::removal {
-
-// The identity of an entry: its token count, its tokenizer and its sources
-// in ascending byte order. The revoked mark is not part of it.
-std::string token_entry_identity(const token_index::TokenIndexEntry& entry);
 
 struct TokenMergeCounts {
   uint64_t added = 0;
@@ -23,7 +18,11 @@ struct TokenMergeCounts {
 // For every tokenizer of the source store: creates the target's merged
 // directory and writes the source's merged entries that the target lacks,
 // in merged order, to a chunk file numbered after the target's largest.
-// Entries still in the source's per-process files are not seen.
-base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target);
+// An entry's identity is its token count, its tokenizer and its sources in
+// ascending byte order; the revoked mark is not part of it. Entries still
+// in the source's per-process files are not seen. `route` as for
+// merge_layer.
+base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target,
+                                                   MergeRoute route = MergeRoute::kQuick);
 
 }  // namespace zr::removal

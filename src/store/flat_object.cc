@@ -30,8 +30,13 @@ class FlatScanner {
         end_(p_ + line.size()),
         max_integer_digits_(max_integer_digits) {}
 
+  // Whether the text scanned so far is as the compact writer writes it.
+  bool canonical() const { return canonical_; }
+
   bool Scan(std::span<const std::string_view> keys, std::span<FlatField> fields) {
     for (FlatField& field : fields) field = FlatField();
+    std::string_view previous_key;
+    bool first_key = true;
     SkipSpace();
     if (!Consume('{')) return false;
     SkipSpace();
@@ -39,6 +44,10 @@ class FlatScanner {
     for (;;) {
       std::string_view key;
       if (!Consume('"') || !String(key)) return false;
+      // The writer sorts members by key bytes and keeps one per key.
+      if (!first_key && !(previous_key < key)) canonical_ = false;
+      previous_key = key;
+      first_key = false;
       SkipSpace();
       if (!Consume(':')) return false;
       SkipSpace();
@@ -62,7 +71,9 @@ class FlatScanner {
   static bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
   void SkipSpace() {
+    const unsigned char* start = p_;
     while (p_ < end_ && IsSpace(*p_)) ++p_;
+    if (p_ != start) canonical_ = false;
   }
 
   bool Consume(unsigned char c) {
@@ -157,8 +168,11 @@ class FlatScanner {
   // holds exactly; longer numbers, fractions and exponents go to the full
   // parser.
   bool SmallInteger() {
-    Consume('-');
-    if (Consume('0')) return true;  // a digit after it fails the caller's next check
+    const bool negative = Consume('-');
+    if (Consume('0')) {
+      if (negative) canonical_ = false;  // the float -0.0, written "-0.0"
+      return true;  // a digit after it fails the caller's next check
+    }
     int digits = 0;
     while (p_ < end_ && *p_ >= '0' && *p_ <= '9' && digits < max_integer_digits_) {
       ++p_;
@@ -170,6 +184,7 @@ class FlatScanner {
   const unsigned char* p_;
   const unsigned char* end_;
   const int max_integer_digits_;
+  bool canonical_ = true;
 };
 
 }  // namespace
@@ -177,6 +192,14 @@ class FlatScanner {
 bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields,
                       int max_integer_digits) {
   return FlatScanner(line, max_integer_digits).Scan(keys, fields);
+}
+
+bool scan_flat_object_canonical(std::string_view line, std::span<const std::string_view> keys,
+                                std::span<FlatField> fields, bool& canonical) {
+  FlatScanner scanner(line, kFlatIntegerDigits);
+  const bool accepted = scanner.Scan(keys, fields);
+  canonical = accepted && scanner.canonical();
+  return accepted;
 }
 
 }  // namespace zr::store

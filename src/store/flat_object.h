@@ -44,6 +44,14 @@ inline constexpr int kFlatIntegerDigits = 18;
 bool scan_flat_object(std::string_view line, std::span<const std::string_view> keys, std::span<FlatField> fields,
                       int max_integer_digits = kFlatIntegerDigits);
 
+// scan_flat_object (at most kFlatIntegerDigits digits per integer), which
+// also tells whether an accepted line is already, byte for byte, the compact
+// text the writer gives its parsed object: no whitespace, keys strictly
+// ascending (so none repeated), no "-0" (which parses as a float). Such a
+// line can be copied as it is instead of being parsed and written again.
+bool scan_flat_object_canonical(std::string_view line, std::span<const std::string_view> keys,
+                                std::span<FlatField> fields, bool& canonical);
+
 // Calls fn(element) for each string of an array field, in order.
 template <typename Fn>
 void for_each_flat_string(std::string_view array_text, Fn&& fn) {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "store/json_write.h"
+
 namespace zr::token_index {
 
 namespace {
@@ -65,6 +67,27 @@ FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out) {
   out.tokenizer.assign(view.tokenizer);
   out.revoked = view.revoked;
   return FastRead::kEntry;
+}
+
+void append_plain_entry_line(std::string& out, const EntryView& view) {
+  // Plain strings hold nothing the writer escapes: their texts are what it
+  // writes.
+  out.append("{\"token_count\":");
+  json::append_unsigned(out, view.token_count);
+  out.append(",\"sources\":[");
+  bool first = true;
+  view.for_each_source([&](std::string_view source) {
+    if (!first) out.push_back(',');
+    first = false;
+    out.push_back('"');
+    out.append(source);
+    out.push_back('"');
+  });
+  out.append("],\"tokenizer\":\"");
+  out.append(view.tokenizer);
+  out.append("\",\"revoked\":");
+  json::append_bool(out, view.revoked);
+  out.append("}\n");
 }
 
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after) {

@@ -57,6 +57,10 @@ FastRead read_plain_entry_view(std::string_view line, EntryView& out);
 // read_plain_entry_view, copied into an entry.
 FastRead read_plain_entry(std::string_view line, TokenIndexEntry& out);
 
+// Appends what entry_line writes for the entry that `view` reads from a
+// plain line.
+void append_plain_entry_line(std::string& out, const EntryView& view);
+
 // read_plain_entry, falling back to parse_entry_line for other lines.
 std::optional<TokenIndexEntry> read_entry_line(json::Parser& parser, std::string_view line, size_t readable_after);
 

@@ -21,6 +21,15 @@ struct EntryLocation {
   uint64_t length = 0;
 };
 
+// Calls fn(line, readable_after, location) for every non-empty line of
+// `chunks`, valid entry or not, in merged order; `readable_after` counts the
+// bytes after the line that a parser may read as padding. For readers that
+// read entries their own way. A chunk that cannot be mapped, or an error
+// returned by fn, ends the walk.
+base::Status for_each_entry_line(
+    const std::vector<ChunkFile>& chunks,
+    const std::function<base::Status(std::string_view line, size_t readable_after, const EntryLocation&)>& fn);
+
 // Calls fn(entry, location) for every valid entry of `chunks`, in merged
 // order; the n-th call is entry number n. Invalid lines are skipped. A chunk
 // that cannot be mapped, or an error returned by fn, ends the walk.

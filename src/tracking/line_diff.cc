@@ -12,11 +12,15 @@
 // small arrays costs far less than a walk over the lines' bytes.
 #include "tracking/line_diff.h"
 
+#include "tracking/diagonal_round.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 namespace zr::tracking {
@@ -186,34 +190,79 @@ Op make_replace(const Op& deletion, const Op& insertion) {
 // Furthest-reaching x per diagonal k, where k may be negative. Allocated once
 // for the largest search the whole diff can need and reused at every level of
 // the recursion, which keeps memory linear in the number of lines.
+//
+// Round d of the search writes the diagonals of d's parity and reads only
+// those of the other parity, written by round d - 1; keeping each parity in
+// its own row makes both contiguous, so a round is a plain loop over two
+// arrays that the compiler can keep in registers and vectors.
+template <typename Diagonal>
 class DiagonalArray {
  public:
-  explicit DiagonalArray(ptrdiff_t max_d) : offset_(max_d), slots_(static_cast<size_t>(2 * max_d), 0) {}
-  ptrdiff_t& operator[](ptrdiff_t k) { return slots_[static_cast<size_t>(k + offset_)]; }
+  explicit DiagonalArray(size_t max_d)
+      : half_(max_d / 2 + 2), even_(2 * half_, 0), odd_(2 * half_, 0) {}
+
+  // The diagonals of one parity, indexed by k >> 1 (that is, floor(k / 2)).
+  Diagonal* row(ptrdiff_t parity) { return (parity != 0 ? odd_ : even_).data() + half_; }
+  Diagonal& operator[](ptrdiff_t k) { return row(k & 1)[k >> 1]; }
 
  private:
-  ptrdiff_t offset_;
-  std::vector<ptrdiff_t> slots_;
+  size_t half_;
+  std::vector<Diagonal> even_;
+  std::vector<Diagonal> odd_;
 };
 
-// Where a path on diagonal k starts at depth d, before following its snake:
-// one step down from diagonal k + 1 or one step right from k - 1, whichever
-// reaches further; a tie goes down.
-inline ptrdiff_t next_start(DiagonalArray& v, ptrdiff_t k, ptrdiff_t d) {
-  if (k == -d || (k != d && v[k - 1] < v[k + 1])) return v[k + 1];
-  return v[k - 1] + 1;
+// Marks the two diagonals just outside round d (k = -d - 1 and k = d + 1,
+// which round d - 1 did not write) so that every diagonal of round d starts
+// from max(v[k + 1], v[k - 1] + 1): the outermost ones then take their only
+// neighbour. That is the search's rule (one step down from k + 1 or one step
+// right from k - 1, whichever reaches further; a tie goes down), since x
+// values are never negative.
+template <typename Diagonal>
+void mark_round_edges(DiagonalArray<Diagonal>& v, ptrdiff_t d) {
+  v[-d - 1] = -2;
+  v[d + 1] = -2;
 }
 
 struct SplitPoint {
   size_t old_pos, new_pos;
 };
 
+// Where the middle snake of a range lies when no old line of the range equals
+// any new line of it. No snake can then ever be followed, so after round d
+// every diagonal k the search has reached holds x = (d + k) / 2 in both
+// directions, and the rounds play out in closed form: the paths first overlap
+// in round ceil((n + m) / 2), on the first diagonal (in the search's
+// descending order) that the overlap test accepts. Relative coordinates.
+SplitPoint split_without_common_lines(size_t n, size_t m) {
+  if ((n + m) % 2 != 0) {
+    // Odd delta: the forward pass meets at d = (n + m + 1) / 2, from the
+    // point where its path left the previous round.
+    const size_t d = (n + m + 1) / 2;
+    if (n > m) return {d, 0};  // diagonal k = d
+    return {n, (m - n + 1) / 2};  // diagonal k = delta + d - 1
+  }
+  // Even delta: the backward pass meets at d = (n + m) / 2; the split is its
+  // end point counted from the range's ends.
+  const size_t d = (n + m) / 2;
+  if (n >= m) return {n - d, m};  // diagonal k = d
+  return {0, m - (m - n) / 2};  // diagonal k = delta + d
+}
+
+// Whether the search may skip rounds it can predict. The full search exists
+// so that tests can compare the two.
+enum class Search { kWithShortcuts, kFull };
+
 template <typename Id>
 class EditScript {
+  // Diagonals hold x values and k offsets up to the number of lines; the
+  // narrow type lets a round work on eight diagonals per vector.
+  using Diagonal = std::conditional_t<std::is_same_v<Id, uint32_t>, int32_t, ptrdiff_t>;
+
  public:
-  EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines)
+  EditScript(const std::vector<Id>& old_lines, const std::vector<Id>& new_lines, Search search)
       : old_(old_lines),
         new_(new_lines),
+        search_(search),
         vf_(max_depth(old_lines.size(), new_lines.size())),
         vb_(max_depth(old_lines.size(), new_lines.size())) {}
 
@@ -226,16 +275,26 @@ class EditScript {
   std::vector<Op> take() && { return std::move(ops_); }
 
  private:
-  static ptrdiff_t max_depth(size_t n, size_t m) { return static_cast<ptrdiff_t>((n + m + 1) / 2 + 1); }
+  static size_t max_depth(size_t n, size_t m) { return (n + m + 1) / 2 + 1; }
+  std::optional<ptrdiff_t> first_overlap(DiagonalArray<Diagonal>& mine, DiagonalArray<Diagonal>& other,
+                                         ptrdiff_t k_high, ptrdiff_t k_low, ptrdiff_t delta, ptrdiff_t n);
+  bool play_round(bool backward, size_t old_base, size_t new_base, ptrdiff_t n, ptrdiff_t m, ptrdiff_t d,
+                  DiagonalArray<Diagonal>& v);
 
   size_t common_prefix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   size_t common_suffix(size_t old_start, size_t old_end, size_t new_start, size_t new_end) const;
   std::optional<SplitPoint> middle_snake(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
+  bool ranges_share_a_line(size_t old_start, size_t old_end, size_t new_start, size_t new_end);
 
   const std::vector<Id>& old_;
   const std::vector<Id>& new_;
-  DiagonalArray vf_;
-  DiagonalArray vb_;
+  const Search search_;
+  // Line numbers seen in the old range, stamped with the check that saw them
+  // (a fresh stamp per check spares clearing the array).
+  std::vector<uint32_t> seen_in_old_;
+  uint32_t stamp_ = 0;
+  DiagonalArray<Diagonal> vf_;
+  DiagonalArray<Diagonal> vb_;
   std::vector<Op> ops_;
 };
 
@@ -259,6 +318,64 @@ size_t EditScript<Id>::common_suffix(size_t old_start, size_t old_end, size_t ne
   return len;
 }
 
+// Line numbers are positions in both lists together, so they index an array
+// of that size directly.
+template <typename Id>
+bool EditScript<Id>::ranges_share_a_line(size_t old_start, size_t old_end, size_t new_start, size_t new_end) {
+  if (seen_in_old_.empty()) seen_in_old_.assign(old_.size() + new_.size(), 0);
+  if (++stamp_ == 0) {  // wrapped: old stamps would read as fresh
+    std::fill(seen_in_old_.begin(), seen_in_old_.end(), 0);
+    stamp_ = 1;
+  }
+  for (size_t i = old_start; i < old_end; ++i) seen_in_old_[static_cast<size_t>(old_[i])] = stamp_;
+  for (size_t j = new_start; j < new_end; ++j) {
+    if (seen_in_old_[static_cast<size_t>(new_[j])] == stamp_) return true;
+  }
+  return false;
+}
+
+// The first diagonal k, counting down from k_high to k_low (both of the
+// round's parity), where the path just played in one direction and the
+// other direction's path on diagonal delta - k together span the range.
+template <typename Id>
+std::optional<ptrdiff_t> EditScript<Id>::first_overlap(DiagonalArray<Diagonal>& mine, DiagonalArray<Diagonal>& other,
+                                                       ptrdiff_t k_high, ptrdiff_t k_low, ptrdiff_t delta,
+                                                       ptrdiff_t n) {
+  if (k_high < k_low) return std::nullopt;
+  const Diagonal* mine_high = &mine[k_high];
+  const Diagonal* other_low = &other[delta - k_high];
+  const auto count = static_cast<Diagonal>((k_high - k_low) / 2 + 1);
+  Diagonal t;
+  if constexpr (std::is_same_v<Id, uint32_t>) {
+    t = tracking::first_overlap(mine_high, other_low, count, static_cast<Diagonal>(n));
+  } else {
+    t = first_overlap_scalar(mine_high, other_low, count, static_cast<Diagonal>(n));
+  }
+  if (t < 0) return std::nullopt;
+  return k_high - 2 * static_cast<ptrdiff_t>(t);
+}
+
+// Round d >= 1 of one direction; the bases are the positions of the first
+// lines the direction reads (the ranges' last lines when backward).
+template <typename Id>
+bool EditScript<Id>::play_round(bool backward, size_t old_base, size_t new_base, ptrdiff_t n, ptrdiff_t m,
+                                ptrdiff_t d, DiagonalArray<Diagonal>& v) {
+  mark_round_edges(v, d);
+  const DiagonalRound<Id, Diagonal> round{old_.data() + old_base,
+                                          new_.data() + new_base,
+                                          static_cast<Diagonal>(n),
+                                          static_cast<Diagonal>(m),
+                                          static_cast<Diagonal>(d),
+                                          backward,
+                                          v.row(1 - (d & 1)),
+                                          v.row(d & 1)};
+  if constexpr (std::is_same_v<Id, uint32_t>) {
+    return play_diagonal_round(round);
+  } else {
+    return play_round_scalar(round, static_cast<Diagonal>(-d));
+  }
+}
+
 // Searches from both corners at once, one edit deeper per round, until the
 // forward and backward paths overlap on a diagonal. Coordinates are relative
 // to the range starts; the backward search counts x and y from the ends. The
@@ -270,37 +387,56 @@ std::optional<SplitPoint> EditScript<Id>::middle_snake(size_t old_start, size_t 
   const auto m = static_cast<ptrdiff_t>(new_end - new_start);
   const ptrdiff_t delta = n - m;
   const bool odd = delta % 2 != 0;
-  auto old_at = [&](ptrdiff_t x) { return old_[old_start + static_cast<size_t>(x)]; };
-  auto new_at = [&](ptrdiff_t y) { return new_[new_start + static_cast<size_t>(y)]; };
   auto split = [&](ptrdiff_t x, ptrdiff_t y) {
     return SplitPoint{old_start + static_cast<size_t>(x), new_start + static_cast<size_t>(y)};
   };
 
-  vf_[1] = 0;
-  vb_[1] = 0;
+  // A range whose old and new lines have nothing in common costs the search
+  // its quadratic worst case for a split point known in advance. Checking
+  // costs a pass over the range, so it is made once the rounds so far have
+  // cost about as much, and only if no snake has shown a common line yet.
+  bool met_common_line = false;
+  ptrdiff_t check_round = search_ == Search::kFull ? -1 : 0;
+  while (check_round >= 0 && check_round * check_round < n + m) ++check_round;
+
   const ptrdiff_t d_end = (n + m + 1) / 2 + 1;
   for (ptrdiff_t d = 0; d < d_end; ++d) {
-    for (ptrdiff_t k = d; k >= -d; k -= 2) {
-      ptrdiff_t x = next_start(vf_, k, d);
-      ptrdiff_t y = x - k;
-      const ptrdiff_t x0 = x;
-      const ptrdiff_t y0 = y;
-      if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && old_at(x) == new_at(y)) ++x, ++y;
-      }
-      vf_[k] = x;
-      // With an odd delta the paths can first meet right after a forward step.
-      if (odd && std::abs(k - delta) <= d - 1 && vf_[k] + vb_[delta - k] >= n) return split(x0, y0);
+    if (d == check_round && !met_common_line && !ranges_share_a_line(old_start, old_end, new_start, new_end)) {
+      const SplitPoint at = split_without_common_lines(static_cast<size_t>(n), static_cast<size_t>(m));
+      return SplitPoint{old_start + at.old_pos, new_start + at.new_pos};
     }
-    for (ptrdiff_t k = d; k >= -d; k -= 2) {
-      ptrdiff_t x = next_start(vb_, k, d);
-      ptrdiff_t y = x - k;
-      if (x < n && y >= 0 && y < m) {
-        while (x < n && y < m && old_at(n - x - 1) == new_at(m - y - 1)) ++x, ++y;
+    const ptrdiff_t parity = d & 1;
+
+    // Forward: each diagonal's furthest x, following equal lines from the
+    // start of the range.
+    if (d == 0) {
+      vf_[0] = static_cast<ptrdiff_t>(common_prefix(old_start, old_end, new_start, new_end));
+      met_common_line = met_common_line || vf_[0] > 0;
+    } else {
+      met_common_line |= play_round(false, old_start, new_start, n, m, d, vf_);
+    }
+    // With an odd delta the paths can first meet right after a forward step;
+    // the first diagonal met in descending order is the split.
+    if (odd) {
+      if (const auto k = first_overlap(vf_, vb_, std::min(d, delta + d - 1), std::max(-d, delta - d + 1), delta, n)) {
+        const ptrdiff_t x0 = round_start<Diagonal>(vf_.row(1 - parity), *k >> 1, parity);
+        return split(x0, x0 - *k);
       }
-      vb_[k] = x;
-      // With an even delta they first meet right after a backward step.
-      if (!odd && std::abs(k - delta) <= d && vb_[k] + vf_[delta - k] >= n) return split(n - x, m - y);
+    }
+
+    // Backward: the same from the ends of the range.
+    if (d == 0) {
+      vb_[0] = static_cast<ptrdiff_t>(common_suffix(old_start, old_end, new_start, new_end));
+      met_common_line = met_common_line || vb_[0] > 0;
+    } else {
+      met_common_line |= play_round(true, old_end - 1, new_end - 1, n, m, d, vb_);
+    }
+    // With an even delta they first meet right after a backward step.
+    if (!odd) {
+      if (const auto k = first_overlap(vb_, vf_, std::min(d, delta + d), std::max(-d, delta - d), delta, n)) {
+        const ptrdiff_t x = vb_[*k];
+        return split(n - x, m - (x - *k));
+      }
     }
   }
   return std::nullopt;
@@ -584,7 +720,7 @@ namespace {
 
 // Stages 1 to 3 over numbered lines.
 template <typename Id>
-std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
+std::vector<Op> diff_numbered(const NumberedLines<Id>& lines, Search search) {
   const size_t n = lines.old_ids.size();
   const size_t m = lines.new_ids.size();
   // With no line in common the edit script holds only deletions and
@@ -593,9 +729,11 @@ std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
   // kind into one block that keeps the first one's indices, and merging
   // pairs the two blocks. The result is always this one replacement, which
   // spares the search its quadratic worst case.
-  if (n > 0 && m > 0 && !lines.shared) return {make_replace(make_delete(0, n, 0), make_insert(0, 0, m))};
+  if (search == Search::kWithShortcuts && n > 0 && m > 0 && !lines.shared) {
+    return {make_replace(make_delete(0, n, 0), make_insert(0, 0, m))};
+  }
 
-  EditScript<Id> script(lines.old_ids, lines.new_ids);
+  EditScript<Id> script(lines.old_ids, lines.new_ids, search);
   script.conquer(0, n, 0, m);
   std::vector<Op> ops = std::move(script).take();
 
@@ -607,13 +745,14 @@ std::vector<Op> diff_numbered(const NumberedLines<Id>& lines) {
 }
 
 template <typename LineList>
-std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines) {
-  // Numbers are positions in both lists together; 32 bits suffice for any
+std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& new_lines, Search search) {
+  // Numbers are positions in both lists together; 32 bits (31 for the
+  // search's signed diagonals, with room for its offsets) suffice for any
   // input that fits in memory today, and keep the arrays small.
   const size_t total = old_lines.size() + new_lines.size();
-  const std::vector<Op> merged = total < std::numeric_limits<uint32_t>::max()
-                                     ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines))
-                                     : diff_numbered(number_lines<uint64_t>(old_lines, new_lines));
+  const std::vector<Op> merged = total < std::numeric_limits<int32_t>::max() / 2
+                                     ? diff_numbered(number_lines<uint32_t>(old_lines, new_lines), search)
+                                     : diff_numbered(number_lines<uint64_t>(old_lines, new_lines), search);
 
   std::vector<DiffOpcode> opcodes;
   opcodes.reserve(merged.size());
@@ -625,12 +764,17 @@ std::vector<DiffOpcode> diff_lines(const LineList& old_lines, const LineList& ne
 
 std::vector<DiffOpcode> blame_diff(const std::vector<std::string_view>& old_lines,
                                    const std::vector<std::string_view>& new_lines) {
-  return diff_lines(old_lines, new_lines);
+  return diff_lines(old_lines, new_lines, Search::kWithShortcuts);
+}
+
+std::vector<DiffOpcode> blame_diff_full_search(const std::vector<std::string_view>& old_lines,
+                                               const std::vector<std::string_view>& new_lines) {
+  return diff_lines(old_lines, new_lines, Search::kFull);
 }
 
 std::vector<DiffOpcode> blame_diff(const std::vector<std::string>& old_lines,
                                    const std::vector<std::string>& new_lines) {
-  return diff_lines(old_lines, new_lines);
+  return diff_lines(old_lines, new_lines, Search::kWithShortcuts);
 }
 
 }  // namespace zr::tracking

@@ -152,6 +152,35 @@ TEST(LineDiffTest, RandomInputsOverSmallAlphabet) {
   }
 }
 
+// The search predicts the split of a range whose two sides share no line
+// instead of playing its rounds out. Inputs drawn from mostly separate
+// alphabets give such ranges at every depth of the recursion, of every
+// shape (odd and even length differences, either side longer), so the
+// prediction must match the rounds exactly or the opcodes would differ.
+TEST(LineDiffTest, PredictedSplitsMatchTheFullSearch) {
+  std::mt19937 rng(7177);
+  std::uniform_int_distribution<size_t> length(0, 90);
+  std::uniform_int_distribution<int> percent(0, 99);
+  std::vector<std::string> pool;
+  for (int i = 0; i < 400; ++i) pool.push_back("line " + std::to_string(i));
+  auto draw = [&](size_t from, size_t span) { return pool[from + rng() % span]; };
+  for (int seed = 0; seed < 6000; ++seed) {
+    // Old lines from [0, 200), new lines from [200, 400), with a few lines
+    // of a small shared set [0, 3) sprinkled in; some cases use the small
+    // shared set only, so long runs of both sides agree.
+    const int shared_percent = seed % 5 == 0 ? 60 : 2 + seed % 7;
+    const size_t spread = seed % 3 == 0 ? 3 : 200;
+    std::vector<std::string> a(length(rng)), b(length(rng));
+    for (auto& line : a) line = percent(rng) < shared_percent ? draw(0, 3) : draw(0, spread);
+    for (auto& line : b) line = percent(rng) < shared_percent ? draw(0, 3) : draw(200, spread);
+    const Lines av(a.begin(), a.end());
+    const Lines bv(b.begin(), b.end());
+    const auto fast = blame_diff(av, bv);
+    const auto full = blame_diff_full_search(av, bv);
+    ASSERT_EQ(fast, full) << "case " << seed << "\nfast " << show(fast) << "\nfull " << show(full);
+  }
+}
+
 TEST(LineDiffTest, LargeInputWithScatteredChanges) {
   constexpr size_t kLines = 100000;
   std::vector<std::string> a(kLines);

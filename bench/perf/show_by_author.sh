@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# show_by_author on a store of 1,000,000 tracked lines and 10,000 sections,
+# for an author whose lines sit in (nearly) every one of the 256 document
+# shards and for one whose lines sit in 7: wall time of the index.bin path,
+# this build against the baseline, alternating so that load on the machine
+# hits both alike. The limit probe of each row is reading the bytes of the
+# document shards that hold the author's lines, which the index path must
+# read. The scan path (index.bin moved aside; worker pool at its default, one
+# thread per logical processor) is timed with this build too and printed on
+# stderr: the index path must be at least as fast for the spread author and
+# at least 15x faster for the narrow one.
+#
+#   bench/perf/show_by_author.sh <build> <baseline build> <work dir>
+set -euo pipefail
+cd "$(dirname "$0")"
+new_build=$1 base_build=$2 work=$3
+mkdir -p "$work"
+lines=1000000 runs=5
+if [ "${SIZE:-}" = small ]; then lines=100000 runs=3; fi
+root="$work/store-$lines"
+
+helper() {  # build args...
+  PYTHONPATH="$1/python" /usr/bin/python3 show_by_author.py "${@:2}"
+}
+best() { /usr/bin/python3 -c "print(min(float('$1'), $2))"; }
+
+helper "$new_build" make "$root" "$lines"
+for author in "Spread Author" "Narrow Author"; do
+  new_best=inf base_best=inf
+  for _ in 1 2 3; do
+    read -r t _ base_digest count < <(helper "$base_build" time "$root" "$author" "$runs")
+    base_best=$(best "$base_best" "$t")
+    read -r t _ new_digest count < <(helper "$new_build" time "$root" "$author" "$runs")
+    new_best=$(best "$new_best" "$t")
+  done
+  [ "$base_digest" = "$new_digest" ] || { echo "show_by_author: the builds disagree for $author" >&2; exit 1; }
+  read -r probe shards _ < <(helper "$new_build" read "$root" "$author")
+  mv "$root/.zr/index.bin" "$root/.zr/index.bin.aside"
+  scan_best=inf
+  for _ in 1 2 3; do
+    read -r t _ scan_digest _ < <(helper "$new_build" time "$root" "$author" "$runs")
+    scan_best=$(best "$scan_best" "$t")
+  done
+  mv "$root/.zr/index.bin.aside" "$root/.zr/index.bin"
+  [ "$scan_digest" = "$new_digest" ] || { echo "show_by_author: index and scan paths disagree for $author" >&2; exit 1; }
+  /usr/bin/python3 - "$author" "$lines" "$shards" "$count" "$new_best" "$probe" "$base_best" "$scan_best" <<'PY'
+import sys
+author, lines, shards, count = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+new, limit, base, scan = map(float, sys.argv[5:])
+print(f"show_by_author {author}: index path {new * 1e3:.1f} ms, scan path {scan * 1e3:.1f} ms "
+      f"(index path {scan / new:.1f}x faster)", file=sys.stderr)
+print(f"ROW\tshow_by_author index.bin ({shards} shards)\t{lines:,} lines, {count} found\t{new * 1e3:.1f} ms"
+      f"\t{limit * 1e3:.1f} ms (read the {shards} shards)\t{new / limit:.2f}\t{base / new:.2f}x")
+PY
+done

@@ -1,0 +1,215 @@
+// The quick routes of the store merge and of the document filters against
+// their full counterparts, on random and damaged lines.
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "index/layer_scans.h"
+#include "removal/store_merge.h"
+#include "store/flat_object.h"
+#include "store/init.h"
+#include "store/json_parse.h"
+#include "store/json_write.h"
+#include "store/jsonl.h"
+#include "tracking/document_record.h"
+
+namespace zr {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One to three random edits (insert, delete, replace) from `alphabet`.
+std::string damaged(std::string line, std::mt19937& rng, std::string_view alphabet) {
+  for (int e = 1 + static_cast<int>(rng() % 3); e > 0; --e) {
+    const size_t pos = rng() % (line.size() + 1);
+    const char c = alphabet[rng() % alphabet.size()];
+    switch (rng() % 3) {
+      case 0: line.insert(line.begin() + static_cast<std::ptrdiff_t>(pos), c); break;
+      case 1: if (pos < line.size()) line.erase(pos, 1); break;
+      default: if (pos < line.size()) line[pos] = c;
+    }
+  }
+  return line;
+}
+
+constexpr std::string_view kAlphabet = "{}[]\":, \t\r-019.etruefalsnl\\\xc3\xa9\xff\x01" "abidfilesourc_h";
+
+TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
+  constexpr std::array<std::string_view, 1> keys = {"id"};
+  std::array<store::FlatField, 1> f;
+  bool canonical = false;
+  ASSERT_TRUE(store::scan_flat_object_canonical(R"({"a":[],"id":"x","n":-5,"z":null})", keys, f, canonical));
+  EXPECT_TRUE(canonical);
+  for (std::string_view rewritten : {R"({"id":"x", "a":1})", R"({"id":"x","a":1})", R"({"a":1,"a":2})",
+                                     R"( {"id":"x"})", R"({"id":"x","n":-0})", R"({"s":[ "a"]})"}) {
+    ASSERT_TRUE(store::scan_flat_object_canonical(rewritten, keys, f, canonical)) << rewritten;
+    EXPECT_FALSE(canonical) << rewritten;
+  }
+
+  const std::vector<std::string> seeds = {R"({"email":"e","id":"3fab","name":"N","revoked":false})",
+                                          R"({"a":["x","y"],"b":-12,"c":0,"id":"é"})"};
+  std::mt19937 rng(20240614);
+  json::Parser parser;
+  int copied = 0;
+  for (int round = 0; round < 30000; ++round) {
+    const std::string line = damaged(seeds[rng() % seeds.size()], rng, kAlphabet);
+    if (!store::scan_flat_object_canonical(line, keys, f, canonical) || !canonical) continue;
+    base::Result<json::Value> value = parser.Parse(line);
+    ASSERT_TRUE(value.ok()) << line;
+    ASSERT_EQ(json::to_compact(*value), line);
+    ++copied;
+  }
+  EXPECT_GT(copied, 1000);
+}
+
+class MergeRoutesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zr-merge-routes-XXXXXX").string();
+    root_ = ::mkdtemp(pattern.data());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  static void Append(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::app | std::ios::binary) << text;
+  }
+
+  // Every file under `dir` but the log (it holds the time), by relative path.
+  static std::map<std::string, std::string> Files(const fs::path& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+      if (!entry.is_regular_file() || entry.path().filename() == "log") continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      files[fs::relative(entry.path(), dir).string()] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    return files;
+  }
+
+  fs::path root_;
+};
+
+// Random stores with duplicates, rewrites, escapes, damaged lines and keys
+// that name no shard: both routes give the same counts and the same bytes
+// in every target file, index.bin included.
+TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
+  std::mt19937 rng(20240615);
+  auto hex = [&](int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back("0123456789abcdef"[rng() % (i < 2 ? 3 : 16)]);
+    return s;
+  };
+  for (int round = 0; round < 4; ++round) {
+    const fs::path source = root_ / ("source" + std::to_string(round));
+    const fs::path target = root_ / ("target" + std::to_string(round));
+    ASSERT_TRUE(store::init_store(source.string()).ok());
+    ASSERT_TRUE(store::init_store(target.string()).ok());
+    std::vector<std::string> ids, sections, hashes;
+    for (int i = 0; i < 30; ++i) ids.push_back(hex(64));
+    for (int i = 0; i < 30; ++i) sections.push_back(hex(64));
+    for (int i = 0; i < 60; ++i) hashes.push_back(hex(64));
+    ids.push_back("a");  // no shard
+    auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
+    auto line = [&](int layer) -> std::string {
+      switch (layer) {
+        case 0: return R"({"email":"e","id":")" + pick(ids) + R"(","name":"n","revoked":false})";
+        case 1: return R"({"authors":[")" + pick(ids) + R"("],"section_hash":")" + pick(sections) + R"("})";
+        case 2: return R"({"file":"f)" + std::to_string(rng() % 3) + R"(","line_hash":")" + pick(hashes) +
+                       R"(","sources":[")" + pick(sections) + R"("]})";
+        default: return R"({"token_count":)" + std::to_string(rng() % 4) + R"(,"sources":[")" + pick(sections) +
+                        R"(",")" + pick(sections) + R"("],"tokenizer":"tk","revoked":)" +
+                        (rng() % 2 ? "true" : "false") + "}";
+      }
+    };
+    const char* layers[] = {"authors", "sections", "document-index", "token-index.tk"};
+    for (const fs::path& store : {source, target}) {
+      for (int layer = 0; layer < 4; ++layer) {
+        for (int i = 0; i < 300; ++i) {
+          std::string text = line(layer);
+          switch (rng() % 8) {
+            case 0: text = damaged(text, rng, kAlphabet); break;
+            case 1: text.insert(1, R"("x":{"y":[1,2.5]},)"); break;  // not flat
+            case 2: text.insert(text.size() - 1, R"(,"aaa":1)"); break;  // keys out of order
+            case 3: text += "\r"; break;
+            case 4: {  // an escape in a value
+              const size_t at = text.find("\":\"");
+              if (at != std::string::npos) text.replace(at + 3, 1, "\\u0061");
+              break;
+            }
+            default: break;
+          }
+          const std::string file = layer == 3 ? "00" + std::to_string(1 + rng() % 2) : hex(2);
+          Append(store / ".zr" / layers[layer] / file, text + "\n");
+        }
+      }
+    }
+    const fs::path full = root_ / ("full" + std::to_string(round));
+    fs::copy(target, full, fs::copy_options::recursive);
+    base::Result<removal::StoreMergeCounts> quick =
+        removal::merge_absorb_by_route(source.string(), target.string(), removal::MergeRoute::kQuick);
+    base::Result<removal::StoreMergeCounts> slow =
+        removal::merge_absorb_by_route(source.string(), full.string(), removal::MergeRoute::kFull);
+    ASSERT_TRUE(quick.ok() && slow.ok());
+    EXPECT_GT(quick->document_added, 0u);
+    EXPECT_GT(quick->skipped, 0u);
+    EXPECT_EQ(quick->authors_added, slow->authors_added);
+    EXPECT_EQ(quick->sections_added, slow->sections_added);
+    EXPECT_EQ(quick->document_added, slow->document_added);
+    EXPECT_EQ(quick->token_index_added, slow->token_index_added);
+    EXPECT_EQ(quick->skipped, slow->skipped);
+    EXPECT_EQ(Files(target), Files(full)) << "round " << round;
+  }
+}
+
+// Lines passed over unread must be lines the full reader finds nothing in:
+// the filter's records equal those of parsing every line.
+TEST(DocumentFilterQuickSkip, FindsWhatParsingEveryLineFinds) {
+  const std::string wanted = std::string(64, 'a');
+  const std::string other = std::string(63, 'a') + "b";
+  const base::StringSet sections = {wanted, "", std::string(300, 'c')};
+  const std::vector<std::string> seeds = {
+      R"({"file":"f","line_hash":"h","sources":[")" + wanted + R"("]})",
+      R"({"file":"f","line_hash":"h","sources":[")" + other + R"(",""]})",
+      R"({"file":")" + wanted + R"(","line_hash":"h","sources":[")" + other + R"("]})",
+      R"({"file":"f","line_hash":"h","sources":["\u0061)" + wanted.substr(1) + R"("]})",
+      R"({"file":"f","line_hash":"h","sources":[")" + std::string(300, 'c') + R"("]})",
+      R"(["h","f",[")" + wanted + R"("]])",
+  };
+  std::mt19937 rng(20240616);
+  json::Parser parser;
+  int found = 0;
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+      const std::string& seed = seeds[rng() % seeds.size()];
+      text += (rng() % 3 ? seed : damaged(seed, rng, kAlphabet)) + (rng() % 4 ? "\n" : "\r\n");
+    }
+    if (rng() % 2) text.pop_back();
+    std::vector<tracking::DocumentRecord> expected, got;
+    store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+      std::optional<tracking::DocumentRecord> record = tracking::parse_document_line(parser, line, readable_after);
+      if (!record) return;
+      for (const std::string& source : record->sources) {
+        if (sections.contains(source)) {
+          expected.push_back(*record);
+          return;
+        }
+      }
+    });
+    index::DocumentFilter(sections).Collect(text, got);
+    ASSERT_EQ(got, expected) << text;
+    found += static_cast<int>(got.size());
+  }
+  EXPECT_GT(found, 1000);
+}
+
+}  // namespace
+}  // namespace zr
