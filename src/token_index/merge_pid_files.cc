@@ -54,7 +54,8 @@ struct PendingChunk {
 
 // Flushes the pending chunk, renames it into place and only then deletes its
 // per-process file: a crash at any point leaves every record in at least one
-// of the two, and the window in which it is in both is one system call long.
+// of the two, and only a crash between the rename and the deletion right
+// after it leaves one file's records in both.
 base::Status complete(std::optional<PendingChunk>& pending, mode_t mode) {
   if (!pending) return base::Status();
   PendingChunk chunk = std::move(*pending);
