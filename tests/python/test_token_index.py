@@ -197,3 +197,27 @@ def test_unsafe_tokenizer_names_are_refused_before_any_file_is_touched(tmp_path,
         with pytest.raises(RuntimeError):
             call()
     assert not os.path.exists(zr_dir)
+
+
+def test_per_process_entries_make_the_store_only_where_it_is_missing(tmp_path):
+    pid_name = f"token-index.tk.{os.getpid()}"
+    # A root never initialised gets its store directory, and the entry.
+    fresh = tmp_path / "fresh" / "deeper"
+    zr.token_index_write_pid(str(fresh), "tk", 1, ["s"])
+    written = (fresh / ".zr" / pid_name).read_text()
+    assert written == '{"token_count":1,"sources":["s"],"tokenizer":"tk","revoked":false}\n'
+    # An existing store is appended to, line after line.
+    zr.token_index_write_pid(str(fresh), "tk", 2, [])
+    assert len((fresh / ".zr" / pid_name).read_text().splitlines()) == 2
+    # A file where the store should be is left alone and reported.
+    blocked = tmp_path / "blocked"
+    blocked.mkdir()
+    (blocked / ".zr").write_text("not a store")
+    with pytest.raises(RuntimeError, match="^File exists$"):
+        zr.token_index_write_pid(str(blocked), "tk", 1, ["s"])
+    assert (blocked / ".zr").read_text() == "not a store"
+    # In an existing store, the append's own failure is what the caller sees.
+    taken = tmp_path / "taken"
+    (taken / ".zr" / pid_name).mkdir(parents=True)
+    with pytest.raises(RuntimeError, match="^Is a directory$"):
+        zr.token_index_write_pid(str(taken), "tk", 1, ["s"])
