@@ -1,5 +1,6 @@
 #include "base/file_replacement.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +56,12 @@ FileReplacement::FileReplacement(FileReplacement&& other) noexcept
     : target_(std::move(other.target_)),
       temp_path_(std::exchange(other.temp_path_, std::string())),
       fd_(std::move(other.fd_)) {}
+
+void FileReplacement::StartFlush() {
+#ifdef SYNC_FILE_RANGE_WRITE
+  (void)::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
 
 Status FileReplacement::Finish(mode_t mode, Flush flush) {
   Status status;

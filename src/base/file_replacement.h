@@ -50,6 +50,10 @@ class FileReplacement {
 
   // Appends to the temporary file.
   Status Write(std::string_view data) { return write_all(fd_.get(), data); }
+  // Asks the system to start writing what was written so far to storage
+  // without waiting for it, so that a later Finish, after other work, waits
+  // less. Only a hint: Finish still flushes and reports any failure.
+  void StartFlush();
   // Gives the file `mode` (it starts private to this user), flushes it to
   // stable storage unless told otherwise, and closes it.
   Status Finish(mode_t mode, Flush flush = Flush::kToDisk);

@@ -46,6 +46,12 @@ base::Status write_chunk_file(const std::string& merged_dir, const std::string& 
 base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
                                 base::ReplacementBatch& batch);
 
+// The first half of write_chunk_file, for a caller that has other work to do
+// while the bytes reach storage: the temporary file holding `text`, its
+// write-back started. Finish and Commit it to put it in place.
+base::Result<base::FileReplacement> start_chunk_file(const std::string& merged_dir, const std::string& path,
+                                                     std::string_view text);
+
 // Adds `text` as a new chunk file of `tokenizer` under the next chunk number,
 // creating the merged directory if needed; returns the number used. For
 // callers that bring entries from elsewhere (another store, say).

@@ -83,6 +83,24 @@ class TestMerge:
         assert zr.token_index_merge_pid_files(str(tmp_path), "tk") == (1, 1)
         assert set(os.listdir(st)) == set(keep) | {"token-index.tk.77", "token-index.tk"}
 
+    def test_a_failure_part_way_leaves_the_earlier_files_merged_and_the_rest_untouched(self, tmp_path):
+        # The last chunk number is used by the first file; the second has no
+        # name left. The first file's chunk is still put in place and its
+        # per-process file deleted, as a merge of one file at a time would.
+        md = merged(tmp_path)
+        (md / str(2**64 - 2)).write_text("")
+        st = store(tmp_path)
+        write_lines(st / "token-index.tk.1", ['{"token_count":1,"sources":[],"tokenizer":"tk","revoked":false}'])
+        write_lines(st / "token-index.tk.2", ['{"token_count":2,"sources":[],"tokenizer":"tk","revoked":false}'])
+        first, second = [n for n in os.listdir(st) if n.startswith("token-index.tk.")]
+
+        with pytest.raises(RuntimeError, match="no chunk number left"):
+            zr.token_index_merge_pid_files(str(tmp_path), "tk")
+
+        assert sorted(os.listdir(md)) == sorted([str(2**64 - 2), str(2**64 - 1)])
+        assert (md / str(2**64 - 1)).read_text() == entry(int(first[-1]), []) + "\n"
+        assert sorted(os.listdir(st)) == sorted(["token-index.tk", second])
+
     def test_no_store_and_empty_pid_files(self, tmp_path):
         assert zr.token_index_merge_pid_files(str(tmp_path / "none"), "tk") == (0, 0)
         st = store(tmp_path)
