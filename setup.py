@@ -4,7 +4,8 @@ Only the module is configured and built (no unit tests, no benchmarks), for
 the interpreter that runs this build, so a virtual environment's Python gets a
 module of its own ABI. The type stubs travel as the companion package
 `_zr_native-stubs`, where type checkers look for the stubs of a compiled
-module.
+module. The pure-Python package `zr_cluster` (tracking on a Dask cluster)
+is installed beside the module.
 """
 
 import os
@@ -54,7 +55,7 @@ class BuildWithCMake(build_ext):
 setup(
     ext_modules=[CMakeModule("_zr_native")],
     cmdclass={"build_ext": BuildWithCMake},
-    packages=[STUBS],
+    packages=[STUBS, "zr_cluster"],
     package_dir={STUBS: f"stubs/{STUBS}"},
     package_data={STUBS: ["__init__.pyi"]},
     # Keep setuptools' work files apart from the CMake tree in ./build.

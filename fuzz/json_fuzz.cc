@@ -1,5 +1,6 @@
 // The JSON parser and compact writer against the reference reader and
-// writer: both accept or both refuse; an accepted text gives the same value
+// writer: both accept or both refuse (and the single-pass canonical route
+// never accepts alone nor writes other bytes); an accepted text gives the same value
 // whichever way it is parsed (tree or straight to text, copied or in place
 // with arbitrary bytes after it); the compact text is the reference's, reads
 // back as the same value and is its own compact form.
@@ -47,6 +48,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string canonical;
   const bool canonical_ok = parser.Canonicalize(text, 0, canonical);
   if (canonical_ok != copied_ok) fail("canonical text decides differently from the tree", text);
+  // The single-pass route may decline any text, but what it takes must be
+  // valid and come out as the general route writes it.
+  std::string fast, full;
+  const bool full_ok = parser.CanonicalizeFull(text, 0, full);
+  if (full_ok != copied_ok) fail("general canonical route decides differently from the tree", text);
+  if (parser.CanonicalizeFast(text, fast)) {
+    if (!full_ok) fail("single-pass route accepts an invalid text", text);
+    if (fast != full) fail("single-pass text " + fast + " differs from the general route's " + full, text);
+  }
   if (!expected) {
     // The message names where the text went wrong; it must be found safely.
     if (parser.Parse(text).ok()) fail("Parse accepts what ParseInto refuses", text);

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Checks the module as users get it: builds the wheel, installs it into a fresh
 # virtual environment, runs the Python suite against the installed module (not
-# ./build), checks the stubs against the module (stubtest) and type-checks the
-# examples and the stub usage cases with mypy.
+# ./build), checks that the cluster package zr_cluster is installed beside it,
+# checks the stubs against the module (stubtest) and type-checks the examples,
+# the stub usage cases and zr_cluster with mypy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/apt_install.sh cmake ninja-build g++ python3-dev libssl-dev libsimdjson-dev \
-  python3-setuptools python3-wheel python3-pip python3-venv python3-mypy python3-pytest python3-hypothesis
+  python3-setuptools python3-wheel python3-pip python3-venv python3-mypy python3-pytest python3-hypothesis \
+  python3-dask python3-distributed
 unset PYTHONPATH
 export PYTHONDONTWRITEBYTECODE=1
 work="${ZR_PACKAGE_DIR:-build-package-check}"
@@ -17,6 +19,13 @@ echo "== wheel"
 /usr/bin/python3 -m venv --system-site-packages "$work/venv"
 python="$work/venv/bin/python"
 "$python" -m pip install --no-index --no-deps "$work"/wheels/*.whl
+
+echo "== the cluster package installed beside the module"
+installed_python="$(realpath "$python")"
+(cd / && "$installed_python" -c '
+import sys, zr_cluster
+assert zr_cluster.__file__.startswith(sys.prefix + "/"), zr_cluster.__file__
+print("cluster package:", zr_cluster.__file__)')
 
 echo "== Python suite against the installed module"
 "$python" - <<'PY'
@@ -30,4 +39,4 @@ PY
 
 echo "== stubs"
 "$python" -m mypy.stubtest _zr_native
-"$python" -m mypy examples tests/typing
+"$python" -m mypy examples tests/typing zr_cluster

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 what="${1:-all}"
 
 module_packages=(cmake ninja-build g++ python3 python3-dev libssl-dev libsimdjson-dev)
-test_packages=(python3-pytest python3-hypothesis libgtest-dev)
+test_packages=(python3-pytest python3-hypothesis libgtest-dev python3-dask python3-distributed)
 build_dir="${ZR_BUILD_DIR:-build}"
 
 if [ "$what" = module ]; then

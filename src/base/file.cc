@@ -193,6 +193,13 @@ Result<PathKind> path_kind(const std::string& path) {
   return kind_of(st);
 }
 
+Result<std::string> resolve_path(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  std::unique_ptr<char, void (*)(void*)> resolved(::realpath(path.c_str(), nullptr), ::free);
+  if (!resolved) return Status::FromErrno(errno);
+  return std::string(resolved.get());
+}
+
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, OpenUnlessMissing(path));
@@ -321,6 +328,16 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
   if (!fd.valid()) return Status::FromErrno(errno);
   path = std::move(name);
   return fd;
+}
+
+bool is_temp_file_name(std::string_view name, std::string_view prefix) {
+  constexpr size_t kUniqueLength = 6;  // mkostemp's XXXXXX
+  if (name.size() != prefix.size() + kUniqueLength || !name.starts_with(prefix)) return false;
+  for (char c : name.substr(prefix.size())) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alnum) return false;
+  }
+  return true;
 }
 
 Status remove_file(const std::string& path) {

@@ -95,6 +95,11 @@ enum class PathKind { kMissing, kRegularFile, kDirectory, kOther };
 // the caller cannot read never passes for an empty one.
 Result<PathKind> path_kind(const std::string& path);
 
+// The absolute path of what `path` names, every symbolic link on the way
+// (the last component's included) resolved. Errors carry the system's
+// message only.
+Result<std::string> resolve_path(const std::string& path);
+
 // Writes all of `data`, retrying short writes and interrupted calls.
 Status write_all(int fd, std::string_view data);
 
@@ -180,6 +185,11 @@ Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 // Creates a new file with a unique name "<dir>/<prefix>XXXXXX" for writing.
 // On success `path` holds its name.
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path);
+
+// True when `name` is `prefix` followed by a unique part of the kind
+// create_temp_file makes (six ASCII letters or digits): a file that a writer
+// using that prefix created, and nobody else's.
+bool is_temp_file_name(std::string_view name, std::string_view prefix);
 
 // Removes a file; a missing file is not an error.
 Status remove_file(const std::string& path);

@@ -1,9 +1,11 @@
 #include "base/file_replacement.h"
 
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -54,29 +56,47 @@ Result<FileReplacement> FileReplacement::Create(std::string target, const std::s
 FileReplacement::FileReplacement(FileReplacement&& other) noexcept
     : target_(std::move(other.target_)),
       temp_path_(std::exchange(other.temp_path_, std::string())),
-      fd_(std::move(other.fd_)) {}
+      fd_(std::move(other.fd_)),
+      flushed_(other.flushed_) {}
 
-Status FileReplacement::Finish(mode_t mode) {
+void FileReplacement::StartFlush() {
+#ifdef SYNC_FILE_RANGE_WRITE
+  (void)::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+Status FileReplacement::Finish(mode_t mode, Flush flush) {
   Status status;
   if (::fchmod(fd_.get(), mode) != 0) status = Status::FromErrno(errno);
-  if (status.ok() && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && flush == Flush::kToDisk && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
   if (status.ok() && ::close(fd_.release()) != 0) status = Status::FromErrno(errno);
   if (!status.ok()) Abandon();
+  flushed_ = status.ok() && flush == Flush::kToDisk;
   return status;
 }
 
-Status FileReplacement::Commit() {
+Status FileReplacement::Rename() {
   if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
     Status status = Status::FromErrno(errno);
     Abandon();
     return status;
   }
   temp_path_.clear();
-  // The new name must reach the disk too, or a power cut after the caller
-  // moved on could bring the old file back. The replacement is done either
-  // way, and callers act on it (a purge commits its archive after it), so a
-  // failed flush is not reported as a failed replacement.
-  (void)sync_directory(parent_directory(target_));
+  return Status();
+}
+
+namespace {
+// The new name must reach the disk too, or a power cut after the caller
+// moved on could bring the old file back. The replacement is done either
+// way, and callers act on it (a purge commits its archive right after it),
+// so a failed flush is not reported as a failed replacement. A file left
+// unflushed on purpose (derived data) needs no flushed name either.
+void flush_new_name(const std::string& dir) { (void)sync_directory(dir); }
+}  // namespace
+
+Status FileReplacement::Commit() {
+  ZR_RETURN_IF_ERROR(Rename());
+  if (flushed_) flush_new_name(parent_directory(target_));
   return Status();
 }
 
@@ -86,11 +106,35 @@ void FileReplacement::Abandon() {
   temp_path_.clear();
 }
 
+Status ReplacementBatch::Add(FileReplacement replacement, mode_t mode) {
+  ZR_RETURN_IF_ERROR(replacement.Finish(mode));
+  finished_.push_back(std::move(replacement));
+  return Status();
+}
+
+Status ReplacementBatch::Commit() {
+  std::vector<FileReplacement> finished = std::move(finished_);
+  finished_.clear();
+  // One flush per directory after the whole run: shards and chunk files of
+  // one batch mostly share theirs.
+  std::vector<std::string> dirs;
+  Status status;
+  for (FileReplacement& replacement : finished) {
+    status = replacement.Rename();
+    if (!status.ok()) break;
+    if (!replacement.flushed_) continue;
+    std::string dir = parent_directory(replacement.target());
+    if (std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(std::move(dir));
+  }
+  for (const std::string& dir : dirs) flush_new_name(dir);
+  return status;
+}
+
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,
-                               std::string_view temp_prefix) {
+                               std::string_view temp_prefix, Flush flush) {
   ZR_ASSIGN_OR_RETURN(FileReplacement replacement, FileReplacement::Create(target, temp_dir, temp_prefix));
   ZR_RETURN_IF_ERROR(replacement.Write(data));
-  ZR_RETURN_IF_ERROR(replacement.Finish(new_file_mode()));
+  ZR_RETURN_IF_ERROR(replacement.Finish(new_file_mode(), flush));
   return replacement.Commit();
 }
 

@@ -1,8 +1,7 @@
 #include "index/index_layer.h"
 
-#include <cstring>
-
 #include "base/file.h"
+#include "base/file_replacement.h"
 #include "index/record_reader.h"
 #include "store/init.h"
 #include "store/jsonl.h"
@@ -29,22 +28,22 @@ base::Status replace_index_layer(std::string_view zr_dir, const std::vector<Inde
     for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
   ZR_RETURN_IF_ERROR(store::create_directories(dir));
-  for (const IndexGroup& group : groups)
-    ZR_RETURN_IF_ERROR(base::write_file(base::path_join(dir, group.name), group.text));
+  // Each file appears whole (a crash can leave the layer short of files, never
+  // a cut-off one). The temporary files wait in the store directory, where no
+  // layer scan looks. The layer is derived, so a power cut is left to the next
+  // build: no flush to disk per file.
+  const std::string temp_dir = store::store_dir(zr_dir);
+  for (const IndexGroup& group : groups) {
+    ZR_RETURN_IF_ERROR(base::replace_file_atomically(base::path_join(dir, group.name), group.text, temp_dir,
+                                                     base::kReplacementTempPrefix, base::Flush::kNone));
+  }
   return base::Status();
 }
 
-size_t HashKeyHash::operator()(const store::HashKey& key) const noexcept {
-  // Keys are hashes already: their first bytes are as good as any mix.
-  uint64_t h;
-  std::memcpy(&h, key.data(), sizeof h);
-  return static_cast<size_t>(h);
-}
-
 size_t EntryList::PositionOf(const store::HashKey& key) {
-  auto [it, inserted] = positions.try_emplace(key, entries.size());
-  if (inserted) entries.push_back(IndexEntry{key, {}});
-  return it->second;
+  const auto [position, added] = positions.TryEmplace(key, entries.size());
+  if (added) entries.push_back(IndexEntry{key, {}});
+  return static_cast<size_t>(position);
 }
 
 std::optional<uint8_t> parse_shard_ref(std::string_view text) {
@@ -83,7 +82,7 @@ base::Result<EntryList> read_index_layer(std::string_view zr_dir) {
       if (!key) return;
       // A key met twice (hand-edited layers) gets an entry per record; later
       // token refs join the first, the one a lookup finds.
-      list.positions.try_emplace(*key, list.entries.size());
+      list.positions.TryEmplace(*key, list.entries.size());
       IndexEntry& entry = list.entries.emplace_back(IndexEntry{*key, {}});
       entry.refs.reserve(refs.strings.size());
       for (std::string_view ref : refs.strings) {

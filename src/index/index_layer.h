@@ -4,12 +4,12 @@
 
 #include <cstddef>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/status.h"
 #include "index/attribution_tables.h"
 #include "index/binary_index_format.h"
+#include "store/hash_key_map.h"
 
 namespace zr::index {
 
@@ -17,15 +17,11 @@ namespace zr::index {
 // creates the directory if needed and writes one file per group.
 base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups);
 
-struct HashKeyHash {
-  size_t operator()(const store::HashKey& key) const noexcept;
-};
-
 // Entries of index.bin being collected, with the position of each key's
 // first entry.
 struct EntryList {
   std::vector<IndexEntry> entries;
-  std::unordered_map<store::HashKey, size_t, HashKeyHash> positions;
+  store::HashKeyMap positions;
 
   // The position of `key`'s entry, appended (without refs) if new.
   size_t PositionOf(const store::HashKey& key);

@@ -29,6 +29,14 @@ bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::str
   return impl_->kernel->Canonicalize(text, readable_after, out);
 }
 
+bool Parser::CanonicalizeFast(std::string_view text, std::string& out) {
+  return impl_->kernel->CanonicalizeFast(text, out);
+}
+
+bool Parser::CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) {
+  return impl_->kernel->CanonicalizeFull(text, readable_after, out);
+}
+
 void append_string(std::string& out, std::string_view s) { isa::active_kernels().append_string(out, s); }
 
 bool append_string_from_escaped(std::string& out, std::string_view escaped) {

@@ -23,6 +23,12 @@ class Parser final : public ParserKernel {
   bool Canonicalize(std::string_view text, size_t readable_after, std::string& out) override {
     return parser_.Canonicalize(text, readable_after, out);
   }
+  bool CanonicalizeFast(std::string_view text, std::string& out) override {
+    return parser_.CanonicalizeFast(text, out);
+  }
+  bool CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) override {
+    return parser_.CanonicalizeFull(text, readable_after, out);
+  }
 
  private:
   json::Parser parser_;

@@ -26,6 +26,8 @@ class ParserKernel {
   virtual base::Result<json::Value> Parse(std::string_view text) = 0;
   virtual bool ParseInto(std::string_view text, size_t readable_after, json::Value& out) = 0;
   virtual bool Canonicalize(std::string_view text, size_t readable_after, std::string& out) = 0;
+  virtual bool CanonicalizeFast(std::string_view text, std::string& out) = 0;
+  virtual bool CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) = 0;
 };
 
 struct Kernels {

@@ -101,6 +101,15 @@ struct Json {
   static bool convert(PyObject* object, Value& out);
 };
 
+// Anything json.dumps accepts, as the compact text of the value it spells
+// (what a parsed Json value would be written as), made straight from the
+// text without a tree. Refuses, raises and passes through exactly as Json.
+struct JsonCompact {
+  using Value = std::string;
+  static constexpr bool kNamesParameterInTypeError = false;
+  static bool convert(PyObject* object, Value& out);
+};
+
 // None is absent; anything else is converted as `Kind`.
 template <typename Kind>
 struct OptionalKind {

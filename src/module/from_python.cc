@@ -129,9 +129,12 @@ bool BytesLike::convert(PyObject* object, Value& out) {
   return true;
 }
 
-// Through the interpreter's own json.dumps, so that Python objects become
-// JSON exactly as the json module would write them.
-bool Json::convert(PyObject* object, Value& out) {
+namespace {
+
+// The UTF-8 text json.dumps gives for `object`, through the interpreter's
+// own json module, so that Python objects become JSON exactly as it would
+// write them. What json.dumps raises passes through.
+bool dumps_utf8(PyObject* object, std::string& out) {
   PyRef json_module(PyImport_ImportModule("json"));
   if (!json_module) return false;
   PyRef dumps(PyObject_GetAttrString(json_module.get(), "dumps"));
@@ -140,15 +143,38 @@ bool Json::convert(PyObject* object, Value& out) {
   // spread into several arguments.
   PyRef text(PyObject_CallOneArg(dumps.get(), object));
   if (!text) return false;
+  return to_utf8(text.get(), out);
+}
+
+// Calls hold the interpreter's lock, so one parser per thread serves every
+// conversion without allocating anew.
+json::Parser& conversion_parser() {
+  static thread_local json::Parser parser;
+  return parser;
+}
+
+}  // namespace
+
+bool Json::convert(PyObject* object, Value& out) {
   std::string utf8;
-  if (!to_utf8(text.get(), utf8)) return false;
-  json::Parser parser;
-  base::Result<json::Value> value = parser.Parse(utf8);
+  if (!dumps_utf8(object, utf8)) return false;
+  base::Result<json::Value> value = conversion_parser().Parse(utf8);
   if (!value.ok()) {
     raise_status(value.status());
     return false;
   }
   out = std::move(value).value();
+  return true;
+}
+
+bool JsonCompact::convert(PyObject* object, Value& out) {
+  std::string utf8;
+  if (!dumps_utf8(object, utf8)) return false;
+  if (!conversion_parser().Canonicalize(utf8, 0, out)) {
+    // The text Json would have refused, with its message.
+    raise_status(base::Status::Error(json::describe_parse_failure(utf8)));
+    return false;
+  }
   return true;
 }
 

@@ -20,7 +20,7 @@ std::vector<FunctionRecord> store_functions() {
       function("shard_read", params(Param<Str>("zr_dir"), Param<Str>("layer"), Param<Str>("hash_hex")),
                store::shard_read),
       function("shard_iterate_all", params(Param<Str>("zr_dir"), Param<Str>("layer")), store::shard_iterate_all),
-      function("compute_hash", params(Param<Json>("data")), store::content_hash),
+      function("compute_hash", params(Param<JsonCompact>("data")), store::sha256_hex),
       function("oplog_append", params(Param<Str>("zr_dir"), Param<Str>("operation"), Param<Str>("detail")),
                store::oplog_append),
   };

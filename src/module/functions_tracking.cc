@@ -52,7 +52,7 @@ std::vector<FunctionRecord> tracking_functions() {
       // `data` is converted last: a line whose other arguments are wrong is
       // refused before json.dumps runs on it.
       function("track",
-               params(Param<Json>("data").converted_last(), Param<Str>("file"), Param<StrList>("sources"),
+               params(Param<JsonCompact>("data").converted_last(), Param<Str>("file"), Param<StrList>("sources"),
                       Param<Str>("zr_dir"), Param<OptionalU64>("token_count", None),
                       Param<OptionalStr>("tokenizer", None)),
                tracking::track),

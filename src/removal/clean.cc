@@ -11,6 +11,7 @@
 
 #include "base/file.h"
 #include "removal/clean_docidx.h"
+#include "removal/clean_leftovers.h"
 #include "removal/purge_archive.h"
 #include "removal/record_archive.h"
 #include "store/init.h"
@@ -100,6 +101,7 @@ base::Result<CleanCounts> clean(std::string_view zr_dir, bool split) {
 
   ZR_RETURN_IF_ERROR(merge_token_indexes(zr_dir, counts));
   ZR_ASSIGN_OR_RETURN(counts.archived_records, archive_all_flagged(zr_dir));
+  remove_writer_leftovers(zr_dir);
 
   if (split) empty_split_directory(zr_dir);
   return counts;

@@ -1,6 +1,7 @@
 // Housekeeping of a store: rotating an oversized operation log, folding
 // per-process document-index and token-index files in, rebuilding token
-// binary indexes, archiving flagged records and emptying "split".
+// binary indexes, archiving flagged records, removing what killed writers
+// left behind and emptying "split".
 #pragma once
 
 #include <cstdint>

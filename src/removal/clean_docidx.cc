@@ -34,8 +34,11 @@ base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
   }
 
   DocidxFoldCounts counts;
-  BatchedAppender appender;
+  // Each file goes as soon as its own records are in the shards: a crash can
+  // then leave at most that one file to be folded a second time, never a
+  // record only in a deleted file.
   for (const std::string& file : files) {
+    BatchedAppender appender;
     ZR_RETURN_IF_ERROR(for_each_record(file, [&](const json::Value& record) {
       const json::Value* hash = record.find("line_hash");
       if (hash == nullptr || !hash->is_string()) return base::Status();
@@ -45,10 +48,7 @@ base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
       ++counts.records_merged;
       return appender.AddRecord(*shard, record);
     }));
-  }
-  ZR_RETURN_IF_ERROR(appender.Flush());
-
-  for (const std::string& file : files) {
+    ZR_RETURN_IF_ERROR(appender.Flush());
     ZR_ASSIGN_OR_RETURN(base::PathKind file_kind, base::path_kind(file));
     if (file_kind == base::PathKind::kMissing) continue;
     ZR_RETURN_IF_ERROR(base::remove_file(file));

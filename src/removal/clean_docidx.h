@@ -21,8 +21,8 @@ struct DocidxFoldCounts {
 
 // Appends every record of every per-process file whose "line_hash" is a
 // string that can name a shard to that shard (the layer directory is not
-// created), then deletes the files. Nothing is deleted unless every record
-// was appended.
+// created), deleting each file right after its own records were appended.
+// A file is never deleted unless every record of it was appended.
 base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir);
 
 }  // namespace zr::removal

@@ -18,6 +18,8 @@
 #include "removal/data_file_replacement.h"
 #include "removal/prepared_log.h"
 #include "removal/purge_archive.h"
+#include "removal/purge_pending_archive.h"
+#include "removal/purge_pending_note.h"
 #include "store/json_parse.h"
 
 namespace zr::removal {
@@ -87,12 +89,13 @@ struct ChunkOutcome {
 class Pass {
  public:
   Pass(std::string_view text, std::vector<size_t> bounds, const LineSet& lines, DataFileReplacement& output,
-       std::string_view zr_dir, int64_t seconds)
+       std::string_view zr_dir, const PendingNote& note, int64_t seconds)
       : text_(text),
         bounds_(std::move(bounds)),
         lines_(lines),
         output_(output),
         zr_dir_(zr_dir),
+        note_(note),
         seconds_(seconds),
         stamp_(purge_archive_stamp(seconds)),
         outcomes_(chunk_count()),
@@ -120,7 +123,7 @@ class Pass {
   const base::Status& status() const { return status_; }
   uint64_t kept() const { return kept_; }
   uint64_t purged() const { return purged_; }
-  std::optional<PurgeArchiveWriter>& archive() { return archive_; }
+  std::optional<PendingPurgeArchive>& archive() { return archive_; }
 
  private:
   // Parses and hashes each line with buffers of its own, reused for every
@@ -162,10 +165,10 @@ class Pass {
     });
     ReleaseBefore(bounds_[c + 1]);
     if (!status_.ok() || outcome.purged == 0) return;
-    // The archive is made when the first removed line reaches it, so a
+    // The archive is begun when the first removed line reaches it, so a
     // purge that removes nothing makes none.
     if (!archive_) {
-      base::Result<PurgeArchiveWriter> opened = PurgeArchiveWriter::Open(zr_dir_, seconds_);
+      base::Result<PendingPurgeArchive> opened = PendingPurgeArchive::Open(zr_dir_, seconds_, note_);
       if (!opened.ok()) {
         status_ = opened.status();
         return;
@@ -194,6 +197,7 @@ class Pass {
   const LineSet& lines_;
   DataFileReplacement& output_;
   const std::string_view zr_dir_;
+  const PendingNote& note_;
   const int64_t seconds_;
   const std::string stamp_;
   std::vector<ChunkOutcome> outcomes_;  // slot c is written by the thread deciding chunk c
@@ -208,47 +212,96 @@ class Pass {
   uint64_t kept_ = 0;
   uint64_t purged_ = 0;
   size_t released_ = 0;  // mapped bytes given back so far
-  std::optional<PurgeArchiveWriter> archive_;
+  std::optional<PendingPurgeArchive> archive_;
 };
+
+// The purge's own failures name the data file; the system's text alone
+// ("Permission denied") would leave the user guessing which file it meant.
+base::Status about_data_file(const base::Status& cause, std::string_view what, const std::string& data_file) {
+  std::string outer(what);
+  outer.append(data_file).append(": ").append(cause.message());
+  return cause.WithContext(std::move(outer));
+}
+
+// The data file as the pass reads it, and what the pending records must
+// note about it.
+struct DataFileToPurge {
+  PendingNote note;
+  base::MappedFile bytes;
+};
+
+// Through a symbolic link (or a chain of them) the file finally named is
+// purged: it is read here, and the new content is later renamed over it in
+// its own directory, so the link stays a link.
+base::Result<DataFileToPurge> read_data_file(const std::string& data_file, const base::Status& not_found) {
+  constexpr std::string_view kCannotRead = "cannot read data file ";
+  base::Result<base::PathKind> kind = base::path_kind(data_file);
+  if (!kind.ok()) return about_data_file(kind.status(), kCannotRead, data_file);
+  if (*kind == base::PathKind::kMissing) return not_found;
+  DataFileToPurge file;
+  base::Result<std::string> target = base::resolve_path(data_file);
+  if (!target.ok()) return about_data_file(target.status(), kCannotRead, data_file);
+  file.note.data_file = std::move(target).value();
+  base::Result<FileIdentity> identity = identify_file(file.note.data_file);
+  if (!identity.ok()) return about_data_file(identity.status(), kCannotRead, data_file);
+  file.note.identity = *identity;
+  base::Result<base::MappedFile> mapped = base::MappedFile::Open(file.note.data_file);
+  if (!mapped.ok()) return about_data_file(mapped.status(), kCannotRead, data_file);
+  file.bytes = std::move(mapped).value();
+  if (file.bytes.size() == 0) return not_found;
+  return file;
+}
 
 }  // namespace
 
 base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std::string& data_file,
                                               const LineSet& lines, const PurgeDetail& purge_detail, int64_t seconds) {
-  const base::Status not_found = base::Status::Error("data file not found: " + data_file);
-  ZR_ASSIGN_OR_RETURN(base::PathKind data_file_kind, base::path_kind(data_file));
-  if (data_file_kind == base::PathKind::kMissing) return not_found;
-  ZR_ASSIGN_OR_RETURN(base::MappedFile data, base::MappedFile::Open(data_file));
-  if (data.size() == 0) return not_found;
+  ZR_ASSIGN_OR_RETURN(const DataFileToPurge file,
+                      read_data_file(data_file, base::Status::Error("data file not found: " + data_file)));
+  const PendingNote& note = file.note;
+  const std::string_view data = file.bytes.view();
 
   // Everything that can fail up front is prepared before anything changes.
   ZR_ASSIGN_OR_RETURN(PreparedLog log, PreparedLog::Open(zr_dir));
-  ZR_ASSIGN_OR_RETURN(DataFileReplacement replacement, DataFileReplacement::Create(data_file));
+  base::Result<DataFileReplacement> created = DataFileReplacement::Create(note.data_file);
+  if (!created.ok()) {
+    return about_data_file(created.status(),
+                           "cannot create a temporary file in " + base::parent_directory(note.data_file) + " to purge ",
+                           data_file);
+  }
+  DataFileReplacement replacement = std::move(created).value();
 
-  Pass pass(data.view(), chunk_bounds(data.view()), lines, replacement, zr_dir, seconds);
+  Pass pass(data, chunk_bounds(data), lines, replacement, zr_dir, note, seconds);
   base::WorkerPool::Run(pass.chunk_count(), [&](size_t c) { pass.Run(c); });
   ZR_RETURN_IF_ERROR(pass.status());
   // Both files must reach the disk before the rename; their flushes wait on
   // the disk, so they wait together.
-  std::optional<PurgeArchiveWriter>& archive = pass.archive();
+  std::optional<PendingPurgeArchive>& archive = pass.archive();
   base::Status flushed[2];
   base::WorkerPool::Run(archive ? 2 : 1,
                         [&](size_t i) { flushed[i] = i == 0 ? replacement.Finish() : archive->Flush(); });
   ZR_RETURN_IF_ERROR(flushed[0]);
   ZR_RETURN_IF_ERROR(flushed[1]);
 
-  // Until the rename a failure has undone everything (the temporary file,
-  // the archive's new records and a log file this run created go away as
-  // their owners are destroyed); from here on the purge is done.
-  ZR_RETURN_IF_ERROR(replacement.Commit());
+  // Until the rename a failure has changed nothing: the temporary file, the
+  // pending records and a log file this run created go away as their owners
+  // are destroyed. From here on the purge is done.
+  base::Status replaced = replacement.Commit();
+  if (!replaced.ok()) return about_data_file(replaced, "cannot replace data file ", data_file);
   log.Keep();
   PurgeCounts counts{pass.purged(), pass.kept(), 0};
+  base::Status archived;
   if (archive) {
-    archive->Commit();
     counts.archived = archive->count();
-    ZR_RETURN_IF_ERROR(log.Append("purge_archive", purge_archive_detail(counts.archived, archive->path()), seconds));
+    archived = archive->Promote();
+    if (archived.ok()) {
+      ZR_RETURN_IF_ERROR(
+          log.Append("purge_archive", purge_archive_detail(counts.archived, archive->archive_path()), seconds));
+    }
   }
   ZR_RETURN_IF_ERROR(log.Append("purge", purge_detail(counts.purged), seconds));
+  // Records that could not join the archive stay pending, never lost.
+  ZR_RETURN_IF_ERROR(archived);
   return counts;
 }
 

@@ -14,10 +14,13 @@
 //
 // Nothing is changed until everything that can fail has been done: the log
 // is opened first, the kept lines go to a temporary file beside the data
-// file, the removed lines are appended to the archive, and only then is the
-// temporary file renamed over the data file and the two log lines written.
-// A failure before the rename leaves the data file, the archive and the log
-// as they were.
+// file (beside the file a symbolic link names, when the data file is one),
+// the removed lines go to pending records in the archive directory, and
+// only then is the temporary file renamed over the data file, the records
+// moved into the archive and the two log lines written. A failure before
+// the rename leaves the data file, the archives and the log as they were;
+// a crash after it leaves the removed lines pending, never in the archive
+// twice and never lost.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,15 @@
 // Revocation of registry records: sections, document-index lines, authors.
 #include <string>
+#include <vector>
+
+#include "base/file.h"
+#include "base/file_replacement.h"
 
 #include "registry/author_registry.h"
 #include "removal/revocation.h"
 #include "removal/revoked_mark.h"
 #include "removal/shard_toggle.h"
+#include "store/jsonl.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
 
@@ -20,6 +25,24 @@ std::string_view first_characters(std::string_view text, size_t n) {
     if (starts_character && seen++ == n) return text.substr(0, i);
   }
   return text;
+}
+
+struct LoadedShard {
+  std::string path;
+  std::vector<json::Value> records;
+};
+
+// The shard at `path` among `shards`, read and added on first use; nullptr
+// when the file does not exist.
+base::Result<LoadedShard*> load_shard_once(std::vector<LoadedShard>& shards, const std::string& path) {
+  for (LoadedShard& shard : shards) {
+    if (shard.path == path) return &shard;
+  }
+  ZR_ASSIGN_OR_RETURN(base::PathKind kind, base::path_kind(path));
+  if (kind == base::PathKind::kMissing) return static_cast<LoadedShard*>(nullptr);
+  ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(path));
+  shards.push_back(LoadedShard{path, std::move(records)});
+  return &shards.back();
 }
 
 std::string_view operation_name(bool reverse, std::string_view forward, std::string_view backward) {
@@ -65,18 +88,25 @@ base::Result<uint64_t> revoke_manifest(std::string_view zr_dir, std::string_view
 base::Result<uint64_t> revoke_by_author(std::string_view zr_dir, std::string_view author_name, bool reverse) {
   ZR_ASSIGN_OR_RETURN(std::vector<registry::Author> authors, registry::authors_named(zr_dir, author_name));
   if (authors.empty()) return uint64_t{0};
+  // Every shard is read and toggled in memory first, and all the new shards
+  // are put in place in one run of renames at the end: a crash part-way can
+  // leave some authors toggled and others not only within that run. Each
+  // author's toggle still applies on its own, in order, so an author listed
+  // twice flips twice, as it would with a rewrite per author.
+  std::vector<LoadedShard> shards;
   uint64_t total = 0;
   for (const registry::Author& author : authors) {
     // A stored id that cannot name a shard safely has no shard to flip.
     base::Result<std::string> shard = store::shard_path(zr_dir, store::kAuthorsLayer, author.id);
     if (!shard.ok()) continue;
-    ZR_ASSIGN_OR_RETURN(
-        ShardToggle outcome,
-        toggle_revoked_in_shard(
-            zr_dir, *shard, [&](const json::Value& record) { return string_member_equals(record, "id", author.id); },
-            RewritePolicy::kAlways));
-    total += outcome.toggled;
+    ZR_ASSIGN_OR_RETURN(LoadedShard * loaded, load_shard_once(shards, *shard));
+    if (loaded == nullptr) continue;
+    total += toggle_revoked_in_records(
+        loaded->records, [&](const json::Value& record) { return string_member_equals(record, "id", author.id); });
   }
+  base::ReplacementBatch batch;
+  for (const LoadedShard& shard : shards) ZR_RETURN_IF_ERROR(prepare_shard_rewrite(zr_dir, shard.path, shard.records, batch));
+  ZR_RETURN_IF_ERROR(batch.Commit());
   std::string detail = std::string(author_name) + " (" + std::to_string(total) + " authors toggled)";
   ZR_RETURN_IF_ERROR(
       store::oplog_append(zr_dir, operation_name(reverse, "revoke_author", "revoke_reverse_author"), detail));

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "base/file_replacement.h"
 #include "removal/revoked_mark.h"
 #include "store/json_write.h"
 #include "store/jsonl.h"
@@ -19,6 +18,25 @@ std::string shard_text(const std::vector<json::Value>& records) {
   return text;
 }
 
+uint64_t toggle_revoked_in_records(std::vector<json::Value>& records, const RecordMatch& match) {
+  uint64_t toggled = 0;
+  for (json::Value& record : records) {
+    if (!match(record)) continue;
+    bool mark = toggled_mark(record);
+    if (record.is_object()) record.set(std::string(kRevokedMember), json::Value::Bool(mark));
+    ++toggled;
+  }
+  return toggled;
+}
+
+base::Status prepare_shard_rewrite(std::string_view zr_dir, const std::string& shard_path,
+                                   const std::vector<json::Value>& records, base::ReplacementBatch& batch) {
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement,
+                      base::FileReplacement::Create(shard_path, store::store_dir(zr_dir), base::kReplacementTempPrefix));
+  ZR_RETURN_IF_ERROR(replacement.Write(shard_text(records)));
+  return batch.Add(std::move(replacement), base::new_file_mode());
+}
+
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
                                                   const RecordMatch& match, RewritePolicy policy) {
   ShardToggle outcome;
@@ -26,12 +44,7 @@ base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const
   if (shard_kind == base::PathKind::kMissing) return outcome;
   outcome.present = true;
   ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(shard_path));
-  for (json::Value& record : records) {
-    if (!match(record)) continue;
-    bool mark = toggled_mark(record);
-    if (record.is_object()) record.set(std::string(kRevokedMember), json::Value::Bool(mark));
-    ++outcome.toggled;
-  }
+  outcome.toggled = toggle_revoked_in_records(records, match);
   if (policy == RewritePolicy::kAlways || outcome.toggled > 0) {
     ZR_RETURN_IF_ERROR(base::replace_file_atomically(shard_path, shard_text(records), store::store_dir(zr_dir)));
   }

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/file_replacement.h"
 #include "base/status.h"
 #include "store/json_value.h"
 
@@ -40,6 +41,16 @@ using RecordMatch = std::function<bool(const json::Value& record)>;
 // directory, which must be on the shard's file system.
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
                                                   const RecordMatch& match, RewritePolicy policy);
+
+// Flips the mark of every record of `records` that `match` selects; returns
+// how many matched.
+uint64_t toggle_revoked_in_records(std::vector<json::Value>& records, const RecordMatch& match);
+
+// The new bytes of `shard_path` for `records`, written and flushed beside it
+// (in the store directory of `zr_dir`) and added to `batch`, whose Commit
+// puts them in place.
+base::Status prepare_shard_rewrite(std::string_view zr_dir, const std::string& shard_path,
+                                   const std::vector<json::Value>& records, base::ReplacementBatch& batch);
 
 // The text a rewritten shard holds for `records`.
 std::string shard_text(const std::vector<json::Value>& records);

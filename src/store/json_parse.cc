@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "store/json_fast_canonical.h"
 #include "store/json_number.h"
 #include "store/json_write.h"
 
@@ -388,6 +389,7 @@ size_t required_padding() { return simdjson::SIMDJSON_PADDING; }
 
 struct Parser::Impl {
   od::parser parser;
+  FastCanonicalizer fast;
   std::string padded;  // copy of texts that cannot be parsed in place
   std::string scratch;
   std::vector<CanonicalSink::MemberSpan> members;
@@ -445,6 +447,12 @@ bool Parser::ParseInto(std::string_view text, size_t readable_after, Value& out)
 }
 
 bool Parser::Canonicalize(std::string_view text, size_t readable_after, std::string& out) {
+  return CanonicalizeFast(text, out) || CanonicalizeFull(text, readable_after, out);
+}
+
+bool Parser::CanonicalizeFast(std::string_view text, std::string& out) { return impl_->fast.Run(text, out); }
+
+bool Parser::CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out) {
   out.clear();
   impl_->members.clear();
   impl_->frames.clear();

@@ -49,8 +49,17 @@ class Parser {
   bool ParseInto(std::string_view text, size_t readable_after, Value& out);
 
   // Replaces `out` with the compact text of the value in `text`, without
-  // building a tree; false when `text` is not exactly one JSON value.
+  // building a tree; false when `text` is not exactly one JSON value. The
+  // common shapes of data lines take a single-pass route
+  // (store/json_fast_canonical.h); everything else, and every text that
+  // route declines, takes the general one. Both give the same answer.
   bool Canonicalize(std::string_view text, size_t readable_after, std::string& out);
+
+  // The two routes of Canonicalize on their own, so that they can be
+  // compared. CanonicalizeFast returns false for every text it declines,
+  // valid or not; CanonicalizeFull decides every text.
+  bool CanonicalizeFast(std::string_view text, std::string& out);
+  bool CanonicalizeFull(std::string_view text, size_t readable_after, std::string& out);
 
  private:
   struct Impl;

@@ -7,7 +7,7 @@
 #include "registry/author_registry.h"
 #include "registry/section_scans.h"
 #include "store/json_parse.h"
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 #include "token_index/author_tokens_index.h"
 #include "token_index/chunk_files.h"
 #include "token_index/source_patterns.h"

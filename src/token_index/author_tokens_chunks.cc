@@ -1,7 +1,7 @@
 #include "token_index/author_tokens_chunks.h"
 
 #include "store/json_parse.h"
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 #include "token_index/token_bin_format.h"
 
 namespace zr::token_index {

@@ -4,7 +4,7 @@
 
 #include "store/json_parse.h"
 #include "token_index/author_tokens_chunks.h"
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 #include "token_index/chunk_files.h"
 #include "token_index/source_patterns.h"
 #include "token_index/token_index_names.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_replacement.h"
 #include "base/status.h"
 #include "store/jsonl.h"  // for_each_raw_line, used by every chunk reader
 
@@ -39,6 +40,17 @@ base::Result<uint64_t> next_chunk_number(const std::vector<ChunkFile>& chunks);
 // file in the merged directory whose name is no chunk number, so a crash
 // never leaves a half-written chunk or a stray copy that readers would take.
 base::Status write_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text);
+
+// The same, for several chunk files put in place together: the new bytes are
+// written and flushed now, and `batch`'s Commit renames them.
+base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
+                                base::ReplacementBatch& batch);
+
+// The first half of write_chunk_file, for a caller that has other work to do
+// while the bytes reach storage: the temporary file holding `text`, its
+// write-back started. Finish and Commit it to put it in place.
+base::Result<base::FileReplacement> start_chunk_file(const std::string& merged_dir, const std::string& path,
+                                                     std::string_view text);
 
 // Adds `text` as a new chunk file of `tokenizer` under the next chunk number,
 // creating the merged directory if needed; returns the number used. For

@@ -1,13 +1,17 @@
 #include "token_index/merge_pid_files.h"
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_replacement.h"
 #include "store/init.h"
-#include "store/json_write.h"
-#include "store/jsonl.h"
 #include "store/store_paths.h"
+#include "token_index/canonical_records.h"
 #include "token_index/chunk_files.h"
 #include "token_index/token_index_names.h"
 
@@ -41,6 +45,27 @@ base::Result<std::vector<std::string>> pid_files(const std::string& store, std::
   return paths;
 }
 
+// A chunk file in its temporary file, waiting to be put in place, and the
+// per-process file whose records it holds.
+struct PendingChunk {
+  base::FileReplacement file;
+  std::string source;
+};
+
+// Flushes the pending chunk, renames it into place and only then deletes its
+// per-process file: a crash at any point leaves every record in at least one
+// of the two, and only a crash between the rename and the deletion right
+// after it leaves one file's records in both.
+base::Status complete(std::optional<PendingChunk>& pending, mode_t mode) {
+  if (!pending) return base::Status();
+  PendingChunk chunk = std::move(*pending);
+  pending.reset();
+  ZR_RETURN_IF_ERROR(chunk.file.Finish(mode));
+  ZR_RETURN_IF_ERROR(chunk.file.Commit());
+  // Failing here leaves the records in both places; the caller hears of it.
+  return base::remove_file(chunk.source);
+}
+
 }  // namespace
 
 base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, std::string_view tokenizer) {
@@ -57,26 +82,41 @@ base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, s
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t next, next_chunk_number(chunks));
 
+  const mode_t mode = base::new_file_mode();
+  RecordCanonicalizer canonicalizer;
+  std::string text;
+  // A chunk is put in place only after the next one is written, so that its
+  // flush to storage overlaps that work. Whatever a step fails on, the chunk
+  // before it is completed first, as a merge of one file at a time would
+  // have done before ever reaching the failing step.
+  std::optional<PendingChunk> pending;
+  auto fail = [&](base::Status status) {
+    base::Status earlier = complete(pending, mode);
+    return earlier.ok() ? status : earlier;
+  };
   for (const std::string& file : files) {
-    ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(file));
-    if (records.empty()) {
+    base::Result<base::MappedFile> mapped = base::MappedFile::OpenIfExists(file);
+    if (!mapped.ok()) return fail(mapped.status());
+    text.clear();
+    text.reserve(mapped->size());  // the sorted form of a written entry is as long as the entry
+    const uint64_t records = canonicalizer.AppendRecords(mapped->view(), text);
+    if (records == 0) {
+      ZR_RETURN_IF_ERROR(complete(pending, mode));
       (void)base::remove_file(file);  // nothing is lost if it stays; the next merge retries
     } else {
-      std::string text;
-      for (const json::Value& record : records) {
-        json::append_compact(text, record);
-        text.push_back('\n');
-      }
       // 0 only after wrapping past the largest number: never reuse a name.
-      if (next == 0) return base::Status::Error("no chunk number left for a new chunk file");
-      ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, base::path_join(merged_dir, chunk_file_name(next)), text));
-      counts.records_merged += records.size();
+      if (next == 0) return fail(base::Status::Error("no chunk number left for a new chunk file"));
+      base::Result<base::FileReplacement> started =
+          start_chunk_file(merged_dir, base::path_join(merged_dir, chunk_file_name(next)), text);
+      if (!started.ok()) return fail(started.status());
+      ZR_RETURN_IF_ERROR(complete(pending, mode));
+      pending.emplace(PendingChunk{std::move(started).value(), file});
+      counts.records_merged += records;
       ++next;
-      // Failing here leaves the records in both places; the caller hears of it.
-      ZR_RETURN_IF_ERROR(base::remove_file(file));
     }
     ++counts.files_handled;
   }
+  ZR_RETURN_IF_ERROR(complete(pending, mode));
   return counts;
 }
 

@@ -14,17 +14,23 @@ namespace zr::token_index {
 base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
                                    const std::vector<std::string>& sources) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
-  // One stat in the common case; tracking calls this once per line.
-  std::string store = store::store_dir(zr_dir);
-  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store));
-  if (store_kind == base::PathKind::kMissing) ZR_RETURN_IF_ERROR(store::create_directories(store));
-  // Creating it would only say "File exists", which leaves the user guessing.
-  if (store_kind != base::PathKind::kMissing && store_kind != base::PathKind::kDirectory) {
-    return base::Status::Error(store + " is not a directory");
-  }
   TokenIndexEntry entry{token_count, sources, std::string(tokenizer), false};
-  uint32_t pid = static_cast<uint32_t>(::getpid());
-  return store::append_line(pid_file_path(zr_dir, tokenizer, pid), entry_line(entry));
+  const std::string path = pid_file_path(zr_dir, tokenizer, static_cast<uint32_t>(::getpid()));
+  const std::string line = entry_line(entry);
+  // Tracking calls this once per line, and the store is there nearly every
+  // time: the append comes first, and the store directory is looked at (and
+  // made) only when the append fails. An append into a store directory that
+  // exists has had its one try; elsewhere nothing was written, and the
+  // directory is made and the append tried as if it had just been made.
+  base::Status appended = store::append_line(path, line);
+  if (appended.ok()) return appended;
+  const std::string store = store::store_dir(zr_dir);
+  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store));
+  if (store_kind == base::PathKind::kDirectory) return appended;
+  // Creating it would only say "File exists", which leaves the user guessing.
+  if (store_kind != base::PathKind::kMissing) return base::Status::Error(store + " is not a directory");
+  ZR_RETURN_IF_ERROR(store::create_directories(store));
+  return store::append_line(path, line);
 }
 
 }  // namespace zr::token_index

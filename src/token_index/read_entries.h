@@ -8,6 +8,7 @@
 
 #include "base/status.h"
 #include "token_index/chunk_files.h"
+#include "token_index/entry_view.h"
 #include "token_index/token_index_entry.h"
 
 namespace zr::token_index {
@@ -34,5 +35,11 @@ base::Status for_each_entry_line(
 // that cannot be mapped, or an error returned by fn, ends the walk.
 base::Status for_each_entry(const std::vector<ChunkFile>& chunks,
                             const std::function<base::Status(TokenIndexEntry&&, const EntryLocation&)>& fn);
+
+// The same walk for callers that only look: each entry comes as a view into
+// the mapped chunk (or into a parsed copy for lines outside the plain form),
+// valid during the call, and no entry is copied.
+base::Status for_each_entry_view(const std::vector<ChunkFile>& chunks,
+                                 const std::function<base::Status(const EntryView&, const EntryLocation&)>& fn);
 
 }  // namespace zr::token_index

@@ -19,6 +19,7 @@ base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, st
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   std::unordered_set<std::string> targets(target_sources.begin(), target_sources.end());
   uint64_t total = 0;
+  base::ReplacementBatch batch;  // changed chunks are written aside and renamed together at the end
   for (const ChunkFile& chunk : chunks) {
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(chunk.path));
     uint64_t changed = 0;
@@ -35,9 +36,10 @@ base::Result<uint64_t> token_index_revoke_by_sources(std::string_view zr_dir, st
       }
     }
     if (changed == 0) continue;
-    ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, chunk.path, text));
+    ZR_RETURN_IF_ERROR(prepare_chunk_file(merged_dir, chunk.path, text, batch));
     total += changed;
   }
+  ZR_RETURN_IF_ERROR(batch.Commit());
   return total;
 }
 
@@ -50,6 +52,10 @@ base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std:
   SourcePatterns patterns(target_sources);
   json::Parser parser;
   uint64_t total = 0;
+  // Every changed chunk is written aside first and all are renamed in one
+  // run at the end, so that a crash leaves the entries toggled in some
+  // chunk files and not in others only within that run of renames.
+  base::ReplacementBatch batch;
   for (const ChunkFile& chunk : chunks) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(chunk.path));
     std::string_view text = file.view();
@@ -71,9 +77,10 @@ base::Result<uint64_t> token_index_toggle_matching(std::string_view zr_dir, std:
       out.push_back('\n');
     });
     if (changed == 0) continue;
-    ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, chunk.path, out));
+    ZR_RETURN_IF_ERROR(prepare_chunk_file(merged_dir, chunk.path, out, batch));
     total += changed;
   }
+  ZR_RETURN_IF_ERROR(batch.Commit());
   return total;
 }
 

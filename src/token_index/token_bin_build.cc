@@ -7,6 +7,7 @@
 #include "base/file_replacement.h"
 #include "store/store_paths.h"
 #include "token_index/read_entries.h"
+#include "token_index/source_groups.h"
 #include "token_index/token_bin_format.h"
 #include "token_index/token_bin_reader.h"
 #include "token_index/token_index_names.h"
@@ -15,10 +16,8 @@ namespace zr::token_index {
 
 namespace {
 
-// Temporary names start with ".tmp-": never "token-index." (which would
-// reveal a phantom tokenizer or look like a per-process file).
 base::Status write_verified(const std::string& store, const std::string& target, const EncodedIndex& index) {
-  base::Result<base::FileReplacement> created = base::FileReplacement::Create(target, store, ".tmp-token-bin-");
+  base::Result<base::FileReplacement> created = base::FileReplacement::Create(target, store, kTokenBinaryIndexTempPrefix);
   if (!created.ok()) return created.status().WithContext("creating " + target);
   base::FileReplacement file = std::move(created).value();
   ZR_RETURN_IF_ERROR(file.Write(index.bytes));
@@ -45,15 +44,15 @@ base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view 
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
 
   std::vector<EntryRef> entries;
-  std::vector<SourceRef> sources;
-  ZR_RETURN_IF_ERROR(for_each_entry(chunks, [&](TokenIndexEntry&& entry, const EntryLocation& at) {
+  SourceGroups sources;
+  ZR_RETURN_IF_ERROR(for_each_entry_view(chunks, [&](const EntryView& entry, const EntryLocation& at) {
     // Entry numbers beyond 32 bits are refused by the encoder; until then
     // the truncated number is never stored.
     auto number = static_cast<uint32_t>(entries.size());
     entries.push_back(EntryRef{at.chunk->number, at.offset, at.length, entry.revoked});
-    for (const std::string& source : entry.sources) {
-      if (std::optional<store::HashKey> key = source_key(source)) sources.push_back(SourceRef{*key, number});
-    }
+    entry.for_each_source([&](std::string_view source) {
+      if (std::optional<store::HashKey> key = source_key(source)) sources.Add(*key, number);
+    });
     return base::Status();
   }));
 

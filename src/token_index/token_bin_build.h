@@ -8,6 +8,11 @@
 
 namespace zr::token_index {
 
+// The name prefix of the temporary file an index is written to in the store
+// directory; never "token-index." (which would reveal a phantom tokenizer or
+// look like a per-process file).
+inline constexpr std::string_view kTokenBinaryIndexTempPrefix = ".tmp-token-bin-";
+
 struct BinaryIndexCounts {
   uint32_t entries = 0;
   uint32_t sources = 0;

@@ -1,6 +1,5 @@
 #include "token_index/token_bin_format.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "base/coding.h"
@@ -41,43 +40,33 @@ base::Status check_entries(const std::vector<EntryRef>& entries) {
 }  // namespace
 
 base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries,
-                                                  std::vector<SourceRef> sources) {
+                                                  SourceGroups sources) {
   ZR_RETURN_IF_ERROR(check_entries(entries));
-  // Sorting by (key, entry) keeps each key's entry numbers ascending,
-  // repeats included; measured cheaper than grouping pairs in a hash map.
-  std::sort(sources.begin(), sources.end(), [](const SourceRef& a, const SourceRef& b) {
-    int c = std::memcmp(a.key.data(), b.key.data(), a.key.size());
-    return c < 0 || (c == 0 && a.entry < b.entry);
-  });
-
-  // One record per run of equal keys.
-  struct Run {
-    size_t begin;
-    size_t count;
-  };
-  std::vector<Run> runs;
-  for (size_t i = 0; i < sources.size();) {
-    size_t j = i + 1;
-    while (j < sources.size() && sources[j].key == sources[i].key) ++j;
-    if (j - i > kMaxEntriesPerSource) {
-      return limit_exceeded(std::to_string(j - i) + " entries name source " + hex_of(sources[i].key) +
-                            " (at most 65535)");
+  sources.Flush();
+  // One record per distinct key, in key order; pairs were added in entry
+  // order, so each key's entry numbers come out ascending, repeats included.
+  const std::vector<uint32_t> records = sources.groups_by_key();
+  uint64_t numbers = 0;
+  for (uint32_t group : records) {
+    if (sources.count(group) > kMaxEntriesPerSource) {
+      return limit_exceeded(std::to_string(sources.count(group)) + " entries name source " +
+                            hex_of(sources.key(group)) + " (at most 65535)");
     }
-    runs.push_back(Run{i, j - i});
-    i = j;
+    numbers += sources.count(group);
   }
-  if (runs.size() >= kFourGiB) return limit_exceeded(std::to_string(runs.size()) + " sources");
+  if (sources.overflowed()) return limit_exceeded("more than " + std::to_string(records.size()) + " sources");
+  if (records.size() >= kFourGiB) return limit_exceeded(std::to_string(records.size()) + " sources");
 
   uint64_t n = entries.size();
   uint64_t entry_table = kHeaderSize;
   uint64_t source_table = entry_table + kEntryRecordSize * n;
-  uint64_t fanout_table = source_table + kSourceRecordHeader * runs.size() + 4 * sources.size();
+  uint64_t fanout_table = source_table + kSourceRecordHeader * records.size() + 4 * numbers;
   uint64_t file_size = fanout_table + kFanoutSize;
   if (file_size >= kFourGiB) return limit_exceeded("the index would reach 4 GiB");
 
   EncodedIndex out;
   out.entry_count = static_cast<uint32_t>(n);
-  out.source_count = static_cast<uint32_t>(runs.size());
+  out.source_count = static_cast<uint32_t>(records.size());
   std::string& bytes = out.bytes;
   bytes.assign(static_cast<size_t>(file_size), '\0');
   char* base = bytes.data();
@@ -99,21 +88,23 @@ base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& e
     record += kEntryRecordSize;
   }
 
+  // Record headers in key order; next_number[group] is where that key's
+  // next entry number goes.
   uint64_t fanout[256] = {};
+  std::vector<uint64_t> next_number(sources.group_count());
   uint64_t at = source_table;
-  for (size_t r = 0; r < runs.size(); ++r) {
-    const store::HashKey& key = sources[runs[r].begin].key;
-    if (r == 0 || sources[runs[r - 1].begin].key[0] != key[0]) fanout[key[0]] = at;
-    char* p = base + at;
-    std::memcpy(p, key.data(), key.size());
-    base::encode_fixed16(p + kSourceCountInRecord, static_cast<uint16_t>(runs[r].count));
-    p += kSourceRecordHeader;
-    for (size_t i = 0; i < runs[r].count; ++i) {
-      base::encode_fixed32(p, sources[runs[r].begin + i].entry);
-      p += 4;
-    }
-    at += kSourceRecordHeader + 4 * runs[r].count;
+  for (size_t r = 0; r < records.size(); ++r) {
+    const store::HashKey& key = sources.key(records[r]);
+    if (r == 0 || sources.key(records[r - 1])[0] != key[0]) fanout[key[0]] = at;
+    std::memcpy(base + at, key.data(), key.size());
+    base::encode_fixed16(base + at + kSourceCountInRecord, static_cast<uint16_t>(sources.count(records[r])));
+    next_number[records[r]] = at + kSourceRecordHeader;
+    at += kSourceRecordHeader + 4 * sources.count(records[r]);
   }
+  sources.for_each_pair([&](uint32_t group, uint32_t entry) {
+    base::encode_fixed32(base + next_number[group], entry);
+    next_number[group] += 4;
+  });
   for (int b = 0; b < 256; ++b) base::encode_fixed64(base + fanout_table + 8 * b, fanout[b]);
   return out;
 }

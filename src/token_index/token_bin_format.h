@@ -17,6 +17,7 @@
 
 #include "base/status.h"
 #include "store/content_hash.h"
+#include "token_index/source_groups.h"
 
 namespace zr::token_index {
 
@@ -54,12 +55,6 @@ struct EntryRef {
   bool revoked = false;
 };
 
-// One (source key, entry number) pair: an entry naming a key twice gives two.
-struct SourceRef {
-  store::HashKey key;
-  uint32_t entry = 0;
-};
-
 struct EncodedIndex {
   std::string bytes;
   uint32_t entry_count = 0;
@@ -67,10 +62,10 @@ struct EncodedIndex {
 };
 
 // The file's bytes, from the entries in entry-number order and the source
-// pairs in any order. Fails, naming the limit, when the data does not fit the
+// pairs grouped by key. Fails, naming the limit, when the data does not fit the
 // format (chunk numbers above 65535, offsets, lengths or the file reaching
 // 4 GiB, more than 65535 entry numbers under one key): a file that silently
 // wrapped such values would point readers at the wrong lines.
-base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, std::vector<SourceRef> sources);
+base::Result<EncodedIndex> encode_token_bin_index(const std::vector<EntryRef>& entries, SourceGroups sources);
 
 }  // namespace zr::token_index

@@ -8,12 +8,12 @@
 
 namespace zr::tracking {
 
-base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                                std::string_view zr_dir, std::optional<uint64_t> token_count,
-                                std::optional<std::string_view> tokenizer) {
+base::Result<std::string> track(std::string_view data_compact, std::string_view file,
+                                const std::vector<std::string>& sources, std::string_view zr_dir,
+                                std::optional<uint64_t> token_count, std::optional<std::string_view> tokenizer) {
   // Checked first: once the document line is written there is no undo.
   if (tokenizer) ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(*tokenizer));
-  std::string line_hash = store::content_hash(data);
+  std::string line_hash = store::sha256_hex(data_compact);
   ZR_RETURN_IF_ERROR(index_document(zr_dir, line_hash, file, sources, "track"));
   if (token_count && tokenizer) {
     ZR_RETURN_IF_ERROR(token_index::token_index_write_pid(zr_dir, *tokenizer, *token_count, sources));

@@ -11,20 +11,20 @@
 
 #include "base/status.h"
 #include "store/json_parse.h"
-#include "store/json_value.h"
 #include "tracking/document_record.h"
 
 namespace zr::tracking {
 
-// Records that `data`, seen in `file`, is attributed to `sources`: one
-// document-index line, and a token-index entry for this process when both
-// `token_count` and `tokenizer` are given. A tokenizer name that cannot be a
-// file name is refused before anything is written, even without a count.
-// Returns the line hash. A failure of the token entry leaves the
-// document-index line in place.
-base::Result<std::string> track(const json::Value& data, std::string_view file, const std::vector<std::string>& sources,
-                                std::string_view zr_dir, std::optional<uint64_t> token_count,
-                                std::optional<std::string_view> tokenizer);
+// Records that a line of data, seen in `file`, is attributed to `sources`:
+// one document-index line, and a token-index entry for this process when
+// both `token_count` and `tokenizer` are given. The line comes as the
+// compact text of its JSON value, whose hash is the line hash. A tokenizer
+// name that cannot be a file name is refused before anything is written,
+// even without a count. Returns the line hash. A failure of the token entry
+// leaves the document-index line in place.
+base::Result<std::string> track(std::string_view data_compact, std::string_view file,
+                                const std::vector<std::string>& sources, std::string_view zr_dir,
+                                std::optional<uint64_t> token_count, std::optional<std::string_view> tokenizer);
 
 // The line hash of a line of text: the hash of the JSON value it spells, or,
 // when it is not exactly one JSON value, of the JSON string holding it.

@@ -449,8 +449,9 @@ def purge_revoked(zr_dir: str, data_file: str, dry_run: bool) -> _PurgeCounts:
     link, the file it names is replaced; other hard links keep the old
     text): blank lines are dropped, line ends become "\\n", lines that are
     not JSON stay. Removed lines go to `zr_dir/.zr/archive/purge.<YYYYMMDDT
-    HHMMSS>` (two purges in one second share one archive); the log gets
-    "purge_archive" and "purge". `purge_reverse` undoes the newest purge.
+    HHMMSS>` (two purges in one second share one archive) once the data
+    file is replaced, never before; the log gets "purge_archive" and
+    "purge". `purge_reverse` undoes the newest purge.
 
     A dry run reads and writes nothing else: it returns the number of
     non-empty lines of `revoked/all` as `purged`, and 0 for the others.
@@ -461,8 +462,11 @@ def purge_revoked(zr_dir: str, data_file: str, dry_run: bool) -> _PurgeCounts:
 
     Raises:
         RuntimeError: "data file not found: <path>" when the file is missing
-            or empty (real runs only); the log cannot be opened (nothing is
-            changed); a layer or file cannot be read or written.
+            or empty (real runs only); "cannot read data file <path>: ...",
+            "cannot create a temporary file in <dir> to purge <path>: ...",
+            "cannot replace data file <path>: ..." (nothing is changed); the
+            log cannot be opened (nothing is changed); a layer or file
+            cannot be read or written.
     """
 
 def purge_by_author_indexd(zr_dir: str, author_name: str, data_file: str, dry_run: bool) -> _PurgeCounts:

@@ -210,3 +210,57 @@ class TestClean:
         os.remove(st / "token-index.tk.bin")
         assert zr.clean(str(root), False) == ZEROS
         assert (st / "token-index.tk.bin").is_file()
+
+
+class TestCleanRemovesWritersLeftovers:
+    def test_only_the_systems_own_temporary_names_go(self, root):
+        st = root / ".zr"
+        zr.token_index_write_pid(str(root), "tk", 5, ["s1"])
+        zr.clean(str(root), False)
+        leftovers = [st / ".tmp-Ab12Cd", st / ".tmp-index.bin-000000", st / ".tmp-token-bin-zZ9yY8",
+                     st / "token-index.tk" / ".tmp-q1w2e3"]
+        others = [st / ".tmp-notes", st / ".tmp-Ab12C!", st / ".tmp-Ab12Cde", st / "tmp-Ab12Cd",
+                  st / ".tmp-index.bin-0000", st / "authors" / ".tmp-Ab12Cd", st / "token-index.tk" / ".tmp-1234567",
+                  st / "archive" / ".tmp-Ab12Cd", st / "archive" / ".purge-pending.20300101T000000.AbC12"]
+        for path in leftovers + others:
+            path.write_text("x")
+        (st / ".tmp-dir123").mkdir()
+        expected = zr.clean(str(root), False)
+        assert expected == ZEROS  # the counters do not see leftovers
+        assert [p for p in leftovers if p.exists()] == []
+        assert [p for p in others if not p.exists()] == []
+        assert (st / ".tmp-dir123").is_dir()
+
+    def test_pending_purge_records_go_only_while_their_data_file_is_unchanged(self, root, tmp_path):
+        archive = root / ".zr" / "archive"
+        archive.mkdir()
+        prefix = ".purge-pending.20300101T000000."
+
+        def pending(unique, data_file):
+            """What a purge of `data_file` writes before replacing it."""
+            st = os.lstat(data_file)
+            note = "%d %d %d %d %d %d %d\n%s" % (
+                st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns // 10**9, st.st_mtime_ns % 10**9,
+                st.st_ctime_ns // 10**9, st.st_ctime_ns % 10**9, data_file)
+            (archive / (prefix + unique)).write_text(note)
+            (archive / (prefix + unique + ".lines")).write_text('{"archived_at":"20300101T000000","line":{}}\n')
+
+        unchanged, replaced, removed = (tmp_path / n for n in ("unchanged", "replaced", "removed"))
+        for path in (unchanged, replaced, removed):
+            path.write_text("{}\n")
+        pending("unchgd", unchanged)  # killed before the replacement
+        pending("replcd", replaced)   # killed after it
+        (tmp_path / "new").write_text("")
+        os.replace(tmp_path / "new", replaced)
+        pending("remvd1", removed)    # its data file deleted since
+        removed.unlink()
+        pending("damagd", unchanged)  # a note that cannot be read
+        (archive / (prefix + "damagd")).write_text("3 4\n")
+        (archive / (prefix + "alone1")).write_text("records promoted, then the kill")
+        (archive / "purge.20300101T000000").write_text("kept\n")
+
+        assert zr.clean(str(root), False) == ZEROS
+        assert sorted(os.listdir(archive)) == sorted(
+            [prefix + u + e for u in ("replcd", "remvd1", "damagd") for e in ("", ".lines")]
+            + ["purge.20300101T000000"])
+        assert (archive / (prefix + "replcd.lines")).read_text() == '{"archived_at":"20300101T000000","line":{}}\n'

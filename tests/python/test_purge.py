@@ -7,6 +7,9 @@ import os
 import random
 import re
 import stat
+import subprocess
+import sys
+import time
 
 import pytest
 
@@ -459,3 +462,158 @@ class TestFaults:
         with pytest.raises(RuntimeError, match="File name too long"):
             zr.purge_revoked(str(root), data, False)
         assert snapshot(root) == before
+
+
+# --- links: the file a link names is purged -----------------------------------------------------
+
+
+class TestLinks:
+    @pytest.fixture
+    def linked(self, root, tmp_path):
+        """data.jsonl in its own directory, named by a chain of two links from another one."""
+        list_revoked(root, [line_hash(A)])
+        real = tmp_path / "real"
+        real.mkdir()
+        target = real / "data.jsonl"
+        target.write_text(compact(A) + "\n" + compact(C) + "\n")
+        os.chmod(target, 0o640)
+        links = tmp_path / "links"
+        links.mkdir()
+        os.symlink("../real/data.jsonl", links / "middle")
+        os.symlink(links / "middle", links / "data.jsonl")
+        return root, target, links
+
+    def test_a_chain_of_links_purges_the_file_it_names_and_stays_links(self, linked):
+        root, target, links = linked
+        counts = zr.purge_revoked(str(root), str(links / "data.jsonl"), False)
+        assert counts == {"purged": 1, "kept": 1, "archived": 1}
+        assert target.read_text() == compact(C) + "\n"
+        assert stat.S_IMODE(os.lstat(target).st_mode) == 0o640
+        assert os.readlink(links / "data.jsonl") == str(links / "middle")
+        assert os.readlink(links / "middle") == "../real/data.jsonl"
+        # Nothing was written beside the links; the log names the path as given.
+        assert sorted(os.listdir(links)) == ["data.jsonl", "middle"]
+        assert sorted(os.listdir(target.parent)) == ["data.jsonl"]
+        assert log_entries(root)[-1][1:] == ("purge", "purged 1 lines from %s" % (links / "data.jsonl"))
+
+        assert zr.purge_reverse(str(root), str(links / "data.jsonl")) == 1
+        assert target.read_text() == compact(C) + "\n" + compact(A) + "\n"
+
+    def test_the_links_directory_need_not_be_writable(self, linked):
+        # The temporary file goes beside the target: a read-only place for the
+        # link alone is no obstacle (and shows where the file was written).
+        root, target, links = linked
+        os.chmod(links, 0o555)
+        try:
+            zr.purge_revoked(str(root), str(links / "data.jsonl"), False)
+        finally:
+            os.chmod(links, 0o755)
+        assert target.read_text() == compact(C) + "\n"
+
+    def test_other_hard_links_keep_the_old_content(self, root):
+        list_revoked(root, [line_hash(A)])
+        data = root / "data.jsonl"
+        data.write_text(compact(A) + "\n")
+        os.link(data, root / "second-name")
+        zr.purge_revoked(str(root), str(data), False)
+        assert data.read_text() == ""
+        assert (root / "second-name").read_text() == compact(A) + "\n"
+
+
+# --- messages name the data file ----------------------------------------------------------------
+
+
+class TestMessages:
+    def test_a_data_file_that_cannot_be_read_is_named(self, root):
+        data = root / "data.jsonl"
+        data.mkdir()
+        with pytest.raises(RuntimeError) as e:
+            zr.purge_revoked(str(root), str(data), False)
+        assert str(e.value) == "cannot read data file %s: Is a directory" % data
+
+    def test_a_temporary_file_that_cannot_be_made_names_the_place_and_the_file(self, root, tmp_path):
+        # A link lets the data file's path stay short while the target's
+        # directory leaves no room for a temporary name.
+        path_max = os.pathconf("/", "PC_PATH_MAX")
+        deep = str(tmp_path / "deep")
+        while len(deep) < path_max - 20:
+            deep = os.path.join(deep, "d" * min(200, path_max - 20 - len(deep)))
+        os.makedirs(deep)
+        target = os.path.join(deep, "d.jsonl")
+        with open(target, "w") as f:
+            f.write("{}\n")
+        link = root / "link.jsonl"
+        os.symlink(target, link)
+        with pytest.raises(RuntimeError) as e:
+            zr.purge_revoked(str(root), str(link), False)
+        assert str(e.value) == "cannot create a temporary file in %s to purge %s: File name too long" % (deep, link)
+        assert os.listdir(deep) == ["d.jsonl"]
+
+
+# --- the archive holds only removed lines, whenever the purge dies ------------------------------
+
+
+PENDING = re.compile(r"^\.purge-pending\.\d{8}T\d{6}\.[A-Za-z0-9]{6}(\.lines)?$")
+
+
+class TestPendingRecords:
+    def test_pending_records_are_never_restored(self, root):
+        # What a purge killed after replacing its data file leaves behind.
+        archive = root / ".zr" / "archive"
+        archive.mkdir()
+        (archive / ".purge-pending.20300101T000000.AbC123").write_text("0 0 0 0 0 0 0\n/gone")
+        (archive / ".purge-pending.20300101T000000.AbC123.lines").write_text(
+            compact({"archived_at": "20300101T000000", "line": A}) + "\n")
+        (archive / "purge.20200101T000000").write_text(compact({"archived_at": "x", "line": C}) + "\n")
+        data = root / "data.jsonl"
+        assert zr.purge_reverse(str(root), str(data)) == 1
+        assert data.read_text() == compact(C) + "\n"
+        assert sorted(os.listdir(archive)) == [".purge-pending.20300101T000000.AbC123",
+                                               ".purge-pending.20300101T000000.AbC123.lines"]
+
+    def test_a_killed_purge_never_archives_a_line_it_did_not_remove(self, root, tmp_path):
+        values = [{"i": i, "pad": "p" * 60} for i in range(40000)]
+        removed = [v for v in values if v["i"] % 3 == 0]
+        original = "".join(compact(v) + "\n" for v in values).encode()
+        purged = "".join(compact(v) + "\n" for v in values if v["i"] % 3).encode()
+        list_revoked(root, [line_hash(v) for v in removed])
+        data = tmp_path / "data.jsonl"
+        rng = random.Random(5)
+        code = "import sys, _zr_native as zr\nprint(flush=True)\nzr.purge_revoked(sys.argv[1], sys.argv[2], False)\n"
+        duration = None  # of a whole purge, measured by the first run, which is not killed
+        while duration is None or len(delays) > 0:
+            archive = root / ".zr" / "archive"
+            for name in archives(root):
+                os.remove(archive / name)
+            data.write_bytes(original)
+            child = subprocess.Popen([sys.executable, "-c", code, str(root), str(data)], stdout=subprocess.PIPE)
+            child.stdout.readline()
+            if duration is None:
+                started = time.monotonic()
+                assert child.wait() == 0
+                duration = time.monotonic() - started
+                delays = [0.0] + [rng.uniform(0, duration) for _ in range(7)]
+            else:
+                time.sleep(delays.pop())
+                child.kill()
+                child.wait()
+            child.stdout.close()
+
+            now = data.read_bytes()
+            assert now in (original, purged)
+            assert all(PENDING.match(n) or STAMP.match(n) for n in archives(root))
+            archived = [r["line"] for n in archives(root) if n.startswith("purge.") for r in archive_records(root, n)]
+            if now == original:
+                # Killed before the replacement: no archive, and what is
+                # pending (perhaps torn) goes with the next clean.
+                assert archived == []
+                zr.clean(str(root), False)
+                assert [n for n in archives(root) if PENDING.match(n)] == []
+                continue
+            # Killed after it: every removed line is kept exactly once, in
+            # the archive or pending, and clean keeps what is pending.
+            pending = [r["line"] for n in archives(root) if n.endswith(".lines") for r in archive_records(root, n)]
+            assert sorted([archived, pending], key=len) == [[], removed]
+            zr.clean(str(root), False)
+            assert [r["line"] for n in archives(root) if n.endswith(".lines")
+                    for r in archive_records(root, n)] == pending

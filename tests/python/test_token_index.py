@@ -83,6 +83,24 @@ class TestMerge:
         assert zr.token_index_merge_pid_files(str(tmp_path), "tk") == (1, 1)
         assert set(os.listdir(st)) == set(keep) | {"token-index.tk.77", "token-index.tk"}
 
+    def test_a_failure_part_way_leaves_the_earlier_files_merged_and_the_rest_untouched(self, tmp_path):
+        # The last chunk number is used by the first file; the second has no
+        # name left. The first file's chunk is still put in place and its
+        # per-process file deleted, as a merge of one file at a time would.
+        md = merged(tmp_path)
+        (md / str(2**64 - 2)).write_text("")
+        st = store(tmp_path)
+        write_lines(st / "token-index.tk.1", ['{"token_count":1,"sources":[],"tokenizer":"tk","revoked":false}'])
+        write_lines(st / "token-index.tk.2", ['{"token_count":2,"sources":[],"tokenizer":"tk","revoked":false}'])
+        first, second = [n for n in os.listdir(st) if n.startswith("token-index.tk.")]
+
+        with pytest.raises(RuntimeError, match="no chunk number left"):
+            zr.token_index_merge_pid_files(str(tmp_path), "tk")
+
+        assert sorted(os.listdir(md)) == sorted([str(2**64 - 2), str(2**64 - 1)])
+        assert (md / str(2**64 - 1)).read_text() == entry(int(first[-1]), []) + "\n"
+        assert sorted(os.listdir(st)) == sorted(["token-index.tk", second])
+
     def test_no_store_and_empty_pid_files(self, tmp_path):
         assert zr.token_index_merge_pid_files(str(tmp_path / "none"), "tk") == (0, 0)
         st = store(tmp_path)
@@ -179,3 +197,27 @@ def test_unsafe_tokenizer_names_are_refused_before_any_file_is_touched(tmp_path,
         with pytest.raises(RuntimeError):
             call()
     assert not os.path.exists(zr_dir)
+
+
+def test_per_process_entries_make_the_store_only_where_it_is_missing(tmp_path):
+    pid_name = f"token-index.tk.{os.getpid()}"
+    # A root never initialised gets its store directory, and the entry.
+    fresh = tmp_path / "fresh" / "deeper"
+    zr.token_index_write_pid(str(fresh), "tk", 1, ["s"])
+    written = (fresh / ".zr" / pid_name).read_text()
+    assert written == '{"token_count":1,"sources":["s"],"tokenizer":"tk","revoked":false}\n'
+    # An existing store is appended to, line after line.
+    zr.token_index_write_pid(str(fresh), "tk", 2, [])
+    assert len((fresh / ".zr" / pid_name).read_text().splitlines()) == 2
+    # A file where the store should be is left alone and reported.
+    blocked = tmp_path / "blocked"
+    blocked.mkdir()
+    (blocked / ".zr").write_text("not a store")
+    with pytest.raises(RuntimeError, match=" is not a directory$"):
+        zr.token_index_write_pid(str(blocked), "tk", 1, ["s"])
+    assert (blocked / ".zr").read_text() == "not a store"
+    # In an existing store, the append's own failure is what the caller sees.
+    taken = tmp_path / "taken"
+    (taken / ".zr" / pid_name).mkdir(parents=True)
+    with pytest.raises(RuntimeError, match="^Is a directory$"):
+        zr.token_index_write_pid(str(taken), "tk", 1, ["s"])

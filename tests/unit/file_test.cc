@@ -98,6 +98,28 @@ TEST_F(FileTest, DroppedReplacementLeavesNothingAndTheTargetAsItWas) {
   EXPECT_EQ(read(path("target")), "old");
 }
 
+TEST_F(FileTest, BatchTouchesNoTargetBeforeCommitAndStopsAtTheFirstFailedRename) {
+  ASSERT_TRUE(base::write_file(path("a"), "old a").ok());
+  fs::create_directories(dir_ / "b" / "child");  // a rename over it fails
+  ASSERT_TRUE(base::write_file(path("c"), "old c").ok());
+  {
+    base::ReplacementBatch batch;
+    for (const char* name : {"a", "b", "c"}) {
+      base::Result<base::FileReplacement> replacement =
+          base::FileReplacement::Create(path(name), dir_.string(), ".tmp-");
+      ASSERT_TRUE(replacement.ok());
+      ASSERT_TRUE(replacement->Write(std::string("new ") + name).ok());
+      ASSERT_TRUE(batch.Add(std::move(replacement).value(), 0644).ok());
+    }
+    EXPECT_EQ(read(path("a")), "old a");
+    EXPECT_EQ(names().size(), 6u);  // three targets, three finished temporary files
+    EXPECT_EQ(batch.Commit().message(), std::strerror(EISDIR));
+  }
+  EXPECT_EQ(read(path("a")), "new a");
+  EXPECT_EQ(read(path("c")), "old c");
+  EXPECT_EQ(names(), (std::vector<std::string>{"a", "b", "c"}));
+}
+
 TEST_F(FileTest, AppendingOpensRefuseAFifoAtOnce) {
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
   EXPECT_EQ(base::open_for_append(path("fifo")).status().message(), std::strerror(ENXIO));

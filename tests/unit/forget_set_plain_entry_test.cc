@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 
 namespace zr::token_index {
 namespace {

@@ -59,5 +59,32 @@ TEST(HashKey, OtherTextsHaveNoKey) {
   EXPECT_FALSE(store::decode_hash_key(accented).has_value());
 }
 
+// Keys are decoded several digits at a time: every byte value, at every
+// position of a key, must be judged and valued as a lone digit would be.
+TEST(HashKey, EveryByteAtEveryPositionIsReadAsOneDigit) {
+  auto digit_value = [](int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  const std::string base = "0123456789abcdefABCDEF00ff11ee22dd33cc44bb55aa669988776655443322";
+  ASSERT_EQ(base.size(), 64u);
+  for (size_t pos = 0; pos < 64; ++pos) {
+    for (int c = 0; c < 256; ++c) {
+      std::string hex = base;
+      hex[pos] = static_cast<char>(c);
+      std::optional<store::HashKey> key = store::decode_hash_key(hex);
+      ASSERT_EQ(key.has_value(), digit_value(c) >= 0) << "byte " << c << " at " << pos;
+      if (!key) continue;
+      for (size_t i = 0; i < 32; ++i) {
+        int expected = digit_value(static_cast<unsigned char>(hex[2 * i])) * 16 +
+                       digit_value(static_cast<unsigned char>(hex[2 * i + 1]));
+        ASSERT_EQ((*key)[i], expected) << "byte " << c << " at " << pos;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zr

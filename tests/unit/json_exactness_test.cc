@@ -13,7 +13,7 @@
 #include "store/flat_object.h"
 #include "store/json_parse.h"
 #include "store/json_write.h"
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 
 namespace zr::json {
 namespace {

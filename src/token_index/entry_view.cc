@@ -1,9 +1,7 @@
-#include "token_index/author_tokens_fast_entry.h"
+#include "token_index/entry_view.h"
 
 #include <array>
-#include <cstdint>
 
-#include "store/flat_object.h"
 #include "store/json_write.h"
 
 namespace zr::token_index {
@@ -28,6 +26,24 @@ bool read_bool(std::string_view text, bool& out) {
 }
 
 }  // namespace
+
+EntryView view_of(const PlainEntryView& plain) {
+  EntryView view;
+  view.token_count = plain.token_count;
+  view.tokenizer = plain.tokenizer;
+  view.revoked = plain.revoked;
+  view.plain_sources = plain.sources;
+  return view;
+}
+
+EntryView view_of(const TokenIndexEntry& entry) {
+  EntryView view;
+  view.token_count = entry.token_count;
+  view.tokenizer = entry.tokenizer;
+  view.revoked = entry.revoked;
+  view.parsed_sources = &entry.sources;
+  return view;
+}
 
 FastRead read_plain_entry_view(std::string_view line, PlainEntryView& out) {
   std::array<store::FlatField, 4> fields;

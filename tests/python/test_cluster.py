@@ -1,0 +1,247 @@
+"""Tracking on a Dask cluster: the target equals a sequential run's, faults are retried from scratch, bad lines are counted."""
+
+import json
+import os
+from collections import Counter
+
+import distributed
+import pytest
+
+import _zr_native as zr
+from zr_cluster import track_corpus
+from zr_cluster.__main__ import main as cluster_main
+from zr_cluster.parts import Part, lines_of, plan_parts
+from zr_cluster.store_files import ScratchStore, pack_store, unpack_store
+from zr_cluster.tasks import track_part
+
+TOKENIZER = "tk"
+# Lines every reader refuses: not JSON, a constant JSON lacks, bytes that are
+# not UTF-8, and nesting deeper than the store accepts.
+BAD_LINES = [b"not json", b"NaN", b"{\"a\":", b"\xff\xfe", b"[" * 200 + b"]" * 200]
+
+
+def count_tokens(value):
+    return len(json.dumps(value)) // 4
+
+
+class FailFirstAttempt:
+    """Counts tokens like `count_tokens`, except for the lines of file `f`:
+    the first attempt at that file (until `marker` exists) gives odd counts
+    to its first lines, then fails, so that a merged partial store would
+    show. With `always`, every attempt fails."""
+
+    def __init__(self, f, marker, always=False):
+        self.f, self.marker, self.always = f, marker, always
+
+    def __call__(self, value):
+        if not isinstance(value, dict) or value.get("f") != self.f:
+            return count_tokens(value)
+        if self.always:
+            raise RuntimeError("injected fault")
+        if os.path.exists(self.marker):
+            return count_tokens(value)
+        if value["i"] < 5:
+            return 999_000 + value["i"]
+        open(self.marker, "x").close()
+        raise RuntimeError("injected fault")
+
+
+def register(root):
+    """The same registry in every target: two authors, three sections."""
+    zr.init(root)
+    ann = zr.author_add("Ann", "ann@example.org", root)
+    bob = zr.author_add("Bob", "bob@example.org", root)
+    return [zr.register_section("a", [ann], [], "MIT", "2024", root),
+            zr.register_section("b", [bob], [], "GPL", "2024", root),
+            zr.register_section("c", [ann, bob], [], "MIT", "2023", root)]
+
+
+@pytest.fixture(scope="module")
+def corpus(tmp_path_factory):
+    """Three files: repeated lines within and across files (one of them
+    large enough to be cut into ranges), bad and blank lines, CRLF ends."""
+    d = tmp_path_factory.mktemp("corpus")
+    sections = register(str(d / "registry"))
+    files = {}
+    for f, lines in enumerate([220, 40, 60]):
+        body = [json.dumps({"f": f, "i": i, "text": "w " * (i % 7)}).encode() for i in range(lines)]
+        body += [json.dumps({"shared": i}).encode() for i in range(10)] + body[:15]
+        for k, bad in enumerate(BAD_LINES):
+            body.insert(7 * k + 3, bad)
+        body[20:20] = [b"", b"  "]
+        path = d / f"part-{f}.jsonl"
+        path.write_bytes(b"\r\n".join(body) + b"\r\n" if f == 1 else b"\n".join(body))
+        files[str(path)] = [sections[f]] if f < 2 else [sections[2], sections[0]]
+    return files
+
+
+def sequential_oracle(root, files):
+    """Every file tracked one after another into one store, merged into an empty target."""
+    work = os.path.join(root, "work")
+    zr.init(work)
+    tracked = Counter()
+    for path, sources in files.items():
+        with open(path, "rb") as f:
+            for raw in f.read().splitlines():
+                try:
+                    value = json.loads(raw)
+                    zr.track(value, path, sources, work, count_tokens(value), TOKENIZER)
+                    tracked[path] += 1
+                except (ValueError, RuntimeError):
+                    pass
+    zr.clean(work, False)
+    target = os.path.join(root, "target")
+    register(target)
+    zr.merge_absorb(work, target)
+    zr.clean(target, False)
+    return target, tracked, zr.build_index(target)
+
+
+def shard_lines(root, layer):
+    d = os.path.join(root, ".zr", layer)
+    return {name: Counter(open(os.path.join(d, name), encoding="utf-8").read().splitlines())
+            for name in sorted(os.listdir(d))}
+
+
+def unordered(records):
+    return sorted(json.dumps(r, sort_keys=True) for r in records)
+
+
+def answers(root):
+    """Every query's answer, in an order that does not depend on shard line order."""
+    names = ("Ann", "Bob")
+    sections = [json.loads(line)["section_hash"] for lines in shard_lines(root, "sections").values()
+                for line in lines]
+    tokens = Counter()
+    for name in os.listdir(os.path.join(root, ".zr", f"token-index.{TOKENIZER}")):
+        tokens.update(open(os.path.join(root, ".zr", f"token-index.{TOKENIZER}", name)).read().splitlines())
+    author_tokens = {}
+    for name in names:
+        found = zr.show_by_author_token(root, name, TOKENIZER)
+        author_tokens[name] = (found["total_tokens"], found["document_count"], unordered(found["entries"]))
+    return {
+        "layers": {layer: shard_lines(root, layer) for layer in ("authors", "sections", "document-index", "index")},
+        "tokens": tokens,
+        "by_author": {name: unordered(zr.show_by_author(root, name)) for name in names},
+        "by_license": {lic: unordered(zr.show_by_license(root, lic)) for lic in ("MIT", "GPL")},
+        "by_section": {h: unordered(zr.show_by_section(root, h)) for h in sections},
+        "token_status": zr.token_index_token_status(root, TOKENIZER),
+        "author_tokens": author_tokens,
+        "blame": unordered(zr.blame(root, "x", json.dumps({"shared": 3}))),
+        "forget_set_size": len(zr.generate_forget_set(root, TOKENIZER)),
+    }
+
+
+@pytest.fixture(scope="module")
+def oracle(corpus, tmp_path_factory):
+    target, tracked, index = sequential_oracle(str(tmp_path_factory.mktemp("oracle")), corpus)
+    return tracked, index, answers(target)
+
+
+@pytest.fixture(scope="module")
+def cluster(tmp_path_factory):
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
+                                  local_directory=str(tmp_path_factory.mktemp("workers"))) as c:
+        yield c
+
+
+def run(corpus, target, **options):
+    register(target)
+    return track_corpus(list(corpus), corpus, target, tokenizer=TOKENIZER, token_count=options.pop(
+        "token_count", count_tokens), part_bytes=options.pop("part_bytes", 2000), **options)
+
+
+def assert_same_as_oracle(result, target, oracle):
+    tracked, index, expected = oracle
+    assert {r.file: r.tracked for r in result.files} == tracked
+    assert result.index == index
+    assert answers(target) == expected
+
+
+class TestEqualsSequentialRun:
+    def test_on_two_workers_with_bad_and_blank_lines_counted_per_file(self, corpus, oracle, cluster, tmp_path):
+        target = str(tmp_path / "target")
+        result = run(corpus, target, scheduler=cluster.scheduler_address)
+        assert len(plan_parts(list(corpus), 2000)) > len(corpus)  # the large file was cut into ranges
+        assert_same_as_oracle(result, target, oracle)
+        for report in result.files:
+            data = open(report.file, "rb").read()
+            assert (report.bad, report.blank) == (len(BAD_LINES), 2)
+            assert [data[o:o + 2] for o in report.bad_offsets] == [line[:2] for line in BAD_LINES]
+
+    def test_on_one_worker_of_a_local_cluster(self, corpus, oracle, tmp_path):
+        target = str(tmp_path / "target")
+        result = run(corpus, target, workers=1, part_bytes=1 << 20, phased=True,
+                     local_directory=str(tmp_path / "scratch"))
+        assert_same_as_oracle(result, target, oracle)
+
+    def test_command_line(self, corpus, oracle, cluster, tmp_path, capsys):
+        target = str(tmp_path / "target")
+        register(target)
+        sources = tmp_path / "sources.json"
+        sources.write_text(json.dumps(corpus))
+        directory = os.path.dirname(next(iter(corpus)))
+        assert cluster_main([directory, "--target", target, "--sources-json", str(sources), "--tokenizer",
+                             TOKENIZER, "--token-count", "test_cluster:count_tokens", "--part-mb", "0.002",
+                             "--scheduler", cluster.scheduler_address, "--quiet"]) == 0
+        out = capsys.readouterr().out
+        assert f"total: {sum(oracle[0].values())} tracked, {3 * len(BAD_LINES)} bad in 3 files" in out
+        assert answers(target) == oracle[2]
+
+
+class TestFaults:
+    def test_a_failed_task_is_retried_and_its_partial_store_never_merged(self, corpus, oracle, cluster, tmp_path):
+        target = str(tmp_path / "target")
+        marker = str(tmp_path / "failed-once")
+        result = run(corpus, target, scheduler=cluster.scheduler_address, part_bytes=1 << 20,
+                     token_count=FailFirstAttempt(1, marker))
+        assert os.path.exists(marker)
+        assert_same_as_oracle(result, target, oracle)
+
+    def test_a_task_failing_every_retry_fails_the_run_and_leaves_the_target_alone(self, corpus, cluster, tmp_path):
+        target = str(tmp_path / "target")
+        register(target)
+        before = {layer: shard_lines(target, layer) for layer in ("document-index", "sections")}
+        with pytest.raises(RuntimeError, match="injected fault"):
+            track_corpus(list(corpus), corpus, target, tokenizer=TOKENIZER, retries=1,
+                         token_count=FailFirstAttempt(0, "", always=True), scheduler=cluster.scheduler_address)
+        assert {layer: shard_lines(target, layer) for layer in ("document-index", "sections")} == before
+        assert not any(name.startswith("token-index.") for name in os.listdir(os.path.join(target, ".zr")))
+
+    def test_a_failing_task_leaves_no_scratch_store(self, corpus, tmp_path):
+        path = next(p for p in corpus if p.endswith("part-1.jsonl"))
+        scratch = tmp_path / "scratch"
+        with pytest.raises(RuntimeError, match="injected fault"):
+            track_part(Part(path, 0, os.path.getsize(path)), ["s"], TOKENIZER,
+                       FailFirstAttempt(1, str(tmp_path / "marker")), str(scratch))
+        assert os.listdir(scratch) == []
+
+
+class TestPartsAndPayloads:
+    @pytest.mark.parametrize("ends", [b"\n", b"\r\n"])
+    def test_every_line_belongs_to_exactly_one_range_whatever_the_cut(self, tmp_path, ends):
+        lines = [b"x" * n for n in (0, 1, 2, 5, 0, 3, 1)]
+        path = tmp_path / "f.jsonl"
+        path.write_bytes(ends.join(lines))  # no end after the last line
+        size = os.path.getsize(path)
+        for part_bytes in range(1, size + 2):
+            parts = plan_parts([str(path)], part_bytes)
+            assert [raw for part in parts for _, raw in lines_of(part)] == lines, part_bytes
+
+    def test_a_payload_round_trips_and_one_escaping_its_root_is_refused(self, tmp_path):
+        import io
+        import tarfile
+        with ScratchStore(str(tmp_path)) as scratch:
+            zr.track({"a": 1}, "f", ["s"], scratch.root, 3, TOKENIZER)
+            zr.token_index_merge_pid_files(scratch.root, TOKENIZER)
+            payload = pack_store(scratch.root)
+            expected = shard_lines(scratch.root, "document-index"), shard_lines(scratch.root, f"token-index.{TOKENIZER}")
+        unpack_store(payload, str(tmp_path / "copy"))
+        assert (shard_lines(tmp_path / "copy", "document-index"),
+                shard_lines(tmp_path / "copy", f"token-index.{TOKENIZER}")) == expected
+        buffer = io.BytesIO()
+        with tarfile.open(fileobj=buffer, mode="w") as tar:
+            tar.addfile(tarfile.TarInfo(".zr/../../escaped"), io.BytesIO(b""))
+        with pytest.raises(ValueError, match="unsafe path"):
+            unpack_store(buffer.getvalue(), str(tmp_path / "other"))
+        assert not (tmp_path / "escaped").exists()

@@ -1,0 +1,12 @@
+"""Tracking a corpus of JSON Lines files on a Dask cluster.
+
+One entry point, `track_corpus`: every file (or every range of a large
+file) is tracked into a fresh store of its own on a worker, the stores are
+merged in a tree with `merge_absorb`, and the result is merged into a target
+store, which is then cleaned and indexed. The command-line form is
+`python3 -m zr_cluster --help`.
+"""
+from .pipeline import CorpusResult, Timings, track_corpus
+from .tasks import FileReport
+
+__all__ = ["CorpusResult", "FileReport", "Timings", "track_corpus"]
