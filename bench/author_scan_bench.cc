@@ -41,7 +41,8 @@ bool registry_ready(const std::string& zr_dir, size_t records) {
 
 bool create_registry(const std::string& zr_dir, size_t records) {
   std::string authors = zr::store::store_path(zr_dir, zr::store::kAuthorsLayer);
-  if (zr::base::path_kind(authors) == zr::base::PathKind::kDirectory) {
+  zr::base::Result<zr::base::PathKind> authors_kind = zr::base::path_kind(authors);
+  if (authors_kind.ok() && *authors_kind == zr::base::PathKind::kDirectory) {
     for (int shard = 0; shard < 256; ++shard) {
       char name[3];
       std::snprintf(name, sizeof name, "%02x", shard);

@@ -24,6 +24,49 @@ PathKind kind_of(const struct stat& st) {
   if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
   return PathKind::kOther;
 }
+
+// Opens `path` for reading without waiting on a FIFO found where a file
+// should be (O_NONBLOCK changes nothing for regular files). -1 and errno on
+// failure.
+int open_read_only(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
+
+// Opens `path` to append to it, with `flags` added, for reading as well when
+// the file allows that, so that its last byte can be checked. What cannot
+// seek (a FIFO) is opened for writing only, exactly as asked, so that a FIFO
+// without a reader is still refused at once. -1 and errno on failure.
+// `at_last_byte` tells whether the file offset was left on the last byte of
+// a non-empty file: seeking there is how a FIFO shows, and it saves the hot
+// path of tracking a look at the file's size.
+int open_appending(const std::string& path, int flags, bool& at_last_byte) {
+  at_last_byte = false;
+  int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | flags, 0666);
+  if (fd >= 0) {
+    if (::lseek(fd, -1, SEEK_END) >= 0) {
+      at_last_byte = true;
+      return fd;
+    }
+    if (errno == EINVAL) return fd;  // an empty file has no byte before its end
+    ::close(fd);
+  }
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | flags, 0666);
+}
+
+// Reads the byte at the file offset of `fd`: true when it is there and is
+// not "\n". Appends are not affected by the offset.
+bool fragment_at_offset(int fd) {
+  char last = '\n';
+  return ::read(fd, &last, 1) == 1 && last != '\n';
+}
+
+// Writes `lines` with one write-all call, after a "\n" when `separate`.
+Status write_lines(int fd, std::string_view lines, bool separate) {
+  if (!separate || lines.empty()) return write_all(fd, lines);
+  std::string separated;
+  separated.reserve(lines.size() + 1);
+  separated.push_back('\n');
+  separated.append(lines);
+  return write_all(fd, separated);
+}
 }  // namespace
 
 std::string path_join(std::string_view a, std::string_view b) {
@@ -33,6 +76,13 @@ std::string path_join(std::string_view a, std::string_view b) {
   if (!out.empty() && out.back() != '/') out.push_back('/');
   out.append(b);
   return out;
+}
+
+std::string parent_directory(std::string_view path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(path.substr(0, slash));
 }
 
 UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
@@ -76,17 +126,24 @@ void MappedFile::reset() {
   heap_copy_ = false;
 }
 
-Result<MappedFile> MappedFile::Open(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(FileToMap file, FileToMap::Open(path));
+namespace {
+Result<MappedFile> map_regular_file(const FileToMap& file) {
   // Only regular files can be mapped; say why for the common cases.
   if (file.kind() == PathKind::kDirectory) return Status::FromErrno(EISDIR);
   if (file.kind() != PathKind::kRegularFile) return Status::FromErrno(ENODEV);
   return file.Map();
 }
+}  // namespace
+
+Result<MappedFile> MappedFile::Open(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(FileToMap file, FileToMap::Open(path));
+  return map_regular_file(file);
+}
 
 Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
-  if (path_kind(path) == PathKind::kMissing) return MappedFile();
-  return Open(path);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenUnlessMissing(path));
+  if (!file) return MappedFile();
+  return map_regular_file(*file);
 }
 
 Result<MappedFile> MappedFile::Map(int fd, size_t size, bool writable) {
@@ -126,9 +183,13 @@ Status MappedFile::Sync() {
   return Status();
 }
 
-PathKind path_kind(const std::string& path) {
+Result<PathKind> path_kind(const std::string& path) {
   struct stat st;
-  if (has_nul(path) || ::stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (has_nul(path)) return PathKind::kMissing;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return PathKind::kMissing;
+    return Status::FromErrno(errno);
+  }
   return kind_of(st);
 }
 
@@ -141,21 +202,28 @@ Result<std::string> resolve_path(const std::string& path) {
 
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  // O_NONBLOCK: opening a FIFO found where a file should be must not wait
-  // for a writer that never comes. It changes nothing for regular files.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.valid()) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, OpenUnlessMissing(path));
+  if (!file) return Status::FromErrno(ENOENT);
+  return std::move(*file);
+}
+
+Result<std::optional<FileToMap>> FileToMap::OpenUnlessMissing(const std::string& path) {
+  if (has_nul(path)) return std::optional<FileToMap>();
+  UniqueFd fd(open_read_only(path));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return std::optional<FileToMap>();
+    return Status::FromErrno(errno);
+  }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
+  return std::optional<FileToMap>(FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size)));
 }
 
 Result<std::optional<FileToMap>> FileToMap::OpenIfExists(const std::string& path) {
   // Absence is for the caller to judge (a scan instead, or its own error).
-  if (path_kind(path) == PathKind::kMissing) return std::optional<FileToMap>();
-  Result<FileToMap> file = Open(path);
+  Result<std::optional<FileToMap>> file = OpenUnlessMissing(path);
   if (!file.ok()) return file.status().WithContext("opening " + path);
-  return std::optional<FileToMap>(std::move(file).value());
+  return file;
 }
 
 Status write_all(int fd, std::string_view data) {
@@ -177,14 +245,22 @@ Status write_all(int fd, std::string_view data) {
 Result<UniqueFd> open_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   // O_NONBLOCK: a FIFO without a reader fails at once instead of hanging.
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
+  bool at_last_byte;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, at_last_byte));
   if (!fd.valid()) return Status::FromErrno(errno);
   return fd;
 }
 
-Status append_to_file(const std::string& path, std::string_view data) {
-  ZR_ASSIGN_OR_RETURN(UniqueFd fd, open_for_append(path));
-  return write_all(fd.get(), data);
+bool ends_mid_line(int fd) { return ::lseek(fd, -1, SEEK_END) >= 0 && fragment_at_offset(fd); }
+
+Status append_lines(int fd, std::string_view lines) { return write_lines(fd, lines, ends_mid_line(fd)); }
+
+Status append_to_file(const std::string& path, std::string_view lines) {
+  if (has_nul(path)) return nul_in_path();
+  bool at_last_byte;
+  UniqueFd fd(open_appending(path, O_CREAT | O_NONBLOCK, at_last_byte));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return write_lines(fd.get(), lines, at_last_byte && fragment_at_offset(fd.get()));
 }
 
 Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
@@ -192,9 +268,10 @@ Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
   RegularAppendFile file;
   // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
   // a reader; it is refused below like anything else that is no file.
-  file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK));
+  bool at_last_byte;
+  file.fd = UniqueFd(open_appending(path, O_NONBLOCK, at_last_byte));
   if (!file.fd.valid() && errno == ENOENT) {
-    file.fd = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL, at_last_byte));
     file.created = file.fd.valid();
   }
   if (!file.fd.valid()) return Status::FromErrno(errno);
@@ -226,7 +303,9 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
     }
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back(DirEntry{std::string(name), path_kind(path_join(dir, name))});
+    // An entry gone since the listing (or a dangling link) reads as missing.
+    ZR_ASSIGN_OR_RETURN(PathKind kind, path_kind(path_join(dir, name)));
+    entries.push_back(DirEntry{std::string(name), kind});
   }
   return entries;
 }
@@ -261,16 +340,17 @@ bool is_temp_file_name(std::string_view name, std::string_view prefix) {
   return true;
 }
 
-Status sync_directory(const std::string& dir) {
-  if (has_nul(dir)) return nul_in_path();
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.valid() || ::fsync(fd.get()) != 0) return Status::FromErrno(errno);
-  return Status();
-}
-
 Status remove_file(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Status::FromErrno(errno);
+  return Status();
+}
+
+Status sync_directory(const std::string& dir) {
+  if (has_nul(dir)) return nul_in_path();
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  if (::fsync(fd.get()) != 0 && errno != EINVAL) return Status::FromErrno(errno);
   return Status();
 }
 

@@ -16,6 +16,10 @@ namespace zr::base {
 // Joins path components with the platform separator, exactly as given.
 std::string path_join(std::string_view a, std::string_view b);
 
+// The directory that holds `path`: "." for a bare name, "/" for a name
+// directly under the root.
+std::string parent_directory(std::string_view path);
+
 // An owned file descriptor, closed on destruction.
 class UniqueFd {
  public:
@@ -55,6 +59,8 @@ class MappedFile {
   // system's message only.
   static Result<MappedFile> Open(const std::string& path);
   // The same, except that a missing file maps as empty (lenient readers).
+  // Only absence reads as empty: a file that exists but cannot be reached
+  // (denied, a file where a directory should be on the way) is an error.
   static Result<MappedFile> OpenIfExists(const std::string& path);
   // Maps the first `size` bytes of an open descriptor (shared, so writes
   // reach the file when `writable`).
@@ -82,8 +88,12 @@ class MappedFile {
 
 enum class PathKind { kMissing, kRegularFile, kDirectory, kOther };
 
-// Follows symbolic links; anything that cannot be inspected reads as missing.
-PathKind path_kind(const std::string& path);
+// What is at `path`, following symbolic links. Only a path that does not
+// exist (a path holding a NUL byte never does) is kMissing; one that cannot
+// be inspected for any other reason (denied access, a file where a directory
+// should be on the way, an I/O error) is the system's error, so that a store
+// the caller cannot read never passes for an empty one.
+Result<PathKind> path_kind(const std::string& path);
 
 // The absolute path of what `path` names, every symbolic link on the way
 // (the last component's included) resolved. Errors carry the system's
@@ -94,13 +104,30 @@ Result<std::string> resolve_path(const std::string& path);
 Status write_all(int fd, std::string_view data);
 
 // Opens `path` for appending, creating it (never its directory) if missing.
-// Opening never waits: a FIFO without a reader fails at once ("No such
-// device or address") instead of hanging. Errors carry the system's message.
+// A file that can seek is opened for reading too when it allows that, so
+// that append_lines can look at its last byte. Opening never waits: a FIFO
+// without a reader fails at once ("No such device or address") instead of
+// hanging. Errors carry the system's message.
 Result<UniqueFd> open_for_append(const std::string& path);
 
-// Opens `path` for appending and writes `data` with one write-all call. Several processes may append to one file;
-// each call's bytes land together on file systems with atomic appends.
-Status append_to_file(const std::string& path, std::string_view data);
+// True when the regular file open on `fd` is not empty and its last byte is
+// not "\n": a writer was cut off in the middle of a line (killed, or out of
+// disk space). False when that cannot be read (a file open for writing only).
+// It moves the file offset, which appends do not use.
+bool ends_mid_line(int fd);
+
+// Writes whole lines (`lines` ends with "\n") at the end of the file open
+// on `fd` for appending, with one write-all call. When the file ends in the
+// fragment of a cut-off line, one "\n" goes first in the same write, so that
+// the fragment stays an unreadable line of its own instead of swallowing the
+// first new line. Another appender between the check and the write can at
+// worst leave an empty line, which readers skip.
+Status append_lines(int fd, std::string_view lines);
+
+// Opens `path` for appending and writes `lines` with append_lines. Several
+// processes may append to one file; each call's bytes land together on file
+// systems with atomic appends.
+Status append_to_file(const std::string& path, std::string_view lines);
 
 // Creates or truncates `path` and writes `data`.
 Status write_file(const std::string& path, std::string_view data);
@@ -108,7 +135,8 @@ Status write_file(const std::string& path, std::string_view data);
 // A file opened for appending that must be a regular file: an existing one
 // is opened as it is (its size kept, so that a failed run can cut it back),
 // a missing one is created exclusively (so that a failed run can remove it).
-// Anything else (a FIFO, a directory) fails with "No such device".
+// Anything else (a FIFO, a directory) fails with "No such device". Like
+// open_for_append, the file is readable too when it allows that.
 struct RegularAppendFile {
   UniqueFd fd;
   bool created = false;
@@ -124,6 +152,8 @@ class FileToMap {
   static Result<FileToMap> Open(const std::string& path);
   // nullopt when nothing is at `path`; errors are "opening <path>: <message>".
   static Result<std::optional<FileToMap>> OpenIfExists(const std::string& path);
+  // The same with the system's message alone.
+  static Result<std::optional<FileToMap>> OpenUnlessMissing(const std::string& path);
 
   PathKind kind() const { return kind_; }
   uint64_t size() const { return size_; }
@@ -161,11 +191,13 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
 // using that prefix created, and nobody else's.
 bool is_temp_file_name(std::string_view name, std::string_view prefix);
 
-// Flushes the entries of directory `dir` (names created, renamed or removed
-// in it) to stable storage. Errors carry the system's message only.
-Status sync_directory(const std::string& dir);
-
 // Removes a file; a missing file is not an error.
 Status remove_file(const std::string& path);
+
+// Flushes the directory `dir` to stable storage, so that the names created,
+// renamed or removed in it survive a power cut. A file system that cannot
+// flush a directory ("Invalid argument") has nothing more to offer and is
+// not an error.
+Status sync_directory(const std::string& dir);
 
 }  // namespace zr::base

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +56,8 @@ Result<FileReplacement> FileReplacement::Create(std::string target, const std::s
 FileReplacement::FileReplacement(FileReplacement&& other) noexcept
     : target_(std::move(other.target_)),
       temp_path_(std::exchange(other.temp_path_, std::string())),
-      fd_(std::move(other.fd_)) {}
+      fd_(std::move(other.fd_)),
+      flushed_(other.flushed_) {}
 
 void FileReplacement::StartFlush() {
 #ifdef SYNC_FILE_RANGE_WRITE
@@ -69,16 +71,32 @@ Status FileReplacement::Finish(mode_t mode, Flush flush) {
   if (status.ok() && flush == Flush::kToDisk && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
   if (status.ok() && ::close(fd_.release()) != 0) status = Status::FromErrno(errno);
   if (!status.ok()) Abandon();
+  flushed_ = status.ok() && flush == Flush::kToDisk;
   return status;
 }
 
-Status FileReplacement::Commit() {
+Status FileReplacement::Rename() {
   if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
     Status status = Status::FromErrno(errno);
     Abandon();
     return status;
   }
   temp_path_.clear();
+  return Status();
+}
+
+namespace {
+// The new name must reach the disk too, or a power cut after the caller
+// moved on could bring the old file back. The replacement is done either
+// way, and callers act on it (a purge commits its archive right after it),
+// so a failed flush is not reported as a failed replacement. A file left
+// unflushed on purpose (derived data) needs no flushed name either.
+void flush_new_name(const std::string& dir) { (void)sync_directory(dir); }
+}  // namespace
+
+Status FileReplacement::Commit() {
+  ZR_RETURN_IF_ERROR(Rename());
+  if (flushed_) flush_new_name(parent_directory(target_));
   return Status();
 }
 
@@ -97,8 +115,19 @@ Status ReplacementBatch::Add(FileReplacement replacement, mode_t mode) {
 Status ReplacementBatch::Commit() {
   std::vector<FileReplacement> finished = std::move(finished_);
   finished_.clear();
-  for (FileReplacement& replacement : finished) ZR_RETURN_IF_ERROR(replacement.Commit());
-  return Status();
+  // One flush per directory after the whole run: shards and chunk files of
+  // one batch mostly share theirs.
+  std::vector<std::string> dirs;
+  Status status;
+  for (FileReplacement& replacement : finished) {
+    status = replacement.Rename();
+    if (!status.ok()) break;
+    if (!replacement.flushed_) continue;
+    std::string dir = parent_directory(replacement.target());
+    if (std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(std::move(dir));
+  }
+  for (const std::string& dir : dirs) flush_new_name(dir);
+  return status;
 }
 
 Status replace_file_atomically(const std::string& target, std::string_view data, const std::string& temp_dir,

@@ -57,7 +57,9 @@ class FileReplacement {
   // Gives the file `mode` (it starts private to this user), flushes it to
   // stable storage unless told otherwise, and closes it.
   Status Finish(mode_t mode, Flush flush = Flush::kToDisk);
-  // Renames the finished file over the target.
+  // Renames the finished file over the target and, when it was flushed,
+  // flushes the target's directory too, so that the replacement survives a
+  // power cut.
   Status Commit();
   // Closes and removes the temporary file now; nothing is left to commit.
   void Abandon();
@@ -67,12 +69,18 @@ class FileReplacement {
   const std::string& target() const { return target_; }
 
  private:
+  friend class ReplacementBatch;
+
   FileReplacement(std::string target, std::string temp_path, UniqueFd fd)
       : target_(std::move(target)), temp_path_(std::move(temp_path)), fd_(std::move(fd)) {}
+
+  // The rename of Commit, without the directory's flush.
+  Status Rename();
 
   std::string target_;
   std::string temp_path_;  // empty once committed or abandoned
   UniqueFd fd_;
+  bool flushed_ = false;  // Finish flushed the file to stable storage
 };
 
 // Several files replaced together. Each replacement is finished (written and
@@ -84,8 +92,9 @@ class ReplacementBatch {
  public:
   // Gives `replacement` `mode`, flushes and closes it, and queues it.
   Status Add(FileReplacement replacement, mode_t mode);
-  // Renames every queued file over its target, in the order added. A failed
-  // rename ends the run: the targets before it are replaced, the rest not.
+  // Renames every queued file over its target, in the order added, then
+  // flushes each of their directories once. A failed rename ends the run:
+  // the targets before it are replaced, the rest not.
   Status Commit();
 
  private:

@@ -167,7 +167,9 @@ base::Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntr
 
 base::Status BinaryIndexWriter::AppendLineOffsets(const std::string& data_file) {
   ZR_RETURN_IF_ERROR(CheckStage(stage_ == Stage::kEntriesWritten, "AppendLineOffsets"));
-  if (base::path_kind(data_file) != base::PathKind::kMissing) {
+  base::Result<base::PathKind> data_file_kind = base::path_kind(data_file);
+  if (!data_file_kind.ok()) return Abandon(data_file_kind.status());
+  if (*data_file_kind != base::PathKind::kMissing) {
     base::Result<base::MappedFile> data = base::MappedFile::Open(data_file);
     if (!data.ok()) return Abandon(data.status());
     if (base::Status s = file_.Write(encode_line_offsets(data->view())); !s.ok()) return Abandon(s);

@@ -23,7 +23,8 @@ namespace {
 template <typename Add>
 base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
   const std::string dir = store::store_path(zr_dir, layer);
-  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   for (const std::string& path : files) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));

@@ -15,7 +15,7 @@ namespace {
 base::Status append_to_shard(const std::string& path, std::string_view line) {
   base::Result<base::UniqueFd> fd = base::open_for_append(path);
   if (!fd.ok()) return fd.status().WithContext("opening shard " + path);
-  return base::write_all(fd->get(), line);
+  return base::append_lines(fd->get(), line);
 }
 
 // One file of the scan. Its mapping is kept until the whole scan is done:
@@ -25,12 +25,18 @@ base::Status append_to_shard(const std::string& path, std::string_view line) {
 struct FileScan {
   base::MappedFile mapping;
   std::vector<Author> found;
+  base::Status status;
 };
 
 FileScan scan_file(const std::string& path, const AuthorFilter& filter) {
   FileScan scan;
-  base::Result<base::MappedFile> file = base::MappedFile::Open(path);
-  if (!file.ok()) return scan;  // removed meanwhile, unreadable: contributes nothing
+  // A file removed since the listing contributes nothing; one that is there
+  // but cannot be read fails the query rather than hide its authors.
+  base::Result<base::MappedFile> file = base::MappedFile::OpenIfExists(path);
+  if (!file.ok()) {
+    scan.status = file.status();
+    return scan;
+  }
   scan.mapping = std::move(file).value();
   json::Parser parser;
   read_matching_authors(scan.mapping.view(), filter, parser, scan.found);
@@ -41,7 +47,8 @@ base::Result<std::vector<Author>> lookup_pair(const std::string& dir, const Auth
   std::vector<Author> found;
   std::string id = author_id(*filter.name, *filter.email);
   std::string path = base::path_join(dir, std::string_view(id).substr(0, 2));
-  if (base::path_kind(path) != base::PathKind::kRegularFile) return found;
+  ZR_ASSIGN_OR_RETURN(base::PathKind shard_kind, base::path_kind(path));
+  if (shard_kind != base::PathKind::kRegularFile) return found;
   ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
   json::Parser parser;
   read_matching_authors(file.view(), filter, parser, found);
@@ -58,7 +65,10 @@ base::Result<std::vector<Author>> scan_layer(const std::string& dir, const Autho
   std::vector<FileScan> per_file =
       base::parallel_map(files.size(), [&](size_t i) { return scan_file(files[i], filter); });
   size_t total = 0;
-  for (const FileScan& part : per_file) total += part.found.size();
+  for (const FileScan& part : per_file) {
+    ZR_RETURN_IF_ERROR(part.status);
+    total += part.found.size();
+  }
   std::vector<Author> found;
   found.reserve(total);
   for (FileScan& part : per_file) {
@@ -92,7 +102,8 @@ void read_matching_authors(std::string_view text, const AuthorFilter& filter, js
 
 base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
   std::string dir = store::store_path(zr_dir, store::kAuthorsLayer);
-  if (base::path_kind(dir) != base::PathKind::kDirectory) return std::vector<Author>();
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) return std::vector<Author>();
   if (filter.name && filter.email) return lookup_pair(dir, filter);
   return scan_layer(dir, filter);
 }

@@ -35,7 +35,8 @@ struct AuthorFilter {
 // id is read; otherwise every regular file of the layer is read on the
 // worker pool and the results are joined in directory-listing order, file
 // order within a file. Duplicates are kept. A missing layer or shard is
-// empty; a file of the scan that cannot be read contributes nothing.
+// empty, and so is a file of the scan removed since the listing; a file
+// that is there but cannot be read is an error.
 base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter);
 
 // Every record with exactly this name, whatever its e-mail, revoked or not,

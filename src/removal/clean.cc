@@ -38,6 +38,9 @@ base::Result<bool> rotate_log(std::string_view zr_dir) {
   std::string previous = store::store_path(zr_dir, "log.1");
   if (::rename(log.c_str(), previous.c_str()) != 0) return base::Status::FromErrno(errno);
   ZR_RETURN_IF_ERROR(base::write_file(log, ""));
+  // Like every replacement of a file: once the call returned, a power cut
+  // must not undo the rotation.
+  ZR_RETURN_IF_ERROR(base::sync_directory(store::store_dir(zr_dir)));
   return true;
 }
 
@@ -85,7 +88,8 @@ void empty_split_directory(std::string_view zr_dir) {
 
 base::Result<CleanCounts> clean(std::string_view zr_dir, bool split) {
   CleanCounts counts;
-  if (base::path_kind(store::store_dir(zr_dir)) != base::PathKind::kDirectory) return counts;
+  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store::store_dir(zr_dir)));
+  if (store_kind != base::PathKind::kDirectory) return counts;
 
   ZR_ASSIGN_OR_RETURN(bool rotated, rotate_log(zr_dir));
   counts.log_rotated = rotated ? 1 : 0;

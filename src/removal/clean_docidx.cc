@@ -49,7 +49,8 @@ base::Result<DocidxFoldCounts> fold_docidx_files(std::string_view zr_dir) {
       return appender.AddRecord(*shard, record);
     }));
     ZR_RETURN_IF_ERROR(appender.Flush());
-    if (base::path_kind(file) == base::PathKind::kMissing) continue;
+    ZR_ASSIGN_OR_RETURN(base::PathKind file_kind, base::path_kind(file));
+    if (file_kind == base::PathKind::kMissing) continue;
     ZR_RETURN_IF_ERROR(base::remove_file(file));
     ++counts.files_deleted;
   }

@@ -33,19 +33,12 @@ std::string temp_prefix(std::string_view data_file) {
 
 }  // namespace
 
-std::string parent_directory(std::string_view path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return "/";
-  return std::string(path.substr(0, slash));
-}
-
 base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
   if (data_file.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
   struct stat st;
   if (::stat(data_file.c_str(), &st) != 0) return base::Status::FromErrno(errno);
   ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
-                      base::FileReplacement::Create(data_file, parent_directory(data_file), temp_prefix(data_file)));
+                      base::FileReplacement::Create(data_file, base::parent_directory(data_file), temp_prefix(data_file)));
   DataFileReplacement replacement(std::move(file), st.st_mode & 07777);
   replacement.buffer_.reserve(kBufferSize);
   return replacement;

@@ -50,7 +50,4 @@ class DataFileReplacement {
   WritebackPacer writeback_;
 };
 
-// The directory part of a path ("." for a bare name).
-std::string parent_directory(std::string_view path);
-
 }  // namespace zr::removal

@@ -234,8 +234,10 @@ struct DataFileToPurge {
 // purged: it is read here, and the new content is later renamed over it in
 // its own directory, so the link stays a link.
 base::Result<DataFileToPurge> read_data_file(const std::string& data_file, const base::Status& not_found) {
-  if (base::path_kind(data_file) == base::PathKind::kMissing) return not_found;
   constexpr std::string_view kCannotRead = "cannot read data file ";
+  base::Result<base::PathKind> kind = base::path_kind(data_file);
+  if (!kind.ok()) return about_data_file(kind.status(), kCannotRead, data_file);
+  if (*kind == base::PathKind::kMissing) return not_found;
   DataFileToPurge file;
   base::Result<std::string> target = base::resolve_path(data_file);
   if (!target.ok()) return about_data_file(target.status(), kCannotRead, data_file);
@@ -264,7 +266,7 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
   base::Result<DataFileReplacement> created = DataFileReplacement::Create(note.data_file);
   if (!created.ok()) {
     return about_data_file(created.status(),
-                           "cannot create a temporary file in " + parent_directory(note.data_file) + " to purge ",
+                           "cannot create a temporary file in " + base::parent_directory(note.data_file) + " to purge ",
                            data_file);
   }
   DataFileReplacement replacement = std::move(created).value();

@@ -32,7 +32,8 @@ base::Result<bool> rename_if_absent(const std::string& from, const std::string& 
   if (errno != EINVAL && errno != ENOSYS) return base::Status::FromErrno(errno);
   // A file system that cannot refuse to replace: no other writer of the
   // store runs during a purge, so looking first is as good.
-  if (base::path_kind(to) != base::PathKind::kMissing) return false;
+  ZR_ASSIGN_OR_RETURN(base::PathKind existing, base::path_kind(to));
+  if (existing != base::PathKind::kMissing) return false;
   if (::rename(from.c_str(), to.c_str()) != 0) return base::Status::FromErrno(errno);
   return true;
 }
@@ -56,7 +57,9 @@ bool is_pending_note_name(std::string_view name) {
 
 void discard_stale_pending_purge(const std::string& note_path) {
   const std::string records = records_path_of(note_path);
-  if (base::path_kind(records) == base::PathKind::kMissing) {
+  base::Result<base::PathKind> records_kind = base::path_kind(records);
+  if (!records_kind.ok()) return;  // cannot tell: the pair stays for a later clean
+  if (*records_kind == base::PathKind::kMissing) {
     // Promoted (or never begun): the note alone is all that is left.
     (void)base::remove_file(note_path);
     return;
@@ -74,7 +77,8 @@ base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_
   PendingPurgeArchive pending;
   pending.note_ = note;
   pending.dir_ = archive_dir(zr_dir);
-  if (base::path_kind(pending.dir_) == base::PathKind::kMissing) pending.dir_created_ = pending.dir_;
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(pending.dir_));
+  if (dir_kind == base::PathKind::kMissing) pending.dir_created_ = pending.dir_;
   ZR_RETURN_IF_ERROR(store::create_directories(pending.dir_));
   pending.stamp_ = purge_archive_stamp(seconds);
   pending.archive_path_ = purge_archive_path(zr_dir, pending.stamp_);
@@ -144,7 +148,7 @@ base::Status PendingPurgeArchive::Flush() {
 base::Status PendingPurgeArchive::AppendRecordsToArchive() {
   ZR_ASSIGN_OR_RETURN(base::MappedFile records, base::MappedFile::Open(records_path_));
   ZR_ASSIGN_OR_RETURN(base::RegularAppendFile archive, base::open_regular_for_append(archive_path_));
-  ZR_RETURN_IF_ERROR(base::write_all(archive.fd.get(), records.view()));
+  ZR_RETURN_IF_ERROR(base::append_lines(archive.fd.get(), records.view()));
   if (::fsync(archive.fd.get()) != 0) return base::Status::FromErrno(errno);
   return base::remove_file(records_path_);
 }

@@ -1,9 +1,5 @@
 #include "removal/purge_reverse.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -37,23 +33,12 @@ base::Result<std::optional<std::string>> newest_purge_archive(const std::string&
   return newest;
 }
 
-// True when `path` is a non-empty file whose last byte is not a line feed.
-bool lacks_final_newline(const std::string& path) {
-  if (base::path_kind(path) != base::PathKind::kRegularFile) return false;
-  base::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return false;
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || st.st_size == 0) return false;
-  char last = '\n';
-  if (::pread(fd.get(), &last, 1, st.st_size - 1) != 1) return false;
-  return last != '\n';
-}
-
 }  // namespace
 
 base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
   std::string dir = archive_dir(zr_dir);
-  if (base::path_kind(dir) != base::PathKind::kDirectory) {
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) {
     report_no_archive();
     return uint64_t{0};
   }
@@ -74,10 +59,7 @@ base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string&
     ++count;
     return base::Status();
   }));
-  if (count > 0) {
-    if (lacks_final_newline(data_file)) restored.insert(restored.begin(), '\n');
-    ZR_RETURN_IF_ERROR(base::append_to_file(data_file, restored));
-  }
+  if (count > 0) ZR_RETURN_IF_ERROR(base::append_to_file(data_file, restored));
   ZR_RETURN_IF_ERROR(base::remove_file(archive));
   ZR_RETURN_IF_ERROR(
       store::oplog_append(zr_dir, "purge_reverse", "restored " + std::to_string(count) + " lines from " + archive));

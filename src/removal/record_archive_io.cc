@@ -9,7 +9,7 @@
 namespace zr::removal {
 
 base::Result<base::MappedFile> map_record_file(const std::string& path) {
-  base::PathKind kind = base::path_kind(path);
+  ZR_ASSIGN_OR_RETURN(base::PathKind kind, base::path_kind(path));
   if (kind == base::PathKind::kMissing) return base::MappedFile();
   // Opening a FIFO or a device for reading could block for ever.
   if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
@@ -31,7 +31,8 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
                                  const std::function<base::Status(const std::string& path)>& fn) {
   std::string dir = store::store_path(zr_dir, layer);
-  if (base::path_kind(dir) != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;

@@ -38,7 +38,8 @@ base::Result<LoadedShard*> load_shard_once(std::vector<LoadedShard>& shards, con
   for (LoadedShard& shard : shards) {
     if (shard.path == path) return &shard;
   }
-  if (base::path_kind(path) == base::PathKind::kMissing) return static_cast<LoadedShard*>(nullptr);
+  ZR_ASSIGN_OR_RETURN(base::PathKind kind, base::path_kind(path));
+  if (kind == base::PathKind::kMissing) return static_cast<LoadedShard*>(nullptr);
   ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(path));
   shards.push_back(LoadedShard{path, std::move(records)});
   return &shards.back();

@@ -40,7 +40,8 @@ base::Status prepare_shard_rewrite(std::string_view zr_dir, const std::string& s
 base::Result<ShardToggle> toggle_revoked_in_shard(std::string_view zr_dir, const std::string& shard_path,
                                                   const RecordMatch& match, RewritePolicy policy) {
   ShardToggle outcome;
-  if (base::path_kind(shard_path) == base::PathKind::kMissing) return outcome;
+  ZR_ASSIGN_OR_RETURN(base::PathKind shard_kind, base::path_kind(shard_path));
+  if (shard_kind == base::PathKind::kMissing) return outcome;
   outcome.present = true;
   ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(shard_path));
   outcome.toggled = toggle_revoked_in_records(records, match);

@@ -30,7 +30,8 @@ base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string
 
 base::Result<StoreMergeCounts> merge_absorb_by_route(std::string_view source, std::string_view target,
                                                      MergeRoute route) {
-  if (base::path_kind(store::store_dir(source)) != base::PathKind::kDirectory) {
+  ZR_ASSIGN_OR_RETURN(base::PathKind source_store_kind, base::path_kind(store::store_dir(source)));
+  if (source_store_kind != base::PathKind::kDirectory) {
     return base::Status::Error("Source has no .zr/ directory: " + std::string(source));
   }
   StoreMergeCounts counts;

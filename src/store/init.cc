@@ -21,7 +21,10 @@ base::Status create_directories(const std::string& path) {
     if (prefix.empty() || prefix.back() == '/') continue;
     if (::mkdir(prefix.c_str(), 0777) == 0) continue;
     int err = errno;
-    if (err == EEXIST && base::path_kind(prefix) == base::PathKind::kDirectory) continue;
+    if (err == EEXIST) {
+      ZR_ASSIGN_OR_RETURN(base::PathKind existing, base::path_kind(prefix));
+      if (existing == base::PathKind::kDirectory) continue;
+    }
     // An existing entry that is not a directory, or a real failure.
     if (err == EEXIST) return base::Status::FromErrno(pos == std::string::npos ? EEXIST : ENOTDIR);
     return base::Status::FromErrno(err);

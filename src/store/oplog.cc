@@ -36,7 +36,10 @@ std::string format_log_line(int64_t seconds, std::string_view operation, std::st
 
 base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation, std::string_view detail,
                              int64_t seconds) {
-  return base::append_to_file(store_path(zr_dir, kLogName), format_log_line(seconds, operation, detail));
+  // The log is text for people, kept exactly as written: unlike the records
+  // of the store it gets no line break before a line after a cut-off one.
+  ZR_ASSIGN_OR_RETURN(base::UniqueFd fd, base::open_for_append(store_path(zr_dir, kLogName)));
+  return base::write_all(fd.get(), format_log_line(seconds, operation, detail));
 }
 
 base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {

@@ -21,8 +21,9 @@ bool is_shard_file_name(std::string_view name) { return name.size() == 2 && is_h
 base::Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir, std::string_view layer) {
   std::vector<json::Value> values;
   std::string dir = store_path(zr_dir, layer);
-  // path_kind also reads a path holding NUL as missing.
-  if (base::path_kind(dir) != base::PathKind::kDirectory) return values;
+  // A path holding NUL reads as missing too.
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) return values;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;

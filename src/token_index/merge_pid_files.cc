@@ -72,7 +72,8 @@ base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, s
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   MergeCounts counts;
   std::string store = store::store_dir(zr_dir);
-  if (base::path_kind(store) != base::PathKind::kDirectory) return counts;
+  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store));
+  if (store_kind != base::PathKind::kDirectory) return counts;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, pid_files(store, tokenizer));
   if (files.empty()) return counts;
 

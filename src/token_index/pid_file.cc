@@ -25,7 +25,10 @@ base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tok
   base::Status appended = store::append_line(path, line);
   if (appended.ok()) return appended;
   const std::string store = store::store_dir(zr_dir);
-  if (base::path_kind(store) == base::PathKind::kDirectory) return appended;
+  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store));
+  if (store_kind == base::PathKind::kDirectory) return appended;
+  // Creating it would only say "File exists", which leaves the user guessing.
+  if (store_kind != base::PathKind::kMissing) return base::Status::Error(store + " is not a directory");
   ZR_RETURN_IF_ERROR(store::create_directories(store));
   return store::append_line(path, line);
 }

@@ -37,7 +37,8 @@ base::Status write_verified(const std::string& store, const std::string& target,
 base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  if (base::path_kind(merged_dir) != base::PathKind::kDirectory) {
+  ZR_ASSIGN_OR_RETURN(base::PathKind merged_dir_kind, base::path_kind(merged_dir));
+  if (merged_dir_kind != base::PathKind::kDirectory) {
     return base::Status::Error("no merged token-index directory for tokenizer '" + std::string(tokenizer) + "'");
   }
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
@@ -67,7 +68,10 @@ base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view 
 
 void token_index_rebuild_binary_index_if_present(std::string_view zr_dir, std::string_view tokenizer) {
   if (!check_tokenizer_name(tokenizer).ok()) return;
-  if (base::path_kind(binary_index_path(zr_dir, tokenizer)) == base::PathKind::kMissing) return;
+  // Best effort like the rebuild itself: what cannot be examined is left
+  // for the next clean or index build to report.
+  base::Result<base::PathKind> kind = base::path_kind(binary_index_path(zr_dir, tokenizer));
+  if (!kind.ok() || *kind == base::PathKind::kMissing) return;
   (void)token_index_build_binary_index(zr_dir, tokenizer);
 }
 

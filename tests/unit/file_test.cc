@@ -2,13 +2,16 @@
 #include "base/file_replacement.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -180,8 +183,77 @@ TEST_F(FileTest, PathsWithNulAreRefusedNotTruncated) {
   EXPECT_EQ(base::write_file(with_nul, "x").message(), "path contains a NUL byte");
   EXPECT_FALSE(base::MappedFile::Open(with_nul).ok());
   EXPECT_FALSE(base::list_directory(dir_.string() + std::string(1, '\0')).ok());
-  EXPECT_EQ(base::path_kind(with_nul), base::PathKind::kMissing);
+  base::Result<base::PathKind> with_nul_kind = base::path_kind(with_nul);
+  EXPECT_TRUE(with_nul_kind.ok() && *with_nul_kind == base::PathKind::kMissing);
   EXPECT_FALSE(fs::exists(dir_ / "a"));
+}
+
+// --- lines after a cut-off write ---------------------------------------------
+
+TEST_F(FileTest, AppendedLinesNeverJoinTheFragmentOfACutOffLine) {
+  // A fragment gets one line break before the new line, in the same write.
+  ASSERT_TRUE(base::write_file(path("torn"), "one\n{\"cut").ok());
+  ASSERT_TRUE(base::append_to_file(path("torn"), "two\n").ok());
+  EXPECT_EQ(read(path("torn")), "one\n{\"cut\ntwo\n");
+  // Whole lines, an empty file and a new file get nothing extra.
+  ASSERT_TRUE(base::append_to_file(path("torn"), "three\n").ok());
+  EXPECT_EQ(read(path("torn")), "one\n{\"cut\ntwo\nthree\n");
+  ASSERT_TRUE(base::write_file(path("empty"), "").ok());
+  ASSERT_TRUE(base::append_to_file(path("empty"), "x\n").ok());
+  ASSERT_TRUE(base::append_to_file(path("new"), "x\n").ok());
+  EXPECT_EQ(read(path("empty")), "x\n");
+  EXPECT_EQ(read(path("new")), "x\n");
+  // The same through descriptors of both appending opens.
+  ASSERT_TRUE(base::write_file(path("a"), "cut").ok());
+  base::Result<base::UniqueFd> fd = base::open_for_append(path("a"));
+  ASSERT_TRUE(fd.ok());
+  ASSERT_TRUE(base::append_lines(fd->get(), "x\n").ok());
+  base::Result<base::RegularAppendFile> regular = base::open_regular_for_append(path("a"));
+  ASSERT_TRUE(regular.ok());
+  ASSERT_TRUE(base::write_all(regular->fd.get(), "cut again").ok());
+  EXPECT_TRUE(base::ends_mid_line(regular->fd.get()));
+  ASSERT_TRUE(base::append_lines(regular->fd.get(), "y\n").ok());
+  EXPECT_EQ(read(path("a")), "cut\nx\ncut again\ny\n");
+}
+
+TEST_F(FileTest, AFileThatCannotBeReadBackIsAppendedToAsItIs) {
+  ASSERT_TRUE(base::write_file(path("f"), "cut").ok());
+  base::UniqueFd write_only(::open(path("f").c_str(), O_WRONLY | O_APPEND));
+  ASSERT_TRUE(write_only.valid());
+  EXPECT_FALSE(base::ends_mid_line(write_only.get()));
+  ASSERT_TRUE(base::append_lines(write_only.get(), "x\n").ok());
+  EXPECT_EQ(read(path("f")), "cutx\n");
+}
+
+// --- what cannot be examined is not missing ----------------------------------
+
+TEST_F(FileTest, OnlyAbsenceReadsAsMissing) {
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  base::Result<base::PathKind> missing = base::path_kind(path("none"));
+  ASSERT_TRUE(missing.ok());
+  EXPECT_EQ(*missing, base::PathKind::kMissing);
+  // A regular file where a directory should be on the way.
+  const std::string below_file = path("file") + "/x";
+  EXPECT_EQ(base::path_kind(below_file).status().message(), std::strerror(ENOTDIR));
+  EXPECT_EQ(base::path_kind(path(std::string(5000, 'n'))).status().message(), std::strerror(ENAMETOOLONG));
+  EXPECT_EQ(base::MappedFile::OpenIfExists(below_file).status().message(), std::strerror(ENOTDIR));
+  EXPECT_EQ(base::FileToMap::OpenIfExists(below_file).status().message(), "opening " + below_file);
+  base::Result<base::MappedFile> absent = base::MappedFile::OpenIfExists(path("none"));
+  ASSERT_TRUE(absent.ok());
+  EXPECT_EQ(absent->size(), 0u);
+  base::Result<std::optional<base::FileToMap>> absent_file = base::FileToMap::OpenIfExists(path("none"));
+  ASSERT_TRUE(absent_file.ok());
+  EXPECT_FALSE(absent_file->has_value());
+}
+
+TEST_F(FileTest, DirectoriesAreFlushedOnlyWhenTheyAreThere) {
+  EXPECT_TRUE(base::sync_directory(dir_.string()).ok());
+  EXPECT_EQ(base::sync_directory(path("none")).message(), std::strerror(ENOENT));
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  EXPECT_EQ(base::sync_directory(path("file")).message(), std::strerror(ENOTDIR));
+  EXPECT_EQ(base::parent_directory("a/b/c"), "a/b");
+  EXPECT_EQ(base::parent_directory("/c"), "/");
+  EXPECT_EQ(base::parent_directory("c"), ".");
 }
 
 TEST(PathJoin, JoinsWithOneSeparatorExactlyAsGiven) {
