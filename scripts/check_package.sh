@@ -21,7 +21,9 @@ python="$work/venv/bin/python"
 "$python" -m pip install --no-index --no-deps "$work"/wheels/*.whl
 
 echo "== the cluster package installed beside the module"
-installed_python="$(realpath "$python")"
+# An absolute path, not a resolved one: the venv's interpreter is a link to the
+# system one, which would not see the venv's packages.
+installed_python="$(cd "$(dirname "$python")" && pwd)/$(basename "$python")"
 (cd / && "$installed_python" -c '
 import sys, zr_cluster
 assert zr_cluster.__file__.startswith(sys.prefix + "/"), zr_cluster.__file__
