@@ -30,14 +30,16 @@ assert zr_cluster.__file__.startswith(sys.prefix + "/"), zr_cluster.__file__
 print("cluster package:", zr_cluster.__file__)')
 
 echo "== Python suite against the installed module"
-"$python" - <<'PY'
+# Given as -c, not on standard input: the cluster tests start worker processes
+# that re-run the parent's main script, and standard input cannot be re-run.
+"$python" -c '
 import sys
 import _zr_native
 import pytest
 print("module under test:", _zr_native.__file__)
 assert _zr_native.__file__.startswith(sys.prefix + "/"), "the suite must import the installed module"
 sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "tests/python"]))
-PY
+'
 
 echo "== stubs"
 "$python" -m mypy.stubtest _zr_native
