@@ -31,7 +31,7 @@ class Texts {
   // Bytes that steer a parser, for damaging texts.
   char sharp_byte() {
     static constexpr std::string_view kSharp(
-        "\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xed\xa0\xf4\x90\xff" "0-.eE+nu/tx", 37);
+        "\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xed\xa0\xf4\x90\xff" "0-.eE+nu/tx");
     return kSharp[pick(kSharp.size())];
   }
 
