@@ -64,8 +64,10 @@ SmallStore build() {
     line.set("text", json::Value::String(std::string(static_cast<size_t>(i), 'x')));
     std::vector<std::string> sources = {i % 3 == 0 ? alice_section : i % 3 == 1 ? shared_section : bob_section};
     if (i == 4) sources.push_back("not-a-hash");
-    must(tracking::track(line, "data.jsonl", sources, store.root, static_cast<uint64_t>(10 + i), kTokenizer), "track");
-    data += json::to_compact(line) + "\n";
+    const std::string compact = json::to_compact(line);
+    must(tracking::track(compact, "data.jsonl", sources, store.root, static_cast<uint64_t>(10 + i), kTokenizer),
+         "track");
+    data += compact + "\n";
   }
   write_whole_file(store.data_file, data);
 
