@@ -10,15 +10,15 @@ from typing import Sequence
 from .pipeline import DEFAULT_PART_BYTES, DEFAULT_RETRIES, CorpusResult, track_corpus
 
 
-def load_function(spec: str):
+def load_function(reference: str):
     """The function named `module:name`."""
-    module_name, _, name = spec.partition(":")
+    module_name, _, name = reference.partition(":")
     if not module_name or not name:
-        raise argparse.ArgumentTypeError(f"expected MODULE:FUNCTION, got {spec!r}")
+        raise argparse.ArgumentTypeError(f"expected MODULE:FUNCTION, got {reference!r}")
     try:
         return getattr(importlib.import_module(module_name), name)
     except (ImportError, AttributeError) as error:
-        raise argparse.ArgumentTypeError(f"cannot load {spec}: {error}") from None
+        raise argparse.ArgumentTypeError(f"cannot load {reference}: {error}") from None
 
 
 def parser() -> argparse.ArgumentParser:
