@@ -56,14 +56,6 @@ base::Status write_chunk_file(const std::string& merged_dir, const std::string& 
   return base::replace_file_atomically(path, text, merged_dir, base::kReplacementTempPrefix);
 }
 
-base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
-                                base::ReplacementBatch& batch) {
-  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement,
-                      base::FileReplacement::Create(path, merged_dir, base::kReplacementTempPrefix));
-  ZR_RETURN_IF_ERROR(replacement.Write(text));
-  return batch.Add(std::move(replacement), base::new_file_mode());
-}
-
 base::Result<base::FileReplacement> start_chunk_file(const std::string& merged_dir, const std::string& path,
                                                      std::string_view text) {
   ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement,
@@ -71,6 +63,12 @@ base::Result<base::FileReplacement> start_chunk_file(const std::string& merged_d
   ZR_RETURN_IF_ERROR(replacement.Write(text));
   replacement.StartFlush();
   return replacement;
+}
+
+base::Status prepare_chunk_file(const std::string& merged_dir, const std::string& path, std::string_view text,
+                                base::ReplacementBatch& batch) {
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement replacement, start_chunk_file(merged_dir, path, text));
+  return batch.Add(std::move(replacement), base::new_file_mode());
 }
 
 base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::string_view tokenizer,
