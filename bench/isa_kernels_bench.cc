@@ -19,7 +19,7 @@
 
 #include "base/file.h"
 #include "isa/kernels.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 
 namespace {
 

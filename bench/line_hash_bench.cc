@@ -28,7 +28,7 @@
 #include "base/file.h"
 #include "python_json_string.h"
 #include "store/content_hash.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "store/jsonl.h"
 
 // --- allocation counting ----------------------------------------------------

@@ -31,12 +31,12 @@
 
 #include "base/file.h"
 #include "base/worker_pool.h"
-#include "removal/purge.h"
-#include "removal/purge_archive.h"
-#include "removal/purge_line_sets.h"
+#include "purge/purge.h"
+#include "purge/purge_archive.h"
+#include "purge/purge_line_sets.h"
 #include "store/content_hash.h"
 #include "store/init.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "python_json_string.h"
 #include "store/jsonl.h"
 
@@ -122,7 +122,7 @@ int generate(const std::string& dir, size_t size_mb) {
     all += '\n';
   }
   fs::create_directories(dir + "/.zr/document-index/revoked");
-  if (zr::base::Status s = zr::base::write_file(zr::removal::revoked_list_path(dir), revoked); !s.ok()) die("list", s);
+  if (zr::base::Status s = zr::base::write_file(zr::purge::revoked_list_path(dir), revoked); !s.ok()) die("list", s);
   if (zr::base::Status s = zr::base::write_file(pristine(dir), all); !s.ok()) die("data", s);
   std::printf("generated %.1f MB, %zu revoked\n", all.size() / 1e6, static_cast<size_t>(std::count(revoked.begin(), revoked.end(), '\n')));
   return 0;
@@ -133,17 +133,17 @@ int generate(const std::string& dir, size_t size_mb) {
 void fresh_copy(const std::string& dir) {
   fs::copy_file(pristine(dir), data_file(dir), fs::copy_options::overwrite_existing);
   std::error_code ec;
-  fs::remove_all(zr::removal::archive_dir(dir), ec);
+  fs::remove_all(zr::purge::archive_dir(dir), ec);
 }
 
 double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double time_purge(const std::string& dir, zr::removal::PurgeCounts& counts) {
+double time_purge(const std::string& dir, zr::purge::PurgeCounts& counts) {
   fresh_copy(dir);
   auto start = std::chrono::steady_clock::now();
-  auto r = zr::removal::purge_revoked(dir, data_file(dir), false);
+  auto r = zr::purge::purge_revoked(dir, data_file(dir), false);
   double t = seconds_since(start);
   if (!r.ok()) die("purge", r.status());
   counts = *r;
@@ -197,7 +197,7 @@ int run(const std::string& dir, int repetitions) {
   // The two pool sizes take turns, so that whatever else runs on the
   // machine disturbs both alike; the first purge after a switch starts the
   // pool's threads and is not timed.
-  zr::removal::PurgeCounts counts;
+  zr::purge::PurgeCounts counts;
   std::vector<double> purge[3], sha[3], cpu[3];
   for (int r = 0; r < repetitions; ++r) {
     for (size_t threads : {1, 2}) {
@@ -220,7 +220,7 @@ int run(const std::string& dir, int repetitions) {
 
 int once(const std::string& dir) {
   fresh_copy(dir);
-  auto r = zr::removal::purge_revoked(dir, data_file(dir), false);
+  auto r = zr::purge::purge_revoked(dir, data_file(dir), false);
   if (!r.ok()) die("purge", r.status());
   struct rusage usage;
   getrusage(RUSAGE_SELF, &usage);

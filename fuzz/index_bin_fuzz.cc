@@ -9,7 +9,7 @@
 
 #include "fuzz_support.h"
 #include "index/attribution_queries.h"
-#include "removal/purge.h"
+#include "purge/purge.h"
 #include "small_store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const zr::fuzz::SmallStore& store = zr::fuzz::small_store();
   zr::fuzz::write_whole_file(store.index_bin, std::string_view(reinterpret_cast<const char*>(data), size));
   for (const char* author : {"alice", "bob"}) (void)zr::index::show_by_author(store.root, author);
-  (void)zr::removal::purge_by_author_indexd(store.root, "alice", store.data_file, /*dry_run=*/true);
+  (void)zr::purge::purge_by_author_indexd(store.root, "alice", store.data_file, /*dry_run=*/true);
   return 0;
 }

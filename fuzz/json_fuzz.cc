@@ -11,8 +11,8 @@
 
 #include "fuzz_support.h"
 #include "reference_json.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 
 using zr::fuzz::fail;
 

@@ -11,7 +11,7 @@
 #include "base/file.h"
 #include "fuzz_support.h"
 #include "reference_json.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "store/jsonl.h"
 
 using zr::fuzz::fail;

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/json_value.h"
+#include "json/value.h"
 
 namespace zr::fuzz {
 

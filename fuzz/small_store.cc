@@ -11,10 +11,10 @@
 #include "index/index_build.h"
 #include "registry/author_registry.h"
 #include "registry/section_registry.h"
-#include "removal/clean.h"
-#include "removal/revocation.h"
+#include "maintenance/clean.h"
+#include "revocation/revocation.h"
 #include "store/init.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "token_index/token_index_names.h"
 #include "tracking/track.h"
 
@@ -71,11 +71,11 @@ SmallStore build() {
   }
   write_whole_file(store.data_file, data);
 
-  must(removal::clean(store.root, false), "clean");
-  must(removal::revoke_by_author_token(store.root, "bob", kTokenizer, false), "revoke_by_author_token");
+  must(maintenance::clean(store.root, false), "clean");
+  must(revocation::revoke_by_author_token(store.root, "bob", kTokenizer, false), "revoke_by_author_token");
   must(index::build_index(store.root), "build_index");
   // Purging by author needs a revoked author; nothing else reads the mark.
-  must(removal::revoke_by_author(store.root, "alice", false), "revoke_by_author");
+  must(revocation::revoke_by_author(store.root, "alice", false), "revoke_by_author");
 
   store.index_bin = index::binary_index_file_path(store.root);
   store.token_bin = token_index::binary_index_path(store.root, kTokenizer);

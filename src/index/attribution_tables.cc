@@ -4,7 +4,7 @@
 #include <map>
 
 #include "base/bytes_hash.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 

@@ -9,7 +9,7 @@
 
 #include "base/status.h"
 #include "base/string_set.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "store/string_set_lines.h"
 #include "tracking/document_record.h"
 

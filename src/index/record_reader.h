@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "store/flat_object.h"
-#include "store/json_parse.h"
-#include "store/json_value.h"
+#include "json/parse.h"
+#include "json/value.h"
 
 namespace zr::index {
 

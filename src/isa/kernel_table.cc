@@ -2,8 +2,8 @@
 // routines it lists).
 #include "isa/kernels.h"
 #include "store/candidate_lines.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 #include "store/string_set_lines.h"
 
 #if !defined(ZR_ISA)

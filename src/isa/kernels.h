@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "base/status.h"
-#include "store/json_value.h"
+#include "json/value.h"
 #include "tracking/diagonal_round.h"
 
 namespace zr::isa {

@@ -4,7 +4,7 @@
 
 #include "module/argument_kinds.h"
 #include "module/to_python.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 
 namespace zr::module {
 

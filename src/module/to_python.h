@@ -14,7 +14,7 @@
 
 #include "base/status.h"
 #include "module/py_ref.h"
-#include "store/json_value.h"
+#include "json/value.h"
 
 namespace zr::module {
 

@@ -1,7 +1,7 @@
 #include "registry/author.h"
 
 #include "store/content_hash.h"
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::registry {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "store/json_parse.h"
-#include "store/json_value.h"
+#include "json/parse.h"
+#include "json/value.h"
 
 namespace zr::registry {
 

@@ -11,7 +11,7 @@
 
 #include "base/status.h"
 #include "registry/author.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 
 namespace zr::registry {
 

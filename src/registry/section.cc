@@ -2,7 +2,7 @@
 
 #include "base/file.h"
 #include "store/content_hash.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 
 namespace zr::registry {

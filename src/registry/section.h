@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/status.h"
-#include "store/json_parse.h"
-#include "store/json_value.h"
+#include "json/parse.h"
+#include "json/value.h"
 
 namespace zr::registry {
 

@@ -5,7 +5,7 @@
 
 #include "base/string_set.h"
 #include "registry/section.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "store/jsonl.h"
 #include "store/layer_scan.h"
 

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::store {
 

@@ -11,7 +11,7 @@
 #include <bit>
 #include <cstring>
 
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::store {
 

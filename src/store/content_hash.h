@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/json_value.h"
+#include "json/value.h"
 
 namespace zr::store {
 

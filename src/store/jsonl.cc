@@ -1,8 +1,8 @@
 #include "store/jsonl.h"
 
 #include "base/file.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 
 namespace zr::store {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "store/json_value.h"
+#include "json/value.h"
 
 namespace zr::store {
 

@@ -6,7 +6,7 @@
 #include "base/file.h"
 #include "registry/author_registry.h"
 #include "registry/section_scans.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "token_index/entry_view.h"
 #include "token_index/author_tokens_index.h"
 #include "token_index/chunk_files.h"

@@ -1,6 +1,6 @@
 #include "token_index/author_tokens_chunks.h"
 
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "token_index/entry_view.h"
 #include "token_index/token_bin_format.h"
 

@@ -2,7 +2,7 @@
 
 #include <unordered_set>
 
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "token_index/author_tokens_chunks.h"
 #include "token_index/entry_view.h"
 #include "token_index/chunk_files.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/json_parse.h"
+#include "json/parse.h"
 
 namespace zr::token_index {
 

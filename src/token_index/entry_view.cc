@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::token_index {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "store/flat_object.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "token_index/token_index_entry.h"
 
 namespace zr::token_index {

@@ -3,7 +3,7 @@
 #include <unordered_set>
 
 #include "base/file.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 #include "token_index/chunk_files.h"
 #include "token_index/source_patterns.h"

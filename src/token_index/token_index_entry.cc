@@ -1,6 +1,6 @@
 #include "token_index/token_index_entry.h"
 
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::token_index {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "store/json_value.h"
+#include "json/value.h"
 #include "tracking/document_record.h"
 
 namespace zr::tracking {

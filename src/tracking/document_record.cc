@@ -1,6 +1,6 @@
 #include "tracking/document_record.h"
 
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::tracking {
 

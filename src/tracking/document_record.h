@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/json_parse.h"
-#include "store/json_value.h"
+#include "json/parse.h"
+#include "json/value.h"
 
 namespace zr::tracking {
 

@@ -1,7 +1,7 @@
 #include "tracking/track.h"
 
 #include "store/content_hash.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "token_index/pid_file.h"
 #include "token_index/token_index_names.h"
 #include "tracking/document_index.h"

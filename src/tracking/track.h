@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/status.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "tracking/document_record.h"
 
 namespace zr::tracking {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "store/json_parse.h"
+#include "json/parse.h"
 
 namespace zr {
 namespace {

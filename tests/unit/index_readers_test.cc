@@ -10,7 +10,7 @@
 #include "index/layer_scans.h"
 #include "index/record_reader.h"
 #include "store/flat_object.h"
-#include "store/json_parse.h"
+#include "json/parse.h"
 #include "tracking/document_record.h"
 
 namespace zr::index {

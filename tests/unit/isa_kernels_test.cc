@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "isa/kernels.h"
-#include "store/json_write.h"
+#include "json/write.h"
 
 namespace zr::isa {
 namespace {

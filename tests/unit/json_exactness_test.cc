@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "store/flat_object.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 #include "token_index/entry_view.h"
 
 namespace zr::json {

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "store/json_parse.h"
-#include "store/json_value.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/value.h"
+#include "json/write.h"
 
 namespace zr::json {
 namespace {

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "index/layer_scans.h"
-#include "removal/store_merge.h"
+#include "maintenance/store_merge.h"
 #include "store/flat_object.h"
 #include "store/init.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 #include "tracking/document_record.h"
 
@@ -153,10 +153,10 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
     }
     const fs::path full = root_ / ("full" + std::to_string(round));
     fs::copy(target, full, fs::copy_options::recursive);
-    base::Result<removal::StoreMergeCounts> quick =
-        removal::merge_absorb_by_route(source.string(), target.string(), removal::MergeRoute::kQuick);
-    base::Result<removal::StoreMergeCounts> slow =
-        removal::merge_absorb_by_route(source.string(), full.string(), removal::MergeRoute::kFull);
+    base::Result<maintenance::StoreMergeCounts> quick =
+        maintenance::merge_absorb_by_route(source.string(), target.string(), maintenance::MergeRoute::kQuick);
+    base::Result<maintenance::StoreMergeCounts> slow =
+        maintenance::merge_absorb_by_route(source.string(), full.string(), maintenance::MergeRoute::kFull);
     ASSERT_TRUE(quick.ok() && slow.ok());
     EXPECT_GT(quick->document_added, 0u);
     EXPECT_GT(quick->skipped, 0u);

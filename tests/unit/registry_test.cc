@@ -7,8 +7,8 @@
 
 #include "registry/section.h"
 #include "store/candidate_lines.h"
-#include "store/json_parse.h"
-#include "store/json_write.h"
+#include "json/parse.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 
 namespace zr::registry {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "base/file.h"
-#include "store/json_write.h"
+#include "json/write.h"
 #include "store/jsonl.h"
 #include "token_index/canonical_records.h"
 #include "token_index/merge_pid_files.h"

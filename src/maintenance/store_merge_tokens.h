@@ -1,0 +1,28 @@
+// Copying token-index entries from a source store's merged directories into
+// a target's, one new chunk file per tokenizer that gains entries.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/status.h"
+#include "maintenance/store_merge_layers.h"
+
+namespace zr::maintenance {
+
+struct TokenMergeCounts {
+  uint64_t added = 0;
+  uint64_t skipped = 0;
+};
+
+// For every tokenizer of the source store: creates the target's merged
+// directory and writes the source's merged entries that the target lacks,
+// in merged order, to a chunk file numbered after the target's largest.
+// An entry's identity is its token count, its tokenizer and its sources in
+// ascending byte order; the revoked mark is not part of it. Entries still
+// in the source's per-process files are not seen. `route` as for
+// merge_layer.
+base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std::string_view target,
+                                                   MergeRoute route = MergeRoute::kQuick);
+
+}  // namespace zr::maintenance

@@ -1,0 +1,73 @@
+#include "store/record_archive_io.h"
+
+#include "base/file.h"
+#include "json/parse.h"
+#include "json/write.h"
+#include "store/jsonl.h"
+#include "store/store_paths.h"
+
+namespace zr::store {
+
+base::Result<base::MappedFile> map_record_file(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(base::PathKind kind, base::path_kind(path));
+  if (kind == base::PathKind::kMissing) return base::MappedFile();
+  // Opening a FIFO or a device for reading could block for ever.
+  if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
+  return base::MappedFile::Open(path);
+}
+
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, map_record_file(path));
+  json::Parser parser;
+  json::Value record;
+  base::Status status;
+  store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+    if (!status.ok()) return;
+    if (parser.ParseInto(line, readable_after, record)) status = fn(record);
+  });
+  return status;
+}
+
+base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
+                                 const std::function<base::Status(const std::string& path)>& fn) {
+  std::string dir = store::store_path(zr_dir, layer);
+  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
+  if (dir_kind != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  for (const base::DirEntry& entry : entries) {
+    if (entry.kind != base::PathKind::kRegularFile) continue;
+    ZR_RETURN_IF_ERROR(fn(base::path_join(dir, entry.name)));
+  }
+  return base::Status();
+}
+
+std::string& BatchedAppender::BufferFor(const std::string& path) {
+  auto [it, inserted] = slot_of_path_.try_emplace(path, pending_.size());
+  if (inserted) pending_.push_back(Pending{path, {}});
+  return pending_[it->second].bytes;
+}
+
+base::Status BatchedAppender::AddRecord(const std::string& path, const json::Value& record) {
+  std::string& bytes = BufferFor(path);
+  size_t before = bytes.size();
+  json::append_compact(bytes, record);
+  bytes.push_back('\n');
+  pending_bytes_ += bytes.size() - before;
+  return FlushIfFull();
+}
+
+base::Status BatchedAppender::FlushIfFull() { return pending_bytes_ >= budget_ ? Flush() : base::Status(); }
+
+base::Status BatchedAppender::Flush() {
+  std::vector<Pending> pending = std::move(pending_);
+  pending_.clear();
+  slot_of_path_.clear();
+  pending_bytes_ = 0;
+  for (const Pending& file : pending) {
+    if (file.bytes.empty()) continue;
+    ZR_RETURN_IF_ERROR(store::append_line(file.path, file.bytes));
+  }
+  return base::Status();
+}
+
+}  // namespace zr::store
