@@ -1,8 +1,10 @@
-// How each argument kind converts a Python object. Messages follow the
-// interpreter's own wording for a wrong type.
+// How each argument kind converts a Python object, and how a failed
+// conversion names its parameter. Messages follow the interpreter's own
+// wording for a wrong type.
 #include <string>
 
 #include "module/argument_kinds.h"
+#include "module/parameters.h"
 #include "module/to_python.h"
 #include "json/parse.h"
 
@@ -63,6 +65,21 @@ bool for_each_str_item(PyObject* object, Keep&& keep) {
 }
 
 }  // namespace
+
+void name_parameter_in_type_error(const char* name) {
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type(type), owned_value(value), owned_traceback(traceback);
+  PyRef text(value ? PyObject_Str(value) : nullptr);
+  if (text) {
+    PyErr_Format(PyExc_TypeError, "argument '%s': %U", name, text.get());
+  } else {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "argument '%s': conversion failed", name);
+  }
+}
 
 bool Str::convert(PyObject* object, Value& out) { return to_utf8(object, out); }
 

@@ -112,4 +112,15 @@ FunctionRecord function(const char* name, std::tuple<Param<Kinds>...> list, Op o
   return record;
 }
 
+// Each room lists its own functions (module/functions_<rooms>.cc); the module
+// registers the lists in a fixed order (module.cc).
+std::vector<FunctionRecord> store_functions();
+std::vector<FunctionRecord> tracking_functions();
+std::vector<FunctionRecord> registry_functions();
+std::vector<FunctionRecord> index_functions();
+std::vector<FunctionRecord> revocation_functions();
+std::vector<FunctionRecord> purge_functions();
+std::vector<FunctionRecord> token_index_functions();
+std::vector<FunctionRecord> maintenance_functions();
+
 }  // namespace zr::module

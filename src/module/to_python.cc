@@ -98,4 +98,10 @@ PyObject* py_counts(std::initializer_list<std::pair<const char*, uint64_t>> coun
   return dict.release();
 }
 
+PyObject* py_document_records(const std::vector<tracking::DocumentRecord>& records) {
+  return py_list(records, [](const tracking::DocumentRecord& record) {
+    return py_json(tracking::document_record_value(record));
+  });
+}
+
 }  // namespace zr::module

@@ -15,6 +15,7 @@
 #include "base/status.h"
 #include "module/py_ref.h"
 #include "json/value.h"
+#include "tracking/document_record.h"
 
 namespace zr::module {
 
@@ -51,6 +52,9 @@ PyObject* py_list(const Items& items, Convert&& convert) {
 }
 // A dict of counts, keys inserted in the order given.
 PyObject* py_counts(std::initializer_list<std::pair<const char*, uint64_t>> counts);
+// Document records as a list of dicts with the keys file, line_hash, sources
+// (the JSON-to-Python rule's ascending key order).
+PyObject* py_document_records(const std::vector<tracking::DocumentRecord>& records);
 
 // The conversion of a result whose type says what it is in Python: text,
 // a count, stored JSON values, a list of text. Results of any other type

@@ -1,17 +1,43 @@
-// Functions of the token index.
+// Functions of the queries: the attribution index (building it, and the
+// queries by author, licence and section) and the token index.
 #include <array>
 #include <string>
 
-#include "module/function_table.h"
+#include "index/attribution_queries.h"
+#include "index/index_build.h"
+#include "module/function_record.h"
 #include "token_index/author_tokens.h"
-#include "token_index/token_bin_build.h"
 #include "token_index/forget_set.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/pid_file.h"
 #include "token_index/toggle_matching.h"
+#include "token_index/token_bin_build.h"
 #include "token_index/token_status.h"
 
 namespace zr::module {
+
+namespace {
+
+PyObject* py_build_counts(const index::IndexBuildCounts& c) {
+  return py_counts({{"authors", c.authors},
+                    {"sections", c.sections},
+                    {"total", c.total},
+                    {"token_index_entries", c.token_index_entries}});
+}
+
+}  // namespace
+
+std::vector<FunctionRecord> index_functions() {
+  return {
+      function("build_index", params(Param<Str>("zr_dir")), index::build_index, py_build_counts),
+      function("show_by_author", params(Param<Str>("zr_dir"), Param<Str>("author_name")), index::show_by_author,
+               py_document_records),
+      function("show_by_license", params(Param<Str>("zr_dir"), Param<Str>("license")), index::show_by_license,
+               py_document_records),
+      function("show_by_section", params(Param<Str>("zr_dir"), Param<Str>("section_hash")), index::show_by_section,
+               py_document_records),
+  };
+}
 
 namespace {
 
