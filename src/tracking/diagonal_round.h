@@ -21,7 +21,7 @@ namespace zr::tracking {
 // the ranges' last lines, stepping down. Diagonal rows are indexed by
 // k >> 1 (floor(k / 2)); the two diagonals just outside the round
 // (k = -d - 1 and k = d + 1) hold a negative mark, so every diagonal starts
-// from max(v[k + 1], v[k - 1] + 1) (see line_diff.cc).
+// from max(v[k + 1], v[k - 1] + 1) (see diff_search.cc).
 template <typename Id, typename Diagonal>
 struct DiagonalRound {
   const Id* old_base;
