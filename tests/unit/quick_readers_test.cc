@@ -20,6 +20,7 @@
 #include "json/write.h"
 #include "store/jsonl.h"
 #include "tracking/document_record.h"
+#include "support/temp_store.h"
 
 namespace zr {
 namespace {
@@ -70,32 +71,7 @@ TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
   EXPECT_GT(copied, 1000);
 }
 
-class MergeRoutesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zr-merge-routes-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  static void Append(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::app | std::ios::binary) << text;
-  }
-
-  // Every file under `dir` but the log (it holds the time), by relative path.
-  static std::map<std::string, std::string> Files(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-      if (!entry.is_regular_file() || entry.path().filename() == "log") continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      files[fs::relative(entry.path(), dir).string()] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return files;
-  }
-
-  fs::path root_;
-};
+using MergeRoutesTest = test::TempStoreTest;
 
 // Random stores with duplicates, rewrites, escapes, damaged lines and keys
 // that name no shard: both routes give the same counts and the same bytes
@@ -108,8 +84,8 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
     return s;
   };
   for (int round = 0; round < 4; ++round) {
-    const fs::path source = root_ / ("source" + std::to_string(round));
-    const fs::path target = root_ / ("target" + std::to_string(round));
+    const fs::path source = fs::path(root_) / ("source" + std::to_string(round));
+    const fs::path target = fs::path(root_) / ("target" + std::to_string(round));
     ASSERT_TRUE(store::init_store(source.string()).ok());
     ASSERT_TRUE(store::init_store(target.string()).ok());
     std::vector<std::string> ids, sections, hashes;
@@ -147,11 +123,11 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
             default: break;
           }
           const std::string file = layer == 3 ? "00" + std::to_string(1 + rng() % 2) : hex(2);
-          Append(store / ".zr" / layers[layer] / file, text + "\n");
+          append((store / ".zr" / layers[layer] / file).string(), text + "\n");
         }
       }
     }
-    const fs::path full = root_ / ("full" + std::to_string(round));
+    const fs::path full = fs::path(root_) / ("full" + std::to_string(round));
     fs::copy(target, full, fs::copy_options::recursive);
     base::Result<maintenance::StoreMergeCounts> quick =
         maintenance::merge_absorb_by_route(source.string(), target.string(), maintenance::MergeRoute::kQuick);
@@ -165,7 +141,7 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
     EXPECT_EQ(quick->document_added, slow->document_added);
     EXPECT_EQ(quick->token_index_added, slow->token_index_added);
     EXPECT_EQ(quick->skipped, slow->skipped);
-    EXPECT_EQ(Files(target), Files(full)) << "round " << round;
+    EXPECT_EQ(files_under(target.string()), files_under(full.string())) << "round " << round;
   }
 }
 

@@ -25,6 +25,7 @@
 #include "token_index/token_bin_build.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_status.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -222,24 +223,17 @@ class LineMaker {
   std::vector<std::string> keys_;
 };
 
-class TokenBinFastPathTest : public ::testing::Test {
+class TokenBinFastPathTest : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-tokbin-fast-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(root_ + "/.zr/token-index.tk");
+    TempStoreTest::SetUp();
+    std::filesystem::create_directories(store_dir() + "/token-index.tk");
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   void write_chunk(const std::string& name, const std::string& bytes) {
-    std::ofstream(root_ + "/.zr/token-index.tk/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    write(store_dir() + "/token-index.tk/" + name, bytes);
   }
-  std::string index_bytes() {
-    std::ifstream in(root_ + "/.zr/token-index.tk.bin", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string root_;
+  std::string index_bytes() { return read(store_dir() + "/token-index.tk.bin"); }
 };
 
 TEST_F(TokenBinFastPathTest, RandomAndDamagedChunksBuildTheFullReadersIndex) {

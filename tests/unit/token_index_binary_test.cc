@@ -17,6 +17,7 @@
 #include "token_index/token_bin_build.h"
 #include "token_index/token_bin_format.h"
 #include "token_index/token_bin_reader.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -36,24 +37,15 @@ std::string entry_line(const std::vector<std::string>& sources, bool revoked) {
   return line + "],\"tokenizer\":\"tk\",\"revoked\":" + (revoked ? "true" : "false") + "}\n";
 }
 
-class TokenBinIndexTest : public ::testing::Test {
+class TokenBinIndexTest : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-tokbin-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    TempStoreTest::SetUp();
     std::filesystem::create_directories(merged());
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
-  std::string merged() const { return root_ + "/.zr/token-index.tk"; }
-  std::string index_path() const { return root_ + "/.zr/token-index.tk.bin"; }
-  static void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string merged() const { return store_dir() + "/token-index.tk"; }
+  std::string index_path() const { return store_dir() + "/token-index.tk.bin"; }
   TokenBinIndex open() {
     auto r = TokenBinIndex::Open(root_, "tk");
     EXPECT_TRUE(r.ok() && r->has_value()) << (r.ok() ? "absent" : r.status().message());
@@ -90,7 +82,6 @@ class TokenBinIndexTest : public ::testing::Test {
   const std::string kA = hex_key(0x42, 1);
   const std::string kB = hex_key(0x07, 9);
   const std::string kC = hex_key(0x42, 2);
-  std::string root_;
 };
 
 TEST_F(TokenBinIndexTest, OpeningReportsEachProblem) {

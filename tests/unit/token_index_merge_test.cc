@@ -20,6 +20,7 @@
 #include "token_index/canonical_records.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/token_index_entry.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -172,25 +173,12 @@ TEST(SortedWrittenEntry, AgreesWithTheTreeWriterOnRandomAndDamagedLines) {
   EXPECT_GT(parsed_otherwise, 2000);
 }
 
-class MergePidFiles : public ::testing::Test {
+class MergePidFiles : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-merge-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(store());
+    TempStoreTest::SetUp();
+    std::filesystem::create_directories(store_dir());
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  std::string store() const { return root_ + "/.zr"; }
-  static void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string root_;
 };
 
 TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
@@ -202,10 +190,10 @@ TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
     if (file == 2) text = "\n  \nnot json\n{\n";  // no record: deleted, no chunk
     if (file == 4) text.pop_back();              // a last line without its line feed
     texts.push_back(text);
-    write(store() + "/token-index.tk." + std::to_string(1000 + file), text);
+    write(store_dir() + "/token-index.tk." + std::to_string(1000 + file), text);
   }
   // The merge takes the files in listing order.
-  base::Result<std::vector<base::DirEntry>> listed = base::list_directory(store());
+  base::Result<std::vector<base::DirEntry>> listed = base::list_directory(store_dir());
   ASSERT_TRUE(listed.ok());
   std::vector<std::string> expected;
   uint64_t records = 0;
@@ -222,12 +210,12 @@ TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
   EXPECT_EQ(counts->records_merged, records);
   EXPECT_EQ(counts->files_handled, 6u);
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(read(store() + "/token-index.tk/00" + std::to_string(i + 1)), expected[i]) << "chunk " << i + 1;
+    EXPECT_EQ(read(store_dir() + "/token-index.tk/00" + std::to_string(i + 1)), expected[i]) << "chunk " << i + 1;
   }
   // Nothing else is left behind: no per-process file, no temporary file.
   std::vector<std::string> left;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(store())) {
-    left.push_back(item.path().lexically_relative(store()).string());
+  for (const auto& item : std::filesystem::recursive_directory_iterator(store_dir())) {
+    left.push_back(item.path().lexically_relative(store_dir()).string());
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"token-index.tk", "token-index.tk/001", "token-index.tk/002",
