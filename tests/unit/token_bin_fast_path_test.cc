@@ -25,6 +25,7 @@
 #include "token_index/token_bin_build.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_status.h"
+#include "support/random_json.h"
 #include "support/temp_store.h"
 
 namespace zr::token_index {
@@ -99,7 +100,7 @@ size_t first_difference(const std::string& a, const std::string& b) {
 // ones, and damaged copies of all of them.
 class LineMaker {
  public:
-  explicit LineMaker(uint32_t seed) : rng_(seed) {
+  explicit LineMaker(uint32_t seed) : random_(seed), rng_(random_.engine()) {
     // Keys sharing their first byte, or their first eight, test the
     // bucket and sort boundaries; many keys make the table grow.
     for (int i = 0; i < 3000; ++i) {
@@ -112,7 +113,7 @@ class LineMaker {
 
   std::string Line() {
     std::string line = pick(6) ? Plain() : Unusual();
-    if (pick(12)) Damage(line);
+    if (pick(12)) random_.damage(line);
     return line;
   }
 
@@ -204,22 +205,8 @@ class LineMaker {
     return text + space + "}" + space;
   }
 
-  void Damage(std::string& line) {
-    if (line.empty()) return;
-    size_t at = rng_() % line.size();
-    switch (rng_() % 3) {
-      case 0:
-        line.resize(at);
-        break;
-      case 1:
-        line[at] = static_cast<char>(rng_());
-        break;
-      default:
-        line.insert(at, 1, "\"\\,:{}[]\x80\t"[rng_() % 10]);
-    }
-  }
-
-  std::mt19937 rng_;
+  test::RandomJson random_;
+  std::mt19937& rng_;
   std::vector<std::string> keys_;
 };
 

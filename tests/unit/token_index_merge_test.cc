@@ -20,6 +20,7 @@
 #include "token_index/canonical_records.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/token_index_entry.h"
+#include "support/random_json.h"
 #include "support/temp_store.h"
 
 namespace zr::token_index {
@@ -43,7 +44,7 @@ std::string full_path_text(std::string_view file_text) {
 // form: reordered, spaced, escaped, out-of-range or damaged at random.
 class LineGenerator {
  public:
-  explicit LineGenerator(uint32_t seed) : rng_(seed) {}
+  explicit LineGenerator(uint32_t seed) : random_(seed) {}
 
   std::string line() {
     std::string text = written_entry();
@@ -59,7 +60,7 @@ class LineGenerator {
   }
 
  private:
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+  size_t pick(size_t n) { return random_.pick(n); }
 
   std::string string_value() {
     static const std::vector<std::string> kPieces = {"a", "0f", "tk", "é", "\xe2\x82\xac", "x.y", "\\\"", "\\u00e9",
@@ -112,23 +113,13 @@ class LineGenerator {
   }
 
   std::string damaged(std::string text) {
-    static const std::string kBytes = std::string(" \"\\,:{}[]-09e.\r\x01", 16) + "\xc3\xa9\x80";
-    if (text.empty()) return text;
-    const size_t at = pick(text.size());
-    switch (pick(5)) {
-      case 0: return text.erase(at, 1);
-      case 1: return text.insert(at, 1, kBytes[pick(kBytes.size())]);
-      case 2: text[at] = kBytes[pick(kBytes.size())]; return text;
-      case 3: return text.substr(0, at);
-      default: {
-        // A member given twice: the last one is the one kept.
-        const size_t comma = text.find(',');
-        return text.substr(0, text.size() - 1) + "," + text.substr(1, comma - 1) + "}";
-      }
-    }
+    const size_t comma = text.find(',');
+    if (pick(5) != 0 || comma == std::string::npos) return random_.damaged(text);
+    // A member given twice: the last one is the one kept.
+    return text.substr(0, text.size() - 1) + "," + text.substr(1, comma - 1) + "}";
   }
 
-  std::mt19937 rng_;
+  test::RandomJson random_;
 };
 
 TEST(SortedWrittenEntry, CopiesAWrittenEntryIntoTheMergedForm) {
