@@ -210,17 +210,10 @@ class LineMaker {
   std::vector<std::string> keys_;
 };
 
-class TokenBinFastPathTest : public test::TempStoreTest {
+class TokenBinFastPathTest : public test::TokenChunksTest {
  protected:
-  void SetUp() override {
-    TempStoreTest::SetUp();
-    std::filesystem::create_directories(store_dir() + "/token-index.tk");
-  }
-
-  void write_chunk(const std::string& name, const std::string& bytes) {
-    write(store_dir() + "/token-index.tk/" + name, bytes);
-  }
-  std::string index_bytes() { return read(store_dir() + "/token-index.tk.bin"); }
+  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
+  std::string index_bytes() { return read(binary_index_path()); }
 };
 
 TEST_F(TokenBinFastPathTest, RandomAndDamagedChunksBuildTheFullReadersIndex) {

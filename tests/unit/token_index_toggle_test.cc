@@ -16,14 +16,8 @@ namespace {
 
 const std::string kH1(64, 'c');
 
-class ToggleMatching : public test::TempStoreTest {
+class ToggleMatching : public test::TokenChunksTest {
  protected:
-  void SetUp() override {
-    TempStoreTest::SetUp();
-    std::filesystem::create_directories(merged());
-  }
-
-  std::string merged() const { return store_dir() + "/token-index.tk"; }
   void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
   std::string read_chunk(const std::string& name) { return read(merged() + "/" + name); }
   uint64_t toggle(const std::vector<std::string>& targets) {

@@ -21,6 +21,11 @@ void TempStoreTest::TearDown() {
   if (!root_.empty()) fs::remove_all(root_, ignored);
 }
 
+void TokenChunksTest::SetUp() {
+  TempStoreTest::SetUp();
+  fs::create_directories(merged());
+}
+
 std::string TempStoreTest::read(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

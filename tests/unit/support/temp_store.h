@@ -35,4 +35,14 @@ class TempStoreTest : public ::testing::Test {
   std::string root_;
 };
 
+// A store holding only the chunk directory of the tokenizer "tk", which the
+// token index tests fill by hand.
+class TokenChunksTest : public TempStoreTest {
+ protected:
+  void SetUp() override;
+
+  std::string merged() const { return store_dir() + "/token-index.tk"; }
+  std::string binary_index_path() const { return store_dir() + "/token-index.tk.bin"; }
+};
+
 }  // namespace zr::test
