@@ -2,16 +2,13 @@
 // hand, independently of the encoder), lookups, opening errors, the format
 // limits, the all-or-nothing replacement, and damaged files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "index/binary_index_reader.h"
 #include "index/binary_index_writer.h"

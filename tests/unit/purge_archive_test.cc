@@ -1,12 +1,9 @@
 // Purge archive stamps, pending records and the notes that judge them.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>

@@ -1,12 +1,9 @@
 // The purge pass on the worker pool: the same result at every pool size,
 // equal to a plain sequential purge; and the set and filter it relies on.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>

@@ -1,12 +1,10 @@
 // The quick routes of the store merge and of the document filters against
 // their full counterparts, on random and damaged lines.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <string>

@@ -3,15 +3,12 @@
 // reader. On random and damaged chunk files the index must be byte for byte
 // the one that reading every line with the full reader and grouping with an
 // ordered map gives, and the scans sharing the line reader must agree too.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <string>

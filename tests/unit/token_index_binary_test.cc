@@ -1,7 +1,6 @@
 // The token binary index: reader messages, lookups, in-place flags, currency,
 // and that no damaged or truncated file makes a read leave the file.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 

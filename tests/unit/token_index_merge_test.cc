@@ -2,15 +2,11 @@
 // member texts must be, byte for byte, what parsing every record into a
 // value and writing it with the compact writer gives, on the lines trackers
 // write and on anything else a per-process file may hold.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 

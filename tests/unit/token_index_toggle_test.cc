@@ -1,11 +1,8 @@
 // The text-preserving revocation used by revocation by author.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "token_index/toggle_matching.h"
