@@ -22,6 +22,9 @@ import time
 
 import _zr_native as zr
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
+from json_reference import lines  # noqa: E402  (the store's reading of a JSON Lines file)
+
 
 def compact(value):
     return json.dumps(value, separators=(",", ":"), ensure_ascii=False)
@@ -81,15 +84,27 @@ def create_store(root, lines, seed=11):
 def read_records(path):
     with open(path, "rb") as f:
         data = f.read()
-    for raw in data.split(b"\n"):
-        if raw.endswith(b"\r"):
-            raw = raw[:-1]
-        if not raw:
-            continue
+    for raw in lines(data):
         try:
             yield json.loads(raw)
         except ValueError:
             continue
+
+
+def chunk_records(merged):
+    """(chunk number, line offset, line, value) of every JSON line of a tokenizer's chunk files, in chunk order."""
+    for number, n in sorted((int(n), n) for n in os.listdir(merged) if n.lstrip("+").isdigit()):
+        with open(os.path.join(merged, n), "rb") as f:
+            data = f.read()
+        offset = 0
+        for raw in data.split(b"\n"):
+            line_offset, offset = offset, offset + len(raw) + 1
+            if not raw:
+                continue
+            try:
+                yield number, line_offset, raw, json.loads(raw)
+            except ValueError:
+                continue
 
 
 def regular_files(d):
@@ -121,30 +136,19 @@ def python_token_bin(root, tokenizer):
     if not os.path.isdir(merged):
         return
     records, keyed = [], {}
-    for number, n in sorted((int(n), n) for n in os.listdir(merged) if n.lstrip("+").isdigit()):
-        with open(os.path.join(merged, n), "rb") as f:
-            data = f.read()
-        pos = 0
-        for piece in data.split(b"\n"):
-            start, pos = pos, pos + len(piece) + 1
-            if not piece:
-                continue
+    for number, start, piece, v in chunk_records(merged):
+        if not (isinstance(v, dict) and type(v.get("token_count")) is int and isinstance(v.get("sources"), list)
+                and isinstance(v.get("tokenizer"), str) and type(v.get("revoked")) is bool
+                and all(isinstance(x, str) for x in v["sources"])):
+            continue
+        for src in v["sources"]:
             try:
-                v = json.loads(piece)
+                key = bytes.fromhex(src) if len(src) == 64 else None
             except ValueError:
-                continue
-            if not (isinstance(v, dict) and type(v.get("token_count")) is int and isinstance(v.get("sources"), list)
-                    and isinstance(v.get("tokenizer"), str) and type(v.get("revoked")) is bool
-                    and all(isinstance(x, str) for x in v["sources"])):
-                continue
-            for src in v["sources"]:
-                try:
-                    key = bytes.fromhex(src) if len(src) == 64 else None
-                except ValueError:
-                    key = None
-                if key is not None:
-                    keyed.setdefault(key, []).append(len(records))
-            records.append(struct.pack("<HIIB5x", number % 65536, start, len(piece), 1 if v["revoked"] else 0))
+                key = None
+            if key is not None:
+                keyed.setdefault(key, []).append(len(records))
+        records.append(struct.pack("<HIIB5x", number % 65536, start, len(piece), 1 if v["revoked"] else 0))
     n, keys = len(records), sorted(keyed)
     source_off = 64 + 16 * n
     table, fanout, at = [], [0] * 256, source_off
@@ -219,40 +223,28 @@ def python_build(root, with_token_bins=False):
         merged = os.path.join(s, "token-index." + tokenizer)
         if not os.path.isdir(merged):
             continue
-        chunks = sorted((int(n), n) for n in os.listdir(merged) if n.lstrip("+").isdigit())
         name = tokenizer.encode()
-        for number, n in chunks:
-            with open(os.path.join(merged, n), "rb") as f:
-                data = f.read()
-            offset = 0
-            for raw in data.split(b"\n"):
-                line_offset, offset = offset, offset + len(raw) + 1
-                if not raw:
-                    continue
+        for number, line_offset, raw, rec in chunk_records(merged):
+            if not isinstance(rec, dict) or not isinstance(rec.get("sources"), list):
+                continue
+            token_lines += 1
+            ref = b"\x01" + bytes([len(name)]) + name + struct.pack("<HII", number % 65536, line_offset, len(raw))
+            for src in rec["sources"]:
                 try:
-                    rec = json.loads(raw)
+                    key = bytes.fromhex(src) if isinstance(src, str) and len(src) == 64 else None
                 except ValueError:
+                    key = None
+                if key is None:
                     continue
-                if not isinstance(rec, dict) or not isinstance(rec.get("sources"), list):
+                if key not in positions:
+                    positions[key] = len(entries)
+                    entries.append([key, [], 65535, False])
+                entry = entries[positions[key]]
+                if entry[3] or len(ref) > entry[2]:
+                    entry[3] = True
                     continue
-                token_lines += 1
-                ref = b"\x01" + bytes([len(name)]) + name + struct.pack("<HII", number % 65536, line_offset, len(raw))
-                for src in rec["sources"]:
-                    try:
-                        key = bytes.fromhex(src) if isinstance(src, str) and len(src) == 64 else None
-                    except ValueError:
-                        key = None
-                    if key is None:
-                        continue
-                    if key not in positions:
-                        positions[key] = len(entries)
-                        entries.append([key, [], 65535, False])
-                    entry = entries[positions[key]]
-                    if entry[3] or len(ref) > entry[2]:
-                        entry[3] = True
-                        continue
-                    entry[2] -= len(ref)
-                    entry[1].append(ref)
+                entry[2] -= len(ref)
+                entry[1].append(ref)
     entries.sort(key=lambda e: e[0])
     body, fanout, offset = [], [0] * 256, 24
     previous = None

@@ -10,17 +10,20 @@ one core, and prints c_mbps (corpus bytes over CPU seconds, best of --runs).
 With --hashes (the native benchmark's hashes of the first lines, one per
 line), it also checks them, untimed: against Python's own text wherever
 Python writes every float of the line the way the native writer does, and
-against all lines with the native float form re-implemented below. A
+against all lines with the store's own rules (tests/python/json_reference.py). A
 mismatch makes the exit status 1.
 """
 
 import argparse
-import decimal
 import hashlib
 import json
 import math
+import os
 import sys
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
+from json_reference import Refused, content_hash, float_form, lines, read  # noqa: E402
 
 
 def python_line_hash(line):
@@ -29,45 +32,10 @@ def python_line_hash(line):
     return hashlib.sha256(text.encode()).hexdigest()
 
 
-def native_float(value):
-    """The native writer's float form, from Python's shortest round-trip digits."""
-    if not math.isfinite(value):
-        return "null"
-    sign = "-" if math.copysign(1.0, value) < 0 else ""
-    if value == 0:
-        return sign + "0.0"
-    _, digits, exponent = decimal.Decimal(repr(abs(value))).normalize().as_tuple()
-    digits = "".join(map(str, digits))
-    k = len(digits) + exponent  # 10^(k-1) <= |value| < 10^k
-    if -5 < k <= 16:
-        if k <= 0:
-            body = "0." + "0" * -k + digits
-        elif k < len(digits):
-            body = digits[:k] + "." + digits[k:]
-        else:
-            body = digits + "0" * (k - len(digits)) + ".0"
-    else:
-        body = digits[0] + ("." + digits[1:] if len(digits) > 1 else "") + "e" + str(k - 1)
-    return sign + body
-
-
-def native_text(value):
-    """Compact text with the native number rules (integers beyond 64 bits are floats)."""
-    if isinstance(value, bool) or value is None or isinstance(value, str):
-        return json.dumps(value, ensure_ascii=False)
-    if isinstance(value, int):
-        return str(value) if -(2**63) <= value < 2**64 else native_float(float(value))
-    if isinstance(value, float):
-        return native_float(value)
-    if isinstance(value, list):
-        return "[" + ",".join(native_text(v) for v in value) + "]"
-    return "{" + ",".join(json.dumps(k, ensure_ascii=False) + ":" + native_text(value[k]) for k in sorted(value)) + "}"
-
-
 def floats_agree(value):
     """True when Python's json.dumps writes this value's numbers as the native writer does."""
     if isinstance(value, float):
-        return repr(value) == native_float(value)
+        return math.isfinite(value) and repr(value) == float_form(value)
     if isinstance(value, bool):
         return True
     if isinstance(value, int):
@@ -79,21 +47,16 @@ def floats_agree(value):
     return True
 
 
-def lines_of(data):
-    for line in data.split(b"\n"):
-        if line.endswith(b"\r"):
-            line = line[:-1]
-        if line:
-            yield line
-
-
 def check(data, hashes_path):
     with open(hashes_path) as f:
         native = [line.strip() for line in f]
     same_rule = mismatches = 0
-    for native_hash, line in zip(native, lines_of(data)):
+    for native_hash, line in zip(native, lines(data)):
         value = json.loads(line)
-        expected = hashlib.sha256(native_text(value).encode()).hexdigest()
+        try:
+            expected = content_hash(read(line))
+        except Refused:
+            expected = None
         if native_hash != expected:
             mismatches += 1
             print(f"mismatch (native float form): {line[:80]!r}", file=sys.stderr)
@@ -125,7 +88,7 @@ def main():
     for _ in range(max(1, args.runs)):
         start = time.thread_time()
         checksum = 0
-        for line in lines_of(data):
+        for line in lines(data):
             checksum ^= ord(python_line_hash(line)[0])
         best = min(best, time.thread_time() - start)
     print(f"c_mbps={len(data) / 1e6 / best:.1f}")

@@ -17,14 +17,15 @@ import time
 
 import _zr_native as zr
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "python"))
+from json_reference import lines  # noqa: E402
+from reference_purge import purge_lines  # noqa: E402  (the pass the tests check the native one against)
+
 
 def line_set(zr_dir):
     hashes = set()
     with open(os.path.join(zr_dir, ".zr", "document-index", "revoked", "all"), "rb") as f:
-        for line in f:
-            line = line.rstrip(b"\n").rstrip(b"\r")
-            if not line:
-                continue
+        for line in lines(f.read()):
             try:
                 record = json.loads(line)
             except ValueError:
@@ -34,26 +35,16 @@ def line_set(zr_dir):
     return hashes
 
 
+def python_line_hash(value):
+    text = json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
+    return hashlib.sha256(text.encode()).hexdigest()
+
+
 def python_purge(zr_dir, data_file):
     listed = line_set(zr_dir)
     with open(data_file, "rb") as f:
         data = f.read()
-    kept, removed = [], []
-    for piece in data.split(b"\n"):
-        if piece.endswith(b"\r"):
-            piece = piece[:-1]
-        if not piece:
-            continue
-        try:
-            value = json.loads(piece)
-        except ValueError:
-            kept.append(piece)
-            continue
-        text = json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)
-        if hashlib.sha256(text.encode()).hexdigest() in listed:
-            removed.append(value)
-        else:
-            kept.append(piece)
+    kept, removed = purge_lines(data, listed, python_line_hash)
     now = time.gmtime()
     stamp = time.strftime("%Y%m%dT%H%M%S", now)
     archive_dir = os.path.join(zr_dir, ".zr", "archive")

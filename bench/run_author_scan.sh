@@ -7,14 +7,11 @@
 # Run it on an otherwise idle machine: the figures are wall-clock times.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/harness.sh
 build_dir="${1:-build}"
 zr_dir="${2:-/tmp/zr-author-bench}"
 records="${3:-1000000}"
-
-if [ ! -f "$build_dir/build.ninja" ]; then
-  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-ninja -C "$build_dir" -j2 author_scan_bench >/dev/null
+build_targets "$build_dir" author_scan_bench
 
 native="$("$build_dir/author_scan_bench" "$zr_dir" "$records" 7)"
 name="$(sed -n 's/^query_name=//p' <<<"$native")"

@@ -7,6 +7,7 @@
 #   SIZE_MB=100 ZR_BUILD_DIR=build-x bench/run_line_hash.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/harness.sh
 
 build=${ZR_BUILD_DIR:-build}
 size_mb=${SIZE_MB:-64}
@@ -19,12 +20,6 @@ ninja -C "$build" -j2 line_hash_bench >/dev/null
 
 corpus="$work/corpus.jsonl"
 "$build/line_hash_bench" --generate "$corpus" --size-mb "$size_mb"
-
-# One core: the last one, where the machine has more than one.
-pin=()
-if command -v taskset >/dev/null; then
-  pin=(taskset -c "$(($(nproc) - 1))")
-fi
 
 native=$("${pin[@]}" "$build/line_hash_bench" --corpus "$corpus" --runs "$runs" --hashes-out "$work/hashes.txt")
 status=0

@@ -12,14 +12,11 @@
 # the sign of one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/harness.sh
 build_dir="${1:-build}"
 work_dir="${2:-/tmp/zr-purge-bench}"
 sizes="${3:-35 140 560}"
-
-if [ ! -f "$build_dir/build.ninja" ]; then
-  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-fi
-ninja -C "$build_dir" -j2 purge_bench _zr_native >/dev/null
+build_targets "$build_dir" purge_bench _zr_native
 
 results=()
 for size in $sizes; do

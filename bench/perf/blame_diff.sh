@@ -8,24 +8,18 @@
 #   bench/perf/blame_diff.sh <build> <baseline build> <work dir>
 set -euo pipefail
 cd "$(dirname "$0")/.."
-new_build=$1 base_build=$2 work=$3
-mkdir -p "$work"
+source harness.sh
+bench_sides "$@"
 rounds=15 inputs=100000
-if [ "${SIZE:-}" = small ]; then rounds=5 inputs=20000; fi
+if small; then rounds=5 inputs=20000; fi
 
 run() {  # build args...
   PYTHONPATH="$1/python:." /usr/bin/python3 blame_diff_compare.py "${@:2}"
 }
 
 for case in one-shared disjoint one-percent; do
-  new_best=inf base_best=inf conversion=
-  for _ in 1 2 3; do
-    read -r t c < <(run "$base_build" time "$case" "$rounds")
-    base_best=$(/usr/bin/python3 -c "print(min(float('$base_best'), $t))")
-    read -r t c < <(run "$new_build" time "$case" "$rounds")
-    new_best=$(/usr/bin/python3 -c "print(min(float('$new_best'), $t))")
-    conversion=$c
-  done
+  alternate 3 run time "$case" "$rounds"  # prints: CPU seconds, argument conversion seconds
+  new_best=$(best_field new 1) base_best=$(best_field base 1) conversion=$(last_field new 2)
   /usr/bin/python3 - "$case" "$new_best" "$conversion" "$base_best" <<'PY'
 import sys
 case, new, limit, base = sys.argv[1], *map(float, sys.argv[2:])
@@ -36,8 +30,8 @@ print(f"ROW\tblame_diff {case}\t{work}\t{new * 1e3:.2f} ms CPU\t{limit * 1e3:.2f
 PY
 done
 
-run "$base_build" digest "$inputs" 1 >"$work/base.txt"
-run "$new_build" digest "$inputs" 1 >"$work/new.txt"
+run "$base" digest "$inputs" 1 >"$work/base.txt"
+run "$new" digest "$inputs" 1 >"$work/new.txt"
 differing=$(diff "$work/base.txt" "$work/new.txt" | grep -c '^>' || true)
 echo "blame_diff: $inputs random inputs, $differing outputs differ from the baseline" >&2
 [ "$differing" -eq 0 ]

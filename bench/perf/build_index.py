@@ -39,8 +39,7 @@ def digest(paths):
 
 
 def main():
-    new_build, base_build, work = sys.argv[1:4]
-    small = os.environ.get("SIZE") == "small"
+    new_build, base_build, work, small = module_cpu.bench_arguments(sys.argv)
     lines = 100000 if small else 1600000
     rounds = 2 if small else 3
     # The store generator uses the module (for init); the new build's.
@@ -53,20 +52,8 @@ def main():
     inputs = (files_under(os.path.join(store, "document-index")) + files_under(os.path.join(store, "sections")) +
               files_under(os.path.join(store, "token-index.bench")) + [os.path.join(root, "data.jsonl")])
 
-    call = ("import _zr_native as zr", "result = zr.build_index(%r)" % root)
-    digests = {}
-
-    def timed(name, build_dir):
-        def run():
-            cpu, result = module_cpu.child_cpu(build_dir, call[0], call[1], 2)
-            digests[name] = (result, digest(outputs(root)))
-            return cpu, result
-        return run
-
-    best = module_cpu.best_alternating([("new", timed("new", new_build)), ("base", timed("base", base_build))],
-                                       rounds)
-    if digests["new"] != digests["base"]:
-        sys.exit("build_index: the builds differ: %r vs %r" % (digests["new"], digests["base"]))
+    best = module_cpu.compare_builds("build_index", new_build, base_build, "import _zr_native as zr",
+                                     "result = zr.build_index(%r)" % root, rounds, lambda: digest(outputs(root)))
     written = sum(os.path.getsize(p) for p in outputs(root))
     floor_setup = module_cpu.read_write_floor_setup(inputs, written, os.path.join(work, "build-index-floor.out"))
     floor = min(module_cpu.child_cpu(None, floor_setup, "result = floor()", 3)[0] for _ in range(rounds))

@@ -8,27 +8,18 @@
 #
 # Prints one ROW line (see bench/run_all.sh); SIZE=small for a quick run.
 set -euo pipefail
-new=$1 base=$2 work=$3
+source "$(dirname "$0")/../harness.sh"
+bench_sides "$@"
 size_mb=64 runs=5 rounds=3
-if [ "${SIZE:-}" = small ]; then size_mb=16 runs=3 rounds=2; fi
+if small; then size_mb=16 runs=3 rounds=2; fi
 
 corpus="$work/line-hash-$size_mb.jsonl"
 [ -f "$corpus" ] || "$new/line_hash_bench" --generate "$corpus" --size-mb "$size_mb"
 
-pin=()
-if command -v taskset >/dev/null; then pin=(taskset -c "$(($(nproc) - 1))"); fi
-
-# Both builds in alternating rounds, so that load on the machine hits both
-# alike; each keeps its best.
-results=()
-for _ in $(seq "$rounds"); do
-  for side in new base; do
-    dir=$new
-    [ "$side" = base ] && dir=$base
-    out=$("${pin[@]}" "$dir/line_hash_bench" --corpus "$corpus" --runs "$runs" | tr '\n' ' ')
-    results+=("$side $out")
-  done
-done
+hash_corpus() {  # build
+  "${pin[@]}" "$1/line_hash_bench" --corpus "$corpus" --runs "$runs"
+}
+alternate "$rounds" hash_corpus
 
 /usr/bin/python3 - "$size_mb" "${results[@]}" <<'PY'
 import sys

@@ -9,26 +9,22 @@
 #   bench/perf/merge_absorb.sh <build> <baseline build> <work dir>
 set -euo pipefail
 cd "$(dirname "$0")"
-new_build=$1 base_build=$2 work=$3
-mkdir -p "$work"
+source ../harness.sh
+bench_sides "$@"
 lines=400000 runs=1
-if [ "${SIZE:-}" = small ]; then lines=40000 runs=2; fi
+if small; then lines=40000 runs=2; fi
 root="$work/source-$lines"
 
 helper() {  # build args...
   PYTHONPATH="$1/python" /usr/bin/python3 merge_absorb.py "${@:2}"
 }
 
-helper "$new_build" make "$root" "$lines"
-new_best=inf base_best=inf
-for _ in 1 2; do
-  read -r t base_count < <(helper "$base_build" time "$root" "$runs")
-  base_best=$(/usr/bin/python3 -c "print(min(float('$base_best'), $t))")
-  read -r t new_count < <(helper "$new_build" time "$root" "$runs")
-  new_best=$(/usr/bin/python3 -c "print(min(float('$new_best'), $t))")
-done
-[ "$base_count" = "$new_count" ] || { echo "merge_absorb: the builds copied $base_count and $new_count records" >&2; exit 1; }
-probe=$(helper "$new_build" probe "$root" 3)
+helper "$new" make "$root" "$lines"
+alternate 2 helper time "$root" "$runs"  # prints: CPU seconds, records copied
+new_best=$(best_field new 1) base_best=$(best_field base 1)
+new_count=$(last_field new 2) base_count=$(last_field base 2)
+same_output "$base_count" "$new_count" "merge_absorb: the builds copied $base_count and $new_count records"
+probe=$(helper "$new" probe "$root" 3)
 echo "merge_absorb: $new_count records copied; CPU $new_best s (baseline $base_best s); probe $probe s" >&2
 /usr/bin/python3 - "$lines" "$new_best" "$probe" "$base_best" <<'PY'
 import sys

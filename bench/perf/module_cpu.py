@@ -4,7 +4,9 @@ child processes pinned to one core, for the bench/perf scripts.
 A child imports the module of one build (PYTHONPATH=<build>/python), runs
 the call `repetitions` times and reports its best CPU time. The new and the
 baseline builds are measured alternately in the same run, so a busy machine
-hurts both alike; ratios are what the scripts report.
+hurts both alike; ratios are what the scripts report. The Python scripts
+of bench/perf also take their command line and compare the builds' outputs
+here (bench/harness.sh does the same for the shell scripts).
 """
 import json
 import os
@@ -54,6 +56,30 @@ def best_alternating(runs, rounds):
             cpu, result = fn()
             if name not in best or cpu < best[name][0]:
                 best[name] = (cpu, result)
+    return best
+
+
+def bench_arguments(argv):
+    """(new build, baseline build, work dir, whether SIZE=small) of a bench/perf script's command line."""
+    new_build, base_build, work = argv[1:4]
+    return new_build, base_build, work, os.environ.get("SIZE") == "small"
+
+
+def compare_builds(name, new_build, base_build, setup, call, rounds, output_digest):
+    """best_alternating over the new and the baseline build running `call` (twice per child); stops the
+    script when the two builds' results or outputs (`output_digest()` after each run) differ."""
+    digests = {}
+
+    def timed(side, build_dir):
+        def run():
+            cpu, result = child_cpu(build_dir, setup, call, 2)
+            digests[side] = (result, output_digest())
+            return cpu, result
+        return run
+
+    best = best_alternating([("new", timed("new", new_build)), ("base", timed("base", base_build))], rounds)
+    if digests["new"] != digests["base"]:
+        sys.exit("%s: the builds differ: %r vs %r" % (name, digests["new"], digests["base"]))
     return best
 
 

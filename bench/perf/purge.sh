@@ -10,21 +10,18 @@
 #
 # Prints two ROW lines (see bench/run_all.sh); SIZE=small for a quick run.
 set -euo pipefail
-new=$1 base=$2 work=$3
+source "$(dirname "$0")/../harness.sh"
+bench_sides "$@"
 size_mb=140 reps=3 rounds=2
-if [ "${SIZE:-}" = small ]; then size_mb=35 reps=2 rounds=1; fi
+if small; then size_mb=35 reps=2 rounds=1; fi
 
 dir="$work/purge-$size_mb"
 [ -f "$dir/pristine.jsonl" ] || "$new/purge_bench" generate "$dir" "$size_mb" >&2
 
-results=()
-for _ in $(seq "$rounds"); do
-  for side in new base; do
-    build=$new
-    [ "$side" = base ] && build=$base
-    results+=("$side $("$build/purge_bench" run "$dir" "$reps" | tr '\n' ' ')")
-  done
-done
+purge() {  # build
+  "$1/purge_bench" run "$dir" "$reps"
+}
+alternate "$rounds" purge
 memory=$("$new/purge_bench" once "$dir")
 
 /usr/bin/python3 - "$memory" "${results[@]}" <<'PY'

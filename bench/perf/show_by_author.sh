@@ -13,36 +13,35 @@
 #   bench/perf/show_by_author.sh <build> <baseline build> <work dir>
 set -euo pipefail
 cd "$(dirname "$0")"
-new_build=$1 base_build=$2 work=$3
-mkdir -p "$work"
+source ../harness.sh
+bench_sides "$@"
 lines=1000000 runs=5
-if [ "${SIZE:-}" = small ]; then lines=100000 runs=3; fi
+if small; then lines=100000 runs=3; fi
 root="$work/store-$lines"
 
 helper() {  # build args...
   PYTHONPATH="$1/python" /usr/bin/python3 show_by_author.py "${@:2}"
 }
-best() { /usr/bin/python3 -c "print(min(float('$1'), $2))"; }
+# Prints: seconds, -, digest of the lines found, their count.
+time_author() {  # build author
+  helper "$1" time "$root" "$2" "$runs"
+}
 
-helper "$new_build" make "$root" "$lines"
+helper "$new" make "$root" "$lines"
 for author in "Spread Author" "Narrow Author"; do
-  new_best=inf base_best=inf
-  for _ in 1 2 3; do
-    read -r t _ base_digest count < <(helper "$base_build" time "$root" "$author" "$runs")
-    base_best=$(best "$base_best" "$t")
-    read -r t _ new_digest count < <(helper "$new_build" time "$root" "$author" "$runs")
-    new_best=$(best "$new_best" "$t")
-  done
-  [ "$base_digest" = "$new_digest" ] || { echo "show_by_author: the builds disagree for $author" >&2; exit 1; }
-  read -r probe shards _ < <(helper "$new_build" read "$root" "$author")
+  alternate 3 time_author "$author"
+  new_best=$(best_field new 1) base_best=$(best_field base 1)
+  new_digest=$(last_field new 3) count=$(last_field new 4)
+  same_output "$(last_field base 3)" "$new_digest" "show_by_author: the builds disagree for $author"
+  read -r probe shards _ < <(helper "$new" read "$root" "$author")
   mv "$root/.zr/index.bin" "$root/.zr/index.bin.aside"
   scan_best=inf
   for _ in 1 2 3; do
-    read -r t _ scan_digest _ < <(helper "$new_build" time "$root" "$author" "$runs")
-    scan_best=$(best "$scan_best" "$t")
+    read -r t _ scan_digest _ < <(time_author "$new" "$author")
+    scan_best=$(lower "$scan_best" "$t")
   done
   mv "$root/.zr/index.bin.aside" "$root/.zr/index.bin"
-  [ "$scan_digest" = "$new_digest" ] || { echo "show_by_author: index and scan paths disagree for $author" >&2; exit 1; }
+  same_output "$scan_digest" "$new_digest" "show_by_author: index and scan paths disagree for $author"
   /usr/bin/python3 - "$author" "$lines" "$shards" "$count" "$new_best" "$probe" "$base_best" "$scan_best" <<'PY'
 import sys
 author, lines, shards, count = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]

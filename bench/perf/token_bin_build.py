@@ -47,8 +47,7 @@ def sha256_of(path):
 
 
 def main():
-    new_build, base_build, work = sys.argv[1:4]
-    small = os.environ.get("SIZE") == "small"
+    new_build, base_build, work, small = module_cpu.bench_arguments(sys.argv)
     entries = 100000 if small else 1000000
     rounds = 2 if small else 3
     root = os.path.join(work, "token-bin-%d" % entries)
@@ -57,20 +56,9 @@ def main():
     chunks = [os.path.join(merged, n) for n in sorted(os.listdir(merged))]
     index = os.path.join(root, ".zr", "token-index.%s.bin" % TOKENIZER)
 
-    build = ("import _zr_native as zr", "result = zr.token_index_build_binary_index(%r, %r)" % (root, TOKENIZER))
-    digests = {}
-
-    def timed(name, build_dir):
-        def run():
-            cpu, result = module_cpu.child_cpu(build_dir, build[0], build[1], 2)
-            digests[name] = (result, sha256_of(index))
-            return cpu, result
-        return run
-
-    best = module_cpu.best_alternating([("new", timed("new", new_build)), ("base", timed("base", base_build))],
-                                       rounds)
-    if digests["new"] != digests["base"]:
-        sys.exit("token_bin_build: the builds differ: %r vs %r" % (digests["new"], digests["base"]))
+    best = module_cpu.compare_builds(
+        "token_bin_build", new_build, base_build, "import _zr_native as zr",
+        "result = zr.token_index_build_binary_index(%r, %r)" % (root, TOKENIZER), rounds, lambda: sha256_of(index))
     floor_setup = module_cpu.read_write_floor_setup(chunks, os.path.getsize(index),
                                                     os.path.join(work, "token-bin-floor.out"))
     floor = min(module_cpu.child_cpu(None, floor_setup, "result = floor()", 3)[0] for _ in range(rounds))

@@ -10,23 +10,15 @@
 # Prints one ROW line (see bench/run_all.sh); SIZE=small for a quick run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-new=$1 base=$2 work=$3
+source bench/harness.sh
+bench_sides "$@"
 calls=20000 rounds=3 processes=3
-if [ "${SIZE:-}" = small ]; then calls=5000 rounds=2 processes=2; fi
+if small; then calls=5000 rounds=2 processes=2; fi
 
-pin=()
-if command -v taskset >/dev/null; then pin=(taskset -c "$(($(nproc) - 1))"); fi
-
-results=()
-for _ in $(seq "$processes"); do
-  for side in new base; do
-    build=$new
-    [ "$side" = base ] && build=$base
-    out=$(TMPDIR="$work" PYTHONPATH="$build/python" "${pin[@]}" /usr/bin/python3 bench/track_calls_bench.py \
-      "$calls" "$rounds" | tr '\n' ' ')
-    results+=("$side $out")
-  done
-done
+track_calls() {  # build
+  TMPDIR="$work" PYTHONPATH="$1/python" "${pin[@]}" /usr/bin/python3 bench/track_calls_bench.py "$calls" "$rounds"
+}
+alternate "$processes" track_calls
 
 /usr/bin/python3 - "${results[@]}" <<'PY'
 import sys

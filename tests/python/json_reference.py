@@ -84,6 +84,16 @@ def compact(value):
     return "{" + ",".join(compact(k) + ":" + compact(v) for k, v in members) + "}"
 
 
+def lines(data):
+    """The lines of a JSON Lines file's bytes as the store reads them: split at LF, a CR before it
+    dropped, blank lines skipped."""
+    for piece in data.split(b"\n"):
+        if piece.endswith(b"\r"):
+            piece = piece[:-1]
+        if piece:
+            yield piece
+
+
 def content_hash(value):
     return hashlib.sha256(compact(value).encode()).hexdigest()
 

@@ -9,6 +9,7 @@ from hypothesis import given, settings, strategies as st
 
 import _zr_native as zr
 from conftest import sha256
+from strategies import encodable_text, json_values, store_integers
 
 
 def python_hash(value):
@@ -19,22 +20,13 @@ def python_hash(value):
 
 HEX64 = re.compile(r"[0-9a-f]{64}")
 
-keys = st.text(max_size=6)
-scalars = st.one_of(
-    st.none(),
-    st.booleans(),
-    st.integers(-(2**63), 2**64 - 1),
-    st.text(alphabet=st.characters(blacklist_categories=("Cs",)), max_size=12),
-)
-json_values = st.recursive(
-    scalars,
-    lambda inner: st.one_of(st.lists(inner, max_size=4), st.dictionaries(keys, inner, max_size=4)),
-    max_leaves=20,
-)
+# No floats: Python's json module writes them in its own form, not the system's.
+float_free_values = json_values(st.one_of(st.none(), st.booleans(), store_integers, encodable_text),
+                                keys=st.text(max_size=6), max_size=4, max_leaves=20)
 
 
 @settings(max_examples=400, deadline=None)
-@given(json_values)
+@given(float_free_values)
 def test_hash_matches_hashlib_over_sorted_compact_json(value):
     digest = zr.compute_hash(value)
     assert HEX64.fullmatch(digest)

@@ -10,11 +10,11 @@ from hypothesis import HealthCheck, assume, given, settings, strategies as st
 import _zr_native as zr
 from conftest import sha256
 from json_reference import Refused, as_python, compact, content_hash, read
+from strategies import big_integers, blanks, finite_floats, json_values
 
 EXAMPLES = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 FEWER = settings(EXAMPLES, max_examples=100)  # each example rewrites a data file and waits for the disk
 
-blanks = st.sampled_from(["", "", "", " ", "\t", "\r", "\n", "\r\n", "  \t", " \n\t\r "])
 
 
 # Leaves are spelled from one drawn seed each: drawing them digit by digit costs far more than the
@@ -89,7 +89,7 @@ integer_texts = spelled(integer_text)
 float_texts = spelled(float_text)
 literal_texts = st.sampled_from(["true", "false", "null"])
 scalar_texts = st.one_of(integer_texts, float_texts, literal_texts, spelled(string_text),
-                         st.builds(repr, st.floats(allow_nan=False, allow_infinity=False)))
+                         st.builds(repr, finite_floats))
 
 
 def join_array(items, blank):
@@ -154,18 +154,10 @@ def test_jsonl_read_reads_lines_as_python_does(scratch, text, pads):
     assert len(got) in (0, len(lines))
 
 
-@st.composite
-def big_integers(draw):
-    size = draw(st.one_of(st.integers(18, 22), st.integers(1, 400)))  # the first sizes beyond 64 bits, and any
-    value = int(draw(st.sampled_from("123456789")) + "0" * (size - 1)) + draw(st.integers(0, 10**6))
-    return value if draw(st.booleans()) else -value
-
-
-python_values = st.recursive(
-    st.one_of(st.none(), st.booleans(), big_integers(), st.integers(), st.floats(allow_nan=False),
-              st.text(max_size=6)),
-    lambda inner: st.one_of(st.lists(inner, max_size=3), st.dictionaries(st.text(max_size=3), inner, max_size=3)),
-    max_leaves=6)
+# Infinities included: the hash must refuse them.
+python_values = json_values(st.one_of(st.none(), st.booleans(), big_integers(), st.integers(),
+                                      st.floats(allow_nan=False), st.text(max_size=6)),
+                            keys=st.text(max_size=3), max_size=3, max_leaves=6)
 
 
 @EXAMPLES

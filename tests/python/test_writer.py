@@ -2,13 +2,13 @@
 
 import math
 import re
-import struct
 
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
 
 import _zr_native as zr
 from json_reference import float_form as expected_form
+from strategies import finite_floats
 
 
 @pytest.fixture
@@ -78,12 +78,6 @@ def test_integer_and_literal_forms(write, value, text):
 
 PLAIN = re.compile(r"-?(0|[1-9][0-9]{0,15})\.[0-9]+")
 EXPONENT = re.compile(r"-?[1-9](\.[0-9]*[1-9])?e-?[1-9][0-9]*")
-
-finite_floats = st.one_of(
-    st.floats(allow_nan=False, allow_infinity=False),
-    st.integers(0, 2**64 - 1).map(lambda bits: struct.unpack("<d", struct.pack("<Q", bits))[0]).filter(math.isfinite),
-    st.integers(-30, 30).flatmap(lambda e: st.integers(1, 10**17).map(lambda m: m * 10.0**e)),
-)
 
 
 @pytest.fixture(scope="module")

@@ -2,19 +2,17 @@
 // hand, independently of the encoder), lookups, opening errors, the format
 // limits, the all-or-nothing replacement, and damaged files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "index/binary_index_reader.h"
 #include "index/binary_index_writer.h"
+#include "support/temp_store.h"
 
 namespace zr::index {
 namespace {
@@ -66,24 +64,14 @@ std::vector<Ref> shards(std::initializer_list<uint8_t> values) {
   return refs;
 }
 
-class BinaryIndexTest : public ::testing::Test {
+class BinaryIndexTest : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/zr-binary-index-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    fs::create_directory(root_ + "/.zr");
-    path_ = root_ + "/.zr/index.bin";
+    TempStoreTest::SetUp();
+    fs::create_directory(store_dir());
+    path_ = store_dir() + "/index.bin";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  static void write(const std::string& path, std::string_view bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   std::vector<std::string> temp_files() const {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(root_ + "/.zr")) {
@@ -96,7 +84,7 @@ class BinaryIndexTest : public ::testing::Test {
     return opened.ok() ? "" : opened.status().message();
   }
 
-  std::string root_, path_;
+  std::string path_;
 };
 
 TEST_F(BinaryIndexTest, ZeroEntriesGiveHeaderAndEmptyFanout) {

@@ -1,5 +1,6 @@
 #include "base/file.h"
 #include "base/file_replacement.h"
+#include "support/temp_store.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -20,22 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FileTest : public testing::Test {
+class FileTest : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    dir_ = fs::path(testing::TempDir()) / ("file_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-  static std::string read(const std::string& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    TempStoreTest::SetUp();
+    dir_ = root_;
   }
 
   std::vector<std::string> names() const {

@@ -11,25 +11,20 @@
 
 #include "isa/kernels.h"
 #include "json/write.h"
+#include "support/random_json.h"
 
 namespace zr::isa {
 namespace {
 
-// Bytes that steer the scans and the parser: structure, escapes, control
-// characters, UTF-8 lead and continuation bytes, invalid UTF-8.
-constexpr std::string_view kSharpBytes("\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xe2\xf0\x9f\xff" "0-.eEnu/", 32);
-
-class Inputs {
+class Inputs : public test::RandomJson {
  public:
-  explicit Inputs(uint32_t seed) : rng_(seed) {}
-
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+  using RandomJson::RandomJson;
 
   // Mostly plain ASCII, with a sharp byte now and then.
   std::string bytes(size_t n) {
     std::string s;
     for (size_t i = 0; i < n; ++i) {
-      s += pick(12) == 0 ? kSharpBytes[pick(kSharpBytes.size())] : static_cast<char>('a' + pick(26));
+      s += pick(12) == 0 ? sharp_byte() : static_cast<char>('a' + pick(26));
     }
     return s;
   }
@@ -55,7 +50,7 @@ class Inputs {
       if (s.size() > 1) s += pick(4) == 0 ? " , " : ",";
       s += "\"" + plain(1 + pick(8)) + "\":";
       switch (pick(6)) {
-        case 0: s += std::to_string(static_cast<int64_t>(rng_()) - (1LL << 31)); break;
+        case 0: s += std::to_string(static_cast<int64_t>(engine()()) - (1LL << 31)); break;
         case 1: s += "[\"" + plain(pick(40)) + "\",\"" + escaped_body() + "\"]"; break;
         case 2: s += pick(2) ? "true" : "null"; break;
         case 3: s += "{\"k\":" + std::to_string(pick(1000)) + ".25e" + std::to_string(pick(30)) + "}"; break;
@@ -67,17 +62,6 @@ class Inputs {
     return s;
   }
 
-  void damage(std::string& s) {
-    if (s.empty()) return;
-    const size_t at = pick(s.size());
-    switch (pick(4)) {
-      case 0: s[at] = kSharpBytes[pick(kSharpBytes.size())]; break;
-      case 1: s.insert(at, 1, kSharpBytes[pick(kSharpBytes.size())]); break;
-      case 2: s.erase(at, 1 + pick(3)); break;
-      default: s.resize(at);
-    }
-  }
-
  private:
   // Letters and now and then an accented one (two bytes of UTF-8).
   std::string plain(size_t n) {
@@ -85,8 +69,6 @@ class Inputs {
     for (size_t i = 0; i < n; ++i) s += pick(30) == 0 ? std::string("\xc3\xa9") : std::string(1, 'a' + pick(26));
     return s;
   }
-
-  std::mt19937 rng_;
 };
 
 // The copies other than the portable one; the test has nothing to compare

@@ -4,109 +4,14 @@
 // Canonicalize decides every text exactly as the general route alone.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <string_view>
 
 #include "isa/kernels.h"
+#include "support/random_json.h"
 
 namespace zr::json {
 namespace {
-
-// Spellings of the shapes data lines have, in every way a writer may choose
-// (spacing, key order, escapes, number forms), with the odd rarity that the
-// fast route must decline or get right.
-class Texts {
- public:
-  explicit Texts(uint32_t seed) : rng_(seed) {}
-
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
-
-  std::string document() {
-    std::string s = blank();
-    s += pick(5) == 0 ? array(0) : object(0);
-    return s + blank();
-  }
-
-  // Bytes that steer a parser, for damaging texts.
-  char sharp_byte() {
-    static constexpr std::string_view kSharp(
-        "\"\\{}[],: \t\n\r\x01\x1f\x7f\x80\xbf\xc3\xa9\xed\xa0\xf4\x90\xff" "0-.eE+nu/tx");
-    return kSharp[pick(kSharp.size())];
-  }
-
-  void damage(std::string& s) {
-    if (s.empty()) return;
-    const size_t at = pick(s.size());
-    switch (pick(5)) {
-      case 0: s[at] = sharp_byte(); break;
-      case 1: s.insert(at, 1, sharp_byte()); break;
-      case 2: s.erase(at, 1 + pick(3)); break;
-      case 3: s.insert(at, s.substr(pick(s.size()), pick(8))); break;
-      default: s.resize(at);
-    }
-  }
-
- private:
-  std::string blank() {
-    static const char* kBlanks[] = {"", "", "", " ", "\t", "\r\n ", "  "};
-    return kBlanks[pick(std::size(kBlanks))];
-  }
-
-  std::string value(int depth) {
-    switch (pick(depth > 3 ? 7 : 9)) {
-      case 0: case 1: case 2: return string_literal();
-      case 3: return number();
-      case 4: return pick(2) ? "true" : "false";
-      case 5: return "null";
-      case 6: return number();
-      case 7: return object(depth + 1);
-      default: return array(depth + 1);
-    }
-  }
-
-  std::string object(int depth) {
-    static const char* kKeys[] = {"text", "id", "meta", "a", "b", "B", "", "ab", "a b", "\xc3\xa9t\xc3\xa9",
-                                  "z", "lang", "score", "tags", "\xf0\x9f\x99\x82", "~", "a\\nb", "\\u0061"};
-    std::string s = "{" + blank();
-    for (size_t n = pick(7), i = 0; i < n; ++i) {
-      if (i) s += blank() + "," + blank();
-      s += "\"" + std::string(kKeys[pick(pick(10) == 0 ? std::size(kKeys) : std::size(kKeys) - 2)]) + "\"";
-      s += blank() + ":" + blank() + value(depth);
-    }
-    return s + blank() + "}";
-  }
-
-  std::string array(int depth) {
-    std::string s = "[" + blank();
-    for (size_t n = pick(6), i = 0; i < n; ++i) {
-      if (i) s += blank() + "," + blank();
-      s += value(depth);
-    }
-    return s + blank() + "]";
-  }
-
-  std::string number() {
-    static const char* kNumbers[] = {
-        "0", "-0", "7", "-12", "4096", "18446744073709551615", "18446744073709551616", "-9223372036854775808",
-        "-9223372036854775809", "123456789012345678", "1234567890123456789", "0.5", "-0.0", "3.14159",
-        "1e5", "1E+2", "2.5e-3", "1e21", "1e400", "-1e-400", "0.1000000000000000055511151231257827",
-        "123456789012345678901234567890", "1.0", "100.0", "5e-324", "1.7976931348623157e308", "0e0"};
-    return kNumbers[pick(std::size(kNumbers))];
-  }
-
-  std::string string_literal() {
-    static const char* kPieces[] = {
-        "plain words ", "caf\xc3\xa9", "\xe6\x95\xb0\xe6\x8d\xae", "\xf0\x9f\x9a\x80", "\\u00e9", "\\u6570",
-        "\\ud83d\\ude80", "\\n", "\\t", "\\\"", "\\\\", "\\/", "\\u001f", "\\u0000", "\\u0022", "\\b\\f\\r",
-        "\x7f", "\\u2028", "abcdefghijklmnopqrstuvwxyz0123456789 ABCDEFGHIJ"};
-    std::string s = "\"";
-    for (size_t n = pick(8); n > 0; --n) s += kPieces[pick(std::size(kPieces))];
-    return s + "\"";
-  }
-
-  std::mt19937 rng_;
-};
 
 // Runs `check(parser, name)` once for each copy's parser.
 template <typename Check>
@@ -136,10 +41,10 @@ bool expect_routes_agree(isa::ParserKernel& parser, const std::string& text, con
 
 TEST(FastCanonical, AgreesWithTheGeneralRouteOnRandomAndDamagedTexts) {
   for_each_copy([](isa::ParserKernel& parser, const char* copy) {
-    Texts texts(20261207);
+    test::RandomJson texts(20261207);
     int taken = 0, damaged_taken = 0;
     for (int i = 0; i < 6000; ++i) {
-      std::string text = texts.document();
+      std::string text = texts.text();
       taken += expect_routes_agree(parser, text, copy);
       for (int d = 0; d < 3; ++d) {
         texts.damage(text);

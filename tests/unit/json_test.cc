@@ -1,15 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <charconv>
-#include <cmath>
-#include <cstdio>
-#include <random>
 #include <string>
 #include <string_view>
 
 #include "json/parse.h"
 #include "json/value.h"
 #include "json/write.h"
+#include "support/random_json.h"
 
 namespace zr::json {
 namespace {
@@ -211,136 +208,18 @@ TEST(JsonCanonicalize, FloatsAreWrittenInTheirShortestForm) {
   }
 }
 
-// Random JSON texts: unsorted and repeated keys (some spelled with escapes),
-// nesting, whitespace, escapes and numbers of every form, and now and then a
-// corrupted byte.
-class TextGenerator {
- public:
-  explicit TextGenerator(uint32_t seed) : rng_(seed) {}
-
-  std::string text() {
-    std::string out;
-    space(out);
-    value(out, 0);
-    space(out);
-    if (pick(8) == 0 && !out.empty()) out[pick(out.size())] = "\"{}[],:\\0-e \x01\xff"[pick(14)];
-    return out;
-  }
-
- private:
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
-
-  void space(std::string& out) {
-    static const char* kSpaces[] = {"", "", "", " ", "\t", "\r\n ", "  "};
-    out += kSpaces[pick(7)];
-  }
-
-  void string(std::string& out, bool as_key) {
-    static const char* kPieces[] = {
-        "a", "b", "c", "key", "\xc3\xa9", "\xf0\x9f\x98\x80", "\\u0061", "\\n",  // the first 8 make keys
-        "\\\"", "\\\\", "\\/", "\\u00e9", "\\u00C9", "\\ud83d\\ude00", "\\uD83D\\uDE00", "\\u001f", "\\u001F",
-        "\\t", "\\b", "\\f", "\\r", "\\u0000", "\\u0022", "\\u005c", "\\u002f", "\\u007f", "\\u2028", "\\u000a",
-        "\x7f", " ", "long plain text without any escapes in it, long enough for a block or two",
-        // Not valid in a string: the whole text is then invalid.
-        "\\x", "\\u12", "\\ud800", "\\udc00", "\\ud800\\u0041", "\\uDBFF\\uDBFF", "\\u00g0"};
-    constexpr size_t kValid = 31;
-    out += '"';
-    size_t n = as_key ? 1 + pick(2) : pick(5);
-    for (size_t i = 0; i < n; ++i) {
-      size_t choice = as_key ? pick(8) : pick(kValid);
-      if (!as_key && pick(40) == 0) choice = pick(sizeof kPieces / sizeof kPieces[0]);
-      out += kPieces[choice];
-    }
-    out += '"';
-  }
-
-  // A float spelled in one of the ways writers spell floats: shortest or
-  // fixed precision, plain or with an exponent, zeros padding either end.
-  void random_float(std::string& out) {
-    double magnitude = std::pow(10.0, static_cast<double>(pick(40)) - 20.0);
-    double v = std::uniform_real_distribution<double>(-1.0, 1.0)(rng_) * magnitude;
-    char buf[64];
-    switch (pick(6)) {
-      case 0: std::snprintf(buf, sizeof buf, "%.17g", v); break;
-      case 1: std::snprintf(buf, sizeof buf, "%.15g", v); break;
-      case 2: std::snprintf(buf, sizeof buf, "%.*e", static_cast<int>(pick(17)), v); break;
-      case 3: std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(pick(25)), v); break;
-      case 4: std::snprintf(buf, sizeof buf, "%.*E", static_cast<int>(pick(5)), v); break;
-      default: {
-        auto r = std::to_chars(buf, buf + sizeof buf - 1, v);
-        *r.ptr = '\0';
-      }
-    }
-    out += buf;
-    if (pick(4) == 0 && out.find_first_of(".eE") != std::string::npos) out += "000";
-  }
-
-  void number(std::string& out) {
-    if (pick(2) == 0) {
-      std::string text;
-      random_float(text);
-      out += text;
-      return;
-    }
-    static const char* kNumbers[] = {"0",     "-0",     "7",        "-12",  "18446744073709551615",
-                                     "18446744073709551616", "-9223372036854775808", "-9223372036854775809",
-                                     "123456789012345678901234567890", "1.5", "-0.0", "2.50", "1e16", "1E-7",
-                                     "0.00001", "123.456e3", "5e-324", "1.7976931348623157e308", "1e21", "3.0",
-                                     "0.0e5",  "-0.000", "1e-300", "1e300", "123456789012345.0", "1234567890123456.0",
-                                     "0.1e-299", "100.5E+0002", "1.5e00001", "9.99999999999999e300",
-                                     // Not numbers: the whole text is then invalid.
-                                     "1.", ".5", "01.5", "1e", "1.5e+", "-", "1.5x", "1..5", "--1", "1e5.5", "-.5"};
-    out += kNumbers[pick(sizeof kNumbers / sizeof kNumbers[0])];
-  }
-
-  void value(std::string& out, int depth) {
-    size_t kind = pick(depth > 5 ? 6 : 8);
-    switch (kind) {
-      case 0: out += "null"; return;
-      case 1: out += pick(2) ? "true" : "false"; return;
-      case 2: case 3: number(out); return;
-      case 4: case 5: string(out, false); return;
-      case 6: {
-        out += '[';
-        size_t n = pick(5);
-        for (size_t i = 0; i < n; ++i) {
-          if (i) out += ',';
-          space(out);
-          value(out, depth + 1);
-          space(out);
-        }
-        out += ']';
-        return;
-      }
-      default: {
-        out += '{';
-        size_t n = pick(6);
-        for (size_t i = 0; i < n; ++i) {
-          if (i) out += ',';
-          space(out);
-          string(out, true);
-          space(out);
-          out += ':';
-          space(out);
-          value(out, depth + 1);
-        }
-        out += '}';
-        return;
-      }
-    }
-  }
-
-  std::mt19937 rng_;
-};
-
 TEST(JsonCanonicalize, MatchesTheTreeWriterOnRandomTexts) {
-  TextGenerator generator(20240611);
+  // Any value at the top, nested deeper than data lines, floats as writers
+  // spell them, invalid spellings, and now and then a damaged byte.
+  test::RandomJson generator(20240611, {.max_depth = 6, .any_top_value = true, .invalid_spellings = true,
+                                        .written_floats = true});
   Parser tree_parser;
   Parser canonical_parser;  // one parser reused throughout, as the line hash does
   std::string canonical;
   int valid = 0;
   for (int i = 0; i < 5000; ++i) {
     std::string text = generator.text();
+    if (generator.pick(8) == 0) generator.damage(text);
     Value value;
     bool tree_ok = tree_parser.ParseInto(text, 0, value);
     bool canonical_ok = canonical_parser.Canonicalize(text, 0, canonical);

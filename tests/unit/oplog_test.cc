@@ -1,11 +1,10 @@
 #include "store/oplog.h"
+#include "support/temp_store.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace zr {
@@ -25,26 +24,17 @@ TEST(LogTimestamp, DaysSinceTheEpochThenTheTimeOfDay) {
   EXPECT_EQ(store::format_log_timestamp(INT64_MAX), "106751991167300-15:30:07");
 }
 
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using OperationLog = test::TempStoreTest;
 
-TEST(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
-  std::filesystem::path root = std::filesystem::path(testing::TempDir()) / "oplog_test_root";
-  std::filesystem::remove_all(root);
-  std::filesystem::create_directories(root);
-  base::Status missing = store::oplog_append_at(root.string(), "op", "x", 0);
+TEST_F(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
+  base::Status missing = store::oplog_append_at(root(), "op", "x", 0);
   EXPECT_FALSE(missing.ok());
-  EXPECT_FALSE(std::filesystem::exists(root / ".zr"));
+  EXPECT_FALSE(std::filesystem::exists(store_dir()));
 
-  std::filesystem::create_directories(root / ".zr");
-  ASSERT_TRUE(store::oplog_append_at(root.string(), "purge", "file=a.jsonl purged=2", 172799).ok());
-  ASSERT_TRUE(store::oplog_append_at(root.string(), "clean", "", 172800).ok());
-  EXPECT_EQ(read_file(root / ".zr" / "log"), "1-23:59:59 purge file=a.jsonl purged=2\n2-00:00:00 clean \n");
-  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(store_dir());
+  ASSERT_TRUE(store::oplog_append_at(root(), "purge", "file=a.jsonl purged=2", 172799).ok());
+  ASSERT_TRUE(store::oplog_append_at(root(), "clean", "", 172800).ok());
+  EXPECT_EQ(read(store_dir() + "/log"), "1-23:59:59 purge file=a.jsonl purged=2\n2-00:00:00 clean \n");
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
 // Purge archive stamps, pending records and the notes that judge them.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +13,7 @@
 #include "purge/purge_pending_archive.h"
 #include "purge/purge_pending_note.h"
 #include "store/init.h"
+#include "support/temp_store.h"
 
 namespace zr::purge {
 namespace {
@@ -33,23 +31,13 @@ TEST(PurgeArchiveStamp, GregorianCalendar) {
   EXPECT_EQ(purge_archive_stamp(253402300799), "99991231T235959");
 }
 
-class PendingPurgeArchiveTest : public ::testing::Test {
+class PendingPurgeArchiveTest : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-archive-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    TempStoreTest::SetUp();
     ASSERT_TRUE(store::init_store(root_).ok());
     data_ = root_ + "/data.jsonl";
     write(data_, "{}\n");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  static void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
   }
 
   // The note of a run that is about to replace the data file.
@@ -87,7 +75,6 @@ class PendingPurgeArchiveTest : public ::testing::Test {
     return names;
   }
 
-  std::string root_;
   std::string data_;
 };
 

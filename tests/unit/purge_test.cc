@@ -1,12 +1,9 @@
 // The purge pass on the worker pool: the same result at every pool size,
 // equal to a plain sequential purge; and the set and filter it relies on.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -21,29 +18,21 @@
 #include "json/write.h"
 #include "store/jsonl.h"
 #include "store/substring_filter.h"
+#include "support/temp_store.h"
 
 namespace zr::purge {
 namespace {
 
-class PurgePass : public ::testing::Test {
+class PurgePass : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-purge-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
+    TempStoreTest::SetUp();
     ASSERT_TRUE(store::init_store(root_).ok());
   }
   void TearDown() override {
     base::WorkerPool::SetThreadCountForTesting(0);
-    std::filesystem::remove_all(root_);
+    TempStoreTest::TearDown();
   }
-
-  std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
-
-  std::string root_;
 };
 
 // Lines of a few distinct values in many spellings, with blank, CRLF-ended

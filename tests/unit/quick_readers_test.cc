@@ -1,12 +1,10 @@
 // The quick routes of the store merge and of the document filters against
 // their full counterparts, on random and damaged lines.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -20,27 +18,22 @@
 #include "json/write.h"
 #include "store/jsonl.h"
 #include "tracking/document_record.h"
+#include "support/random_json.h"
+#include "support/temp_store.h"
 
 namespace zr {
 namespace {
 
 namespace fs = std::filesystem;
 
-// One to three random edits (insert, delete, replace) from `alphabet`.
-std::string damaged(std::string line, std::mt19937& rng, std::string_view alphabet) {
-  for (int e = 1 + static_cast<int>(rng() % 3); e > 0; --e) {
-    const size_t pos = rng() % (line.size() + 1);
-    const char c = alphabet[rng() % alphabet.size()];
-    switch (rng() % 3) {
-      case 0: line.insert(line.begin() + static_cast<std::ptrdiff_t>(pos), c); break;
-      case 1: if (pos < line.size()) line.erase(pos, 1); break;
-      default: if (pos < line.size()) line[pos] = c;
-    }
-  }
-  return line;
-}
-
+// Damage draws from structure, escapes, odd bytes and the letters of the
+// layers' keys, so that a key can become another one.
 constexpr std::string_view kAlphabet = "{}[]\":, \t\r-019.etruefalsnl\\\xc3\xa9\xff\x01" "abidfilesourc_h";
+
+// One to three edits.
+std::string damaged(test::RandomJson& random, const std::string& line) {
+  return random.damaged(line, 1 + random.pick(3), kAlphabet);
+}
 
 TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
   constexpr std::array<std::string_view, 1> keys = {"id"};
@@ -56,11 +49,12 @@ TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
 
   const std::vector<std::string> seeds = {R"({"email":"e","id":"3fab","name":"N","revoked":false})",
                                           R"({"a":["x","y"],"b":-12,"c":0,"id":"é"})"};
-  std::mt19937 rng(20240614);
+  test::RandomJson random(20240614);
+  std::mt19937& rng = random.engine();
   json::Parser parser;
   int copied = 0;
   for (int round = 0; round < 30000; ++round) {
-    const std::string line = damaged(seeds[rng() % seeds.size()], rng, kAlphabet);
+    const std::string line = damaged(random, seeds[rng() % seeds.size()]);
     if (!store::scan_flat_object_canonical(line, keys, f, canonical) || !canonical) continue;
     base::Result<json::Value> value = parser.Parse(line);
     ASSERT_TRUE(value.ok()) << line;
@@ -70,46 +64,22 @@ TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
   EXPECT_GT(copied, 1000);
 }
 
-class MergeRoutesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "zr-merge-routes-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  static void Append(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::app | std::ios::binary) << text;
-  }
-
-  // Every file under `dir` but the log (it holds the time), by relative path.
-  static std::map<std::string, std::string> Files(const fs::path& dir) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-      if (!entry.is_regular_file() || entry.path().filename() == "log") continue;
-      std::ifstream in(entry.path(), std::ios::binary);
-      files[fs::relative(entry.path(), dir).string()] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return files;
-  }
-
-  fs::path root_;
-};
+using MergeRoutesTest = test::TempStoreTest;
 
 // Random stores with duplicates, rewrites, escapes, damaged lines and keys
 // that name no shard: both routes give the same counts and the same bytes
 // in every target file, index.bin included.
 TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
-  std::mt19937 rng(20240615);
+  test::RandomJson random(20240615);
+  std::mt19937& rng = random.engine();
   auto hex = [&](int n) {
     std::string s;
     for (int i = 0; i < n; ++i) s.push_back("0123456789abcdef"[rng() % (i < 2 ? 3 : 16)]);
     return s;
   };
   for (int round = 0; round < 4; ++round) {
-    const fs::path source = root_ / ("source" + std::to_string(round));
-    const fs::path target = root_ / ("target" + std::to_string(round));
+    const fs::path source = fs::path(root_) / ("source" + std::to_string(round));
+    const fs::path target = fs::path(root_) / ("target" + std::to_string(round));
     ASSERT_TRUE(store::init_store(source.string()).ok());
     ASSERT_TRUE(store::init_store(target.string()).ok());
     std::vector<std::string> ids, sections, hashes;
@@ -135,7 +105,7 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
         for (int i = 0; i < 300; ++i) {
           std::string text = line(layer);
           switch (rng() % 8) {
-            case 0: text = damaged(text, rng, kAlphabet); break;
+            case 0: text = damaged(random, text); break;
             case 1: text.insert(1, R"("x":{"y":[1,2.5]},)"); break;  // not flat
             case 2: text.insert(text.size() - 1, R"(,"aaa":1)"); break;  // keys out of order
             case 3: text += "\r"; break;
@@ -147,11 +117,11 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
             default: break;
           }
           const std::string file = layer == 3 ? "00" + std::to_string(1 + rng() % 2) : hex(2);
-          Append(store / ".zr" / layers[layer] / file, text + "\n");
+          append((store / ".zr" / layers[layer] / file).string(), text + "\n");
         }
       }
     }
-    const fs::path full = root_ / ("full" + std::to_string(round));
+    const fs::path full = fs::path(root_) / ("full" + std::to_string(round));
     fs::copy(target, full, fs::copy_options::recursive);
     base::Result<maintenance::StoreMergeCounts> quick =
         maintenance::merge_absorb_by_route(source.string(), target.string(), maintenance::MergeRoute::kQuick);
@@ -165,7 +135,7 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
     EXPECT_EQ(quick->document_added, slow->document_added);
     EXPECT_EQ(quick->token_index_added, slow->token_index_added);
     EXPECT_EQ(quick->skipped, slow->skipped);
-    EXPECT_EQ(Files(target), Files(full)) << "round " << round;
+    EXPECT_EQ(files_under(target.string()), files_under(full.string())) << "round " << round;
   }
 }
 
@@ -183,14 +153,15 @@ TEST(DocumentFilterQuickSkip, FindsWhatParsingEveryLineFinds) {
       R"({"file":"f","line_hash":"h","sources":[")" + std::string(300, 'c') + R"("]})",
       R"(["h","f",[")" + wanted + R"("]])",
   };
-  std::mt19937 rng(20240616);
+  test::RandomJson random(20240616);
+  std::mt19937& rng = random.engine();
   json::Parser parser;
   int found = 0;
   for (int round = 0; round < 300; ++round) {
     std::string text;
     for (int i = 0; i < 40; ++i) {
       const std::string& seed = seeds[rng() % seeds.size()];
-      text += (rng() % 3 ? seed : damaged(seed, rng, kAlphabet)) + (rng() % 4 ? "\n" : "\r\n");
+      text += (rng() % 3 ? seed : damaged(random, seed)) + (rng() % 4 ? "\n" : "\r\n");
     }
     if (rng() % 2) text.pop_back();
     std::vector<tracking::DocumentRecord> expected, got;

@@ -3,15 +3,12 @@
 // reader. On random and damaged chunk files the index must be byte for byte
 // the one that reading every line with the full reader and grouping with an
 // ordered map gives, and the scans sharing the line reader must agree too.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -25,6 +22,8 @@
 #include "token_index/token_bin_build.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_status.h"
+#include "support/random_json.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -98,7 +97,7 @@ size_t first_difference(const std::string& a, const std::string& b) {
 // ones, and damaged copies of all of them.
 class LineMaker {
  public:
-  explicit LineMaker(uint32_t seed) : rng_(seed) {
+  explicit LineMaker(uint32_t seed) : random_(seed), rng_(random_.engine()) {
     // Keys sharing their first byte, or their first eight, test the
     // bucket and sort boundaries; many keys make the table grow.
     for (int i = 0; i < 3000; ++i) {
@@ -111,7 +110,7 @@ class LineMaker {
 
   std::string Line() {
     std::string line = pick(6) ? Plain() : Unusual();
-    if (pick(12)) Damage(line);
+    if (pick(12)) random_.damage(line);
     return line;
   }
 
@@ -203,43 +202,15 @@ class LineMaker {
     return text + space + "}" + space;
   }
 
-  void Damage(std::string& line) {
-    if (line.empty()) return;
-    size_t at = rng_() % line.size();
-    switch (rng_() % 3) {
-      case 0:
-        line.resize(at);
-        break;
-      case 1:
-        line[at] = static_cast<char>(rng_());
-        break;
-      default:
-        line.insert(at, 1, "\"\\,:{}[]\x80\t"[rng_() % 10]);
-    }
-  }
-
-  std::mt19937 rng_;
+  test::RandomJson random_;
+  std::mt19937& rng_;
   std::vector<std::string> keys_;
 };
 
-class TokenBinFastPathTest : public ::testing::Test {
+class TokenBinFastPathTest : public test::TokenChunksTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-tokbin-fast-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(root_ + "/.zr/token-index.tk");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  void write_chunk(const std::string& name, const std::string& bytes) {
-    std::ofstream(root_ + "/.zr/token-index.tk/" + name, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  std::string index_bytes() {
-    std::ifstream in(root_ + "/.zr/token-index.tk.bin", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string root_;
+  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
+  std::string index_bytes() { return read(binary_index_path()); }
 };
 
 TEST_F(TokenBinFastPathTest, RandomAndDamagedChunksBuildTheFullReadersIndex) {

@@ -1,7 +1,6 @@
 // The token binary index: reader messages, lookups, in-place flags, currency,
 // and that no damaged or truncated file makes a read leave the file.
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -17,6 +15,7 @@
 #include "token_index/token_bin_build.h"
 #include "token_index/token_bin_format.h"
 #include "token_index/token_bin_reader.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -36,24 +35,8 @@ std::string entry_line(const std::vector<std::string>& sources, bool revoked) {
   return line + "],\"tokenizer\":\"tk\",\"revoked\":" + (revoked ? "true" : "false") + "}\n";
 }
 
-class TokenBinIndexTest : public ::testing::Test {
+class TokenBinIndexTest : public test::TokenChunksTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-tokbin-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(merged());
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  std::string merged() const { return root_ + "/.zr/token-index.tk"; }
-  std::string index_path() const { return root_ + "/.zr/token-index.tk.bin"; }
-  static void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
   TokenBinIndex open() {
     auto r = TokenBinIndex::Open(root_, "tk");
     EXPECT_TRUE(r.ok() && r->has_value()) << (r.ok() ? "absent" : r.status().message());
@@ -90,7 +73,6 @@ class TokenBinIndexTest : public ::testing::Test {
   const std::string kA = hex_key(0x42, 1);
   const std::string kB = hex_key(0x07, 9);
   const std::string kC = hex_key(0x42, 2);
-  std::string root_;
 };
 
 TEST_F(TokenBinIndexTest, OpeningReportsEachProblem) {
@@ -99,26 +81,26 @@ TEST_F(TokenBinIndexTest, OpeningReportsEachProblem) {
   EXPECT_FALSE(absent->has_value());
   EXPECT_FALSE(TokenBinIndex::Open(root_, "a/b").ok());
 
-  write(index_path(), std::string(10, 'Z'));
+  write(binary_index_path(), std::string(10, 'Z'));
   EXPECT_EQ(open_error(), "token binary index file too small: 10 bytes");
-  write(index_path(), std::string(64, 'Z'));
+  write(binary_index_path(), std::string(64, 'Z'));
   EXPECT_EQ(open_error(), "token binary index magic mismatch");
 
   std::string header = "ZRIDXTI01" + std::string(55, '\0');
   base::encode_fixed32(header.data() + kVersionAt, 2);
-  write(index_path(), header);
+  write(binary_index_path(), header);
   EXPECT_EQ(open_error(), "unsupported token binary index version: 2");
 
   // A header whose tables do not fit the file refuses to open.
   base::encode_fixed32(header.data() + kVersionAt, 1);
-  write(index_path(), header + std::string(2048, '\0'));
+  write(binary_index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "opened");
   base::encode_fixed32(header.data() + kEntryCountAt, 200);
-  write(index_path(), header + std::string(2048, '\0'));
+  write(binary_index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "token binary index damaged: entry table lies outside the file");
   base::encode_fixed32(header.data() + kEntryCountAt, 0);
   base::encode_fixed32(header.data() + kFanoutTableAt, 65);
-  write(index_path(), header + std::string(2048, '\0'));
+  write(binary_index_path(), header + std::string(2048, '\0'));
   EXPECT_EQ(open_error(), "token binary index damaged: fanout table lies outside the file");
 }
 
@@ -154,7 +136,7 @@ TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
   std::filesystem::create_directory(merged() + "/sub");
   build();
   const time_t t = 1700000000;
-  set_mtime(index_path(), t, 500);
+  set_mtime(binary_index_path(), t, 500);
   set_mtime(merged() + "/001", t, 499);
   set_mtime(merged() + "/notes", t - 10, 0);
   set_mtime(merged() + "/sub", t + 10, 0);  // directories do not count
@@ -167,7 +149,7 @@ TEST_F(TokenBinIndexTest, CurrentOnlyWhenStrictlyNewerThanEveryRegularFile) {
   EXPECT_FALSE(index.IsCurrent());
   std::filesystem::remove_all(merged());
   EXPECT_TRUE(index.IsCurrent());
-  std::filesystem::remove(index_path());
+  std::filesystem::remove(binary_index_path());
   EXPECT_FALSE(index.IsCurrent());
 }
 
@@ -190,7 +172,7 @@ TEST_F(TokenBinIndexTest, TruncatedOrCorruptedFilesNeverReadOutsideTheFile) {
   }
   write(merged() + "/001", text);
   build();
-  const std::string good = read(index_path());
+  const std::string good = read(binary_index_path());
   ASSERT_GT(good.size(), 8192u);
   std::vector<store::HashKey> keys = source_keys(all);
 
@@ -212,15 +194,15 @@ TEST_F(TokenBinIndexTest, TruncatedOrCorruptedFilesNeverReadOutsideTheFile) {
   std::sort(cuts.rbegin(), cuts.rend());
   for (size_t size : cuts) {
     if (size >= good.size()) continue;
-    std::filesystem::resize_file(index_path(), size);
+    std::filesystem::resize_file(binary_index_path(), size);
     open_and_use();
   }
 
   // Corruptions are written over the file in place, the size unchanged.
-  write(index_path(), good);
+  write(binary_index_path(), good);
   std::mt19937 rng(12345);
   for (int round = 0; round < 3000; ++round) {
-    std::fstream file(index_path(), std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream file(binary_index_path(), std::ios::binary | std::ios::in | std::ios::out);
     std::vector<std::pair<size_t, char>> changed;
     int flips = 1 + static_cast<int>(rng() % 4);
     for (int f = 0; f < flips; ++f) {

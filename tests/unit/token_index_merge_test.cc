@@ -2,15 +2,11 @@
 // member texts must be, byte for byte, what parsing every record into a
 // value and writing it with the compact writer gives, on the lines trackers
 // write and on anything else a per-process file may hold.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +16,8 @@
 #include "token_index/canonical_records.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/token_index_entry.h"
+#include "support/random_json.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
@@ -42,7 +40,7 @@ std::string full_path_text(std::string_view file_text) {
 // form: reordered, spaced, escaped, out-of-range or damaged at random.
 class LineGenerator {
  public:
-  explicit LineGenerator(uint32_t seed) : rng_(seed) {}
+  explicit LineGenerator(uint32_t seed) : random_(seed) {}
 
   std::string line() {
     std::string text = written_entry();
@@ -58,7 +56,7 @@ class LineGenerator {
   }
 
  private:
-  size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+  size_t pick(size_t n) { return random_.pick(n); }
 
   std::string string_value() {
     static const std::vector<std::string> kPieces = {"a", "0f", "tk", "é", "\xe2\x82\xac", "x.y", "\\\"", "\\u00e9",
@@ -111,23 +109,13 @@ class LineGenerator {
   }
 
   std::string damaged(std::string text) {
-    static const std::string kBytes = std::string(" \"\\,:{}[]-09e.\r\x01", 16) + "\xc3\xa9\x80";
-    if (text.empty()) return text;
-    const size_t at = pick(text.size());
-    switch (pick(5)) {
-      case 0: return text.erase(at, 1);
-      case 1: return text.insert(at, 1, kBytes[pick(kBytes.size())]);
-      case 2: text[at] = kBytes[pick(kBytes.size())]; return text;
-      case 3: return text.substr(0, at);
-      default: {
-        // A member given twice: the last one is the one kept.
-        const size_t comma = text.find(',');
-        return text.substr(0, text.size() - 1) + "," + text.substr(1, comma - 1) + "}";
-      }
-    }
+    const size_t comma = text.find(',');
+    if (pick(5) != 0 || comma == std::string::npos) return random_.damaged(text);
+    // A member given twice: the last one is the one kept.
+    return text.substr(0, text.size() - 1) + "," + text.substr(1, comma - 1) + "}";
   }
 
-  std::mt19937 rng_;
+  test::RandomJson random_;
 };
 
 TEST(SortedWrittenEntry, CopiesAWrittenEntryIntoTheMergedForm) {
@@ -172,25 +160,12 @@ TEST(SortedWrittenEntry, AgreesWithTheTreeWriterOnRandomAndDamagedLines) {
   EXPECT_GT(parsed_otherwise, 2000);
 }
 
-class MergePidFiles : public ::testing::Test {
+class MergePidFiles : public test::TempStoreTest {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-merge-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(store());
+    TempStoreTest::SetUp();
+    std::filesystem::create_directories(store_dir());
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  std::string store() const { return root_ + "/.zr"; }
-  static void write(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-
-  std::string root_;
 };
 
 TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
@@ -202,10 +177,10 @@ TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
     if (file == 2) text = "\n  \nnot json\n{\n";  // no record: deleted, no chunk
     if (file == 4) text.pop_back();              // a last line without its line feed
     texts.push_back(text);
-    write(store() + "/token-index.tk." + std::to_string(1000 + file), text);
+    write(store_dir() + "/token-index.tk." + std::to_string(1000 + file), text);
   }
   // The merge takes the files in listing order.
-  base::Result<std::vector<base::DirEntry>> listed = base::list_directory(store());
+  base::Result<std::vector<base::DirEntry>> listed = base::list_directory(store_dir());
   ASSERT_TRUE(listed.ok());
   std::vector<std::string> expected;
   uint64_t records = 0;
@@ -222,12 +197,12 @@ TEST_F(MergePidFiles, EveryChunkHoldsWhatTheFullReaderAndWriterWouldWrite) {
   EXPECT_EQ(counts->records_merged, records);
   EXPECT_EQ(counts->files_handled, 6u);
   for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(read(store() + "/token-index.tk/00" + std::to_string(i + 1)), expected[i]) << "chunk " << i + 1;
+    EXPECT_EQ(read(store_dir() + "/token-index.tk/00" + std::to_string(i + 1)), expected[i]) << "chunk " << i + 1;
   }
   // Nothing else is left behind: no per-process file, no temporary file.
   std::vector<std::string> left;
-  for (const auto& item : std::filesystem::recursive_directory_iterator(store())) {
-    left.push_back(item.path().lexically_relative(store()).string());
+  for (const auto& item : std::filesystem::recursive_directory_iterator(store_dir())) {
+    left.push_back(item.path().lexically_relative(store_dir()).string());
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"token-index.tk", "token-index.tk/001", "token-index.tk/002",

@@ -1,44 +1,28 @@
 // The text-preserving revocation used by revocation by author.
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "token_index/toggle_matching.h"
+#include "support/temp_store.h"
 
 namespace zr::token_index {
 namespace {
 
 const std::string kH1(64, 'c');
 
-class ToggleMatching : public ::testing::Test {
+class ToggleMatching : public test::TokenChunksTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zr-toggle-XXXXXX").string();
-    root_ = ::mkdtemp(pattern.data());
-    std::filesystem::create_directories(merged());
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  std::string merged() const { return root_ + "/.zr/token-index.tk"; }
-  void write(const std::string& name, const std::string& bytes) {
-    std::ofstream(merged() + "/" + name, std::ios::binary) << bytes;
-  }
-  std::string read(const std::string& name) {
-    std::ifstream in(merged() + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
+  std::string read_chunk(const std::string& name) { return read(merged() + "/" + name); }
   uint64_t toggle(const std::vector<std::string>& targets) {
     base::Result<uint64_t> r = token_index_toggle_matching(root_, "tk", targets);
     EXPECT_TRUE(r.ok()) << r.status().ToString();
     return r.ok() ? *r : 0;
   }
 
-  std::string root_;
 };
 
 TEST_F(ToggleMatching, ChangesOnlyMatchingEntriesAndKeepsEveryOtherLineByteForByte) {
@@ -49,17 +33,17 @@ TEST_F(ToggleMatching, ChangesOnlyMatchingEntriesAndKeepsEveryOtherLineByteForBy
   const std::string not_json = R"(not json ")" + kH1 + R"(")";
   const std::string one_char = R"([3,["a"],"tk",false])";
   const std::string escaped = R"({"token_count":4,"sources":["q\"uote"],"tokenizer":"tk","revoked":false})";
-  write("001", R"({"token_count":1,"sources":[")" + kH1 + R"("],"tokenizer":"tk","revoked":false})" "\n" + spaced +
+  write_chunk("001", R"({"token_count":1,"sources":[")" + kH1 + R"("],"tokenizer":"tk","revoked":false})" "\n" + spaced +
                    "\r\n\n\n" + elsewhere + "\r\n" + not_json + "\n" + one_char + "\n" + escaped);
 
   EXPECT_EQ(toggle({kH1, "a", "q\"uote", ""}), 2u);
-  EXPECT_EQ(read("001"), flipped_plain + "\n" + flipped_spaced + "\n" + elsewhere + "\r\n" + not_json + "\n" +
+  EXPECT_EQ(read_chunk("001"), flipped_plain + "\n" + flipped_spaced + "\n" + elsewhere + "\r\n" + not_json + "\n" +
                              one_char + "\n" + escaped + "\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(merged()), {}), 1);
 
   // A second call flips both back; the rewritten line form stays.
   EXPECT_EQ(toggle({kH1}), 2u);
-  std::string restored = read("001");
+  std::string restored = read_chunk("001");
   EXPECT_EQ(restored.substr(0, restored.find('\n')),
             R"({"token_count":1,"sources":[")" + kH1 + R"("],"tokenizer":"tk","revoked":false})");
   EXPECT_NE(restored.find(R"(,"x"],"tokenizer":"tk","revoked":true})"), std::string::npos);
@@ -67,12 +51,12 @@ TEST_F(ToggleMatching, ChangesOnlyMatchingEntriesAndKeepsEveryOtherLineByteForBy
 
 TEST_F(ToggleMatching, FilesWithoutChangeAreNotRewritten) {
   const std::string text = "\n{\"token_count\":1,\"sources\":[\"zz\"],\"tokenizer\":\"tk\",\"revoked\":false}\r\n\n[1";
-  write("002", text);
-  write("+3", "{\"token_count\":1,\"sources\":[\"zz\"],\"tokenizer\":\"tk\",\"revoked\":false}");
+  write_chunk("002", text);
+  write_chunk("+3", "{\"token_count\":1,\"sources\":[\"zz\"],\"tokenizer\":\"tk\",\"revoked\":false}");
   EXPECT_EQ(toggle({kH1, "z"}), 0u);
-  EXPECT_EQ(read("002"), text);
+  EXPECT_EQ(read_chunk("002"), text);
   EXPECT_EQ(toggle({"zz"}), 2u);  // "+3" is a chunk file too
-  EXPECT_EQ(read("+3"), "{\"token_count\":1,\"sources\":[\"zz\"],\"tokenizer\":\"tk\",\"revoked\":true}\n");
+  EXPECT_EQ(read_chunk("+3"), "{\"token_count\":1,\"sources\":[\"zz\"],\"tokenizer\":\"tk\",\"revoked\":true}\n");
 }
 
 TEST_F(ToggleMatching, NothingToDoAndUnsafeNames) {
