@@ -1,12 +1,19 @@
 #include "store/oplog.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "base/file.h"
 
 namespace zr {
 namespace {
@@ -44,6 +51,15 @@ TEST(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
   ASSERT_TRUE(store::oplog_append_at(root.string(), "purge", "file=a.jsonl purged=2", 172799).ok());
   ASSERT_TRUE(store::oplog_append_at(root.string(), "clean", "", 172800).ok());
   EXPECT_EQ(read_file(root / ".zr" / "log"), "1-23:59:59 purge file=a.jsonl purged=2\n2-00:00:00 clean \n");
+
+  // A log that is no regular file is refused, even a FIFO someone reads.
+  std::filesystem::remove(root / ".zr" / "log");
+  ASSERT_EQ(::mkfifo((root / ".zr" / "log").c_str(), 0600), 0);
+  base::UniqueFd reader(::open((root / ".zr" / "log").c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.valid());
+  EXPECT_EQ(store::oplog_append_at(root.string(), "clean", "", 0).message(), std::strerror(ENODEV));
+  char byte;
+  EXPECT_LE(::read(reader.get(), &byte, 1), 0);  // nothing was written
   std::filesystem::remove_all(root);
 }
 
