@@ -1,8 +1,8 @@
 #include "index/index_layer.h"
 
 #include "base/file.h"
-#include "base/file_system.h"
 #include "base/file_replacement.h"
+#include "base/file_system.h"
 #include "index/record_reader.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"

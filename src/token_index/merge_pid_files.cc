@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/file.h"
-#include "base/file_system.h"
 #include "base/file_replacement.h"
+#include "base/file_system.h"
 #include "store/store_paths.h"
 #include "token_index/canonical_records.h"
 #include "token_index/chunk_files.h"
