@@ -25,10 +25,6 @@
 #include <string>
 #include <vector>
 
-// See content_hash.cc: the context-on-the-stack API allocates nothing per call.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/sha.h>
-
 #include "base/file.h"
 #include "base/worker_pool.h"
 #include "purge/purge.h"
@@ -36,6 +32,7 @@
 #include "purge/purge_line_sets.h"
 #include "store/content_hash.h"
 #include "store/init.h"
+#include "store/sha256.h"
 #include "json/parse.h"
 #include "python_json_string.h"
 #include "store/jsonl.h"
@@ -164,14 +161,11 @@ double time_raw_sha(const std::string& text) {
   std::vector<unsigned char> sink(bounds.size());
   auto start = std::chrono::steady_clock::now();
   zr::base::WorkerPool::Run(bounds.size() - 1, [&](size_t c) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
+    zr::store::Sha256Digest digest;
     unsigned char acc = 0;
     zr::store::for_each_line(std::string_view(text).substr(bounds[c], bounds[c + 1] - bounds[c]),
                              [&](std::string_view line, size_t) {
-                               SHA256_CTX ctx;
-                               SHA256_Init(&ctx);
-                               SHA256_Update(&ctx, line.data(), line.size());
-                               SHA256_Final(digest, &ctx);
+                               zr::store::sha256(line, digest);
                                acc ^= digest[0];
                              });
     sink[c] = acc;

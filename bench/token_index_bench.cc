@@ -32,8 +32,8 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_system.h"
 #include "store/content_hash.h"
-#include "store/init.h"
 #include "store/jsonl.h"
 #include "token_index/chunk_files.h"
 #include "token_index/read_entries.h"
@@ -86,7 +86,7 @@ std::vector<std::string> section_hashes() {
 
 void generate(const std::string& root, uint64_t entries, const std::vector<std::string>& hashes) {
   std::string merged = root + "/.zr/token-index." + kTokenizer;
-  check(zr::store::create_directories(merged), "creating the merged directory");
+  check(zr::base::make_directories(merged), "creating the merged directory");
   std::mt19937_64 rng(entries);
   for (uint64_t chunk = 1; chunk * kEntriesPerChunk <= entries; ++chunk) {
     std::string text;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_system.h"
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "json/parse.h"
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
     check(zr::token_index::token_index_write_pid(tokens, "tk", 50 + i % 400, sources));
   });
   const std::string store = zr::store::store_dir(full);
-  double t_mkdir = per_call_us(calls, [&](size_t) { check(zr::store::create_directories(store)); });
+  double t_mkdir = per_call_us(calls, [&](size_t) { check(zr::base::make_directories(store)); });
 
   // The bare system calls of the two appends: open in append mode, one
   // write, close, for a line of each kind (paths and lines made up front).

@@ -14,10 +14,8 @@
 namespace zr::base {
 
 namespace {
-// A C path cannot hold NUL: refuse such a path instead of silently opening
-// the prefix before the NUL.
-bool has_nul(const std::string& path) { return path.find('\0') != std::string::npos; }
-Status nul_in_path() { return Status::Error("path contains a NUL byte"); }
+bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
+Status nul_in_path() { return Status::FromErrno(ENOENT, "path contains a NUL byte"); }
 
 PathKind kind_of(const struct stat& st) {
   if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
@@ -68,6 +66,8 @@ Status write_lines(int fd, std::string_view lines, bool separate) {
   return write_all(fd, separated);
 }
 }  // namespace
+
+Status check_path(std::string_view path) { return has_nul(path) ? nul_in_path() : Status(); }
 
 std::string path_join(std::string_view a, std::string_view b) {
   std::string out;
@@ -141,8 +141,11 @@ Result<MappedFile> MappedFile::Open(const std::string& path) {
 }
 
 Result<MappedFile> MappedFile::OpenIfExists(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, FileToMap::OpenUnlessMissing(path));
-  if (!file) return MappedFile();
+  Result<FileToMap> file = FileToMap::Open(path);
+  if (!file.ok()) {
+    if (file.status().is_missing()) return MappedFile();
+    return file.status();
+  }
   return map_regular_file(*file);
 }
 
@@ -202,28 +205,11 @@ Result<std::string> resolve_path(const std::string& path) {
 
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
-  ZR_ASSIGN_OR_RETURN(std::optional<FileToMap> file, OpenUnlessMissing(path));
-  if (!file) return Status::FromErrno(ENOENT);
-  return std::move(*file);
-}
-
-Result<std::optional<FileToMap>> FileToMap::OpenUnlessMissing(const std::string& path) {
-  if (has_nul(path)) return std::optional<FileToMap>();
   UniqueFd fd(open_read_only(path));
-  if (!fd.valid()) {
-    if (errno == ENOENT) return std::optional<FileToMap>();
-    return Status::FromErrno(errno);
-  }
+  if (!fd.valid()) return Status::FromErrno(errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  return std::optional<FileToMap>(FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size)));
-}
-
-Result<std::optional<FileToMap>> FileToMap::OpenIfExists(const std::string& path) {
-  // Absence is for the caller to judge (a scan instead, or its own error).
-  Result<std::optional<FileToMap>> file = OpenUnlessMissing(path);
-  if (!file.ok()) return file.status().WithContext("opening " + path);
-  return file;
+  return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
 }
 
 Status write_all(int fd, std::string_view data) {
@@ -240,6 +226,48 @@ Status write_all(int fd, std::string_view data) {
     left -= static_cast<size_t>(n);
   }
   return Status();
+}
+
+Status write_at(int fd, uint64_t offset, std::string_view data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  while (left > 0) {
+    ssize_t n = ::pwrite(fd, p, left, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Status::FromErrno(errno);
+    }
+    if (n == 0) return Status::Error("failed to write whole buffer");
+    p += n;
+    left -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return Status();
+}
+
+Status sync_file(int fd) {
+  if (::fsync(fd) != 0) return Status::FromErrno(errno);
+  return Status();
+}
+
+void start_writeback(int fd, uint64_t offset, uint64_t length) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  (void)::sync_file_range(fd, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+  (void)fd;
+  (void)offset;
+  (void)length;
+#endif
+}
+
+size_t page_size() {
+  static const size_t size = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+void release_mapped_pages(const char* begin, size_t length) {
+  // Refused or not, the pages hold the file's bytes either way.
+  (void)::madvise(const_cast<char*>(begin), length, MADV_DONTNEED);
 }
 
 Result<UniqueFd> open_for_append(const std::string& path) {
@@ -266,13 +294,18 @@ Status append_to_file(const std::string& path, std::string_view lines) {
 Result<RegularAppendFile> open_regular_for_append(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   RegularAppendFile file;
-  // O_NONBLOCK: a FIFO in the file's place must not make the call wait for
-  // a reader; it is refused below like anything else that is no file.
   bool at_last_byte;
-  file.fd = UniqueFd(open_appending(path, O_NONBLOCK, at_last_byte));
-  if (!file.fd.valid() && errno == ENOENT) {
+  // Another process may create the file between a failed open and the
+  // exclusive create, or remove it between the two the other way round:
+  // try again a few times rather than report a file that is there.
+  for (int attempt = 0; attempt < 4 && !file.fd.valid(); ++attempt) {
+    // O_NONBLOCK: a FIFO in the file's place must not make the call wait
+    // for a reader; it is refused below like anything else that is no file.
+    file.fd = UniqueFd(open_appending(path, O_NONBLOCK, at_last_byte));
+    if (file.fd.valid() || errno != ENOENT) break;
     file.fd = UniqueFd(open_appending(path, O_CREAT | O_EXCL, at_last_byte));
     file.created = file.fd.valid();
+    if (!file.fd.valid() && errno != EEXIST) break;
   }
   if (!file.fd.valid()) return Status::FromErrno(errno);
   struct stat st;
@@ -322,7 +355,7 @@ Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
 
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path) {
   std::string name = path_join(dir, prefix);
-  name.append("XXXXXX");
+  name.append(kTempNameUniqueLength, 'X');  // what mkostemp replaces
   if (has_nul(name)) return nul_in_path();
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
   if (!fd.valid()) return Status::FromErrno(errno);
@@ -331,13 +364,19 @@ Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefi
 }
 
 bool is_temp_file_name(std::string_view name, std::string_view prefix) {
-  constexpr size_t kUniqueLength = 6;  // mkostemp's XXXXXX
-  if (name.size() != prefix.size() + kUniqueLength || !name.starts_with(prefix)) return false;
+  if (name.size() != prefix.size() + kTempNameUniqueLength || !name.starts_with(prefix)) return false;
   for (char c : name.substr(prefix.size())) {
     const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
     if (!alnum) return false;
   }
   return true;
+}
+
+Result<UniqueFd> create_for_append(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return fd;
 }
 
 Status remove_file(const std::string& path) {
@@ -350,8 +389,9 @@ Status sync_directory(const std::string& dir) {
   if (has_nul(dir)) return nul_in_path();
   UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.valid()) return Status::FromErrno(errno);
-  if (::fsync(fd.get()) != 0 && errno != EINVAL) return Status::FromErrno(errno);
-  return Status();
+  Status synced = sync_file(fd.get());
+  if (synced.error_number() == EINVAL) return Status();
+  return synced;
 }
 
 }  // namespace zr::base

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,6 +11,12 @@
 #include "base/status.h"
 
 namespace zr::base {
+
+// A C path ends at its first NUL: a path holding one is refused with this
+// error ("path contains a NUL byte") instead of silently naming the prefix
+// before the NUL. Nothing can be at such a path, so the error counts as
+// missing. Success for every other path.
+Status check_path(std::string_view path);
 
 // Joins path components with the platform separator, exactly as given.
 std::string path_join(std::string_view a, std::string_view b);
@@ -103,6 +108,27 @@ Result<std::string> resolve_path(const std::string& path);
 // Writes all of `data`, retrying short writes and interrupted calls.
 Status write_all(int fd, std::string_view data);
 
+// Writes all of `data` at byte `offset` of the file, leaving the file offset
+// where it was; retries as write_all does.
+Status write_at(int fd, uint64_t offset, std::string_view data);
+
+// Flushes the file open on `fd` to stable storage and waits for it.
+Status sync_file(int fd);
+
+// Asks the system to start writing `length` bytes from `offset` of the file
+// to storage without waiting for it (0 length: to the end). Only a hint: a
+// later sync_file still flushes and reports any failure.
+void start_writeback(int fd, uint64_t offset, uint64_t length);
+
+// The size of the memory pages that mappings are made of.
+size_t page_size();
+
+// Tells the system that `length` bytes of a read-only file mapping from
+// `begin` (whole pages: both at multiples of page_size() from the mapping's
+// start) are not needed for now. Only a hint; a page read again comes back
+// from the file.
+void release_mapped_pages(const char* begin, size_t length);
+
 // Opens `path` for appending, creating it (never its directory) if missing.
 // A file that can seek is opened for reading too when it allows that, so
 // that append_lines can look at its last byte. Opening never waits: a FIFO
@@ -132,11 +158,16 @@ Status append_to_file(const std::string& path, std::string_view lines);
 // Creates or truncates `path` and writes `data`.
 Status write_file(const std::string& path, std::string_view data);
 
-// A file opened for appending that must be a regular file: an existing one
+// A file opened for appending that must be a regular file: how every writer
+// opens the operation log, and how archives are added to. An existing one
 // is opened as it is (its size kept, so that a failed run can cut it back),
-// a missing one is created exclusively (so that a failed run can remove it).
-// Anything else (a FIFO, a directory) fails with "No such device". Like
-// open_for_append, the file is readable too when it allows that.
+// a missing one is created exclusively (so that a failed run can remove it;
+// `created` is true only for the call that made it, however many processes
+// race to). Opening never waits: a FIFO without a reader fails at once ("No
+// such device or address"), anything else that is no regular file (a FIFO
+// with a reader, a device) with "No such device", a directory with "Is a
+// directory". Like open_for_append, the file is readable too when it allows
+// that.
 struct RegularAppendFile {
   UniqueFd fd;
   bool created = false;
@@ -148,12 +179,9 @@ Result<RegularAppendFile> open_regular_for_append(const std::string& path);
 // Opening never waits on a FIFO found where a file should be.
 class FileToMap {
  public:
-  // Errors carry the system's message only.
+  // Errors carry the system's message only; a caller for whom absence is
+  // no error asks status().is_missing().
   static Result<FileToMap> Open(const std::string& path);
-  // nullopt when nothing is at `path`; errors are "opening <path>: <message>".
-  static Result<std::optional<FileToMap>> OpenIfExists(const std::string& path);
-  // The same with the system's message alone.
-  static Result<std::optional<FileToMap>> OpenUnlessMissing(const std::string& path);
 
   PathKind kind() const { return kind_; }
   uint64_t size() const { return size_; }
@@ -182,14 +210,22 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir);
 // failure is the system's error.
 Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
-// Creates a new file with a unique name "<dir>/<prefix>XXXXXX" for writing.
-// On success `path` holds its name.
+// The length of the unique part that create_temp_file puts after a prefix.
+inline constexpr size_t kTempNameUniqueLength = 6;
+
+// Creates a new file with a unique name "<dir>/<prefix>XXXXXX" (the unique
+// part of kTempNameUniqueLength ASCII letters or digits) for writing. On
+// success `path` holds its name.
 Result<UniqueFd> create_temp_file(const std::string& dir, std::string_view prefix, std::string& path);
 
 // True when `name` is `prefix` followed by a unique part of the kind
-// create_temp_file makes (six ASCII letters or digits): a file that a writer
-// using that prefix created, and nobody else's.
+// create_temp_file makes: a file that a writer using that prefix created,
+// and nobody else's.
 bool is_temp_file_name(std::string_view name, std::string_view prefix);
+
+// Creates `path`, which must not exist yet, and opens it for appending
+// (writing only).
+Result<UniqueFd> create_for_append(const std::string& path);
 
 // Removes a file; a missing file is not an error.
 Status remove_file(const std::string& path);

@@ -13,6 +13,8 @@
 #include <optional>
 #include <utility>
 
+#include "base/file_system.h"
+
 namespace zr::base {
 
 namespace {
@@ -47,7 +49,7 @@ mode_t new_file_mode() { return 0666 & ~process_umask(); }
 
 Result<FileReplacement> FileReplacement::Create(std::string target, const std::string& temp_dir,
                                                 std::string_view temp_prefix) {
-  if (target.find('\0') != std::string::npos) return Status::Error("path contains a NUL byte");
+  ZR_RETURN_IF_ERROR(check_path(target));
   std::string temp_path;
   ZR_ASSIGN_OR_RETURN(UniqueFd fd, create_temp_file(temp_dir, temp_prefix, temp_path));
   return FileReplacement(std::move(target), std::move(temp_path), std::move(fd));
@@ -59,16 +61,12 @@ FileReplacement::FileReplacement(FileReplacement&& other) noexcept
       fd_(std::move(other.fd_)),
       flushed_(other.flushed_) {}
 
-void FileReplacement::StartFlush() {
-#ifdef SYNC_FILE_RANGE_WRITE
-  (void)::sync_file_range(fd_.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
-}
+void FileReplacement::StartFlush() { start_writeback(fd_.get(), 0, 0); }
 
 Status FileReplacement::Finish(mode_t mode, Flush flush) {
   Status status;
   if (::fchmod(fd_.get(), mode) != 0) status = Status::FromErrno(errno);
-  if (status.ok() && flush == Flush::kToDisk && ::fsync(fd_.get()) != 0) status = Status::FromErrno(errno);
+  if (status.ok() && flush == Flush::kToDisk) status = sync_file(fd_.get());
   if (status.ok() && ::close(fd_.release()) != 0) status = Status::FromErrno(errno);
   if (!status.ok()) Abandon();
   flushed_ = status.ok() && flush == Flush::kToDisk;
@@ -76,8 +74,8 @@ Status FileReplacement::Finish(mode_t mode, Flush flush) {
 }
 
 Status FileReplacement::Rename() {
-  if (::rename(temp_path_.c_str(), target_.c_str()) != 0) {
-    Status status = Status::FromErrno(errno);
+  Status status = rename_path(temp_path_, target_);
+  if (!status.ok()) {
     Abandon();
     return status;
   }

@@ -25,7 +25,16 @@ Status Status::FromErrno(int err) {
   char buffer[256];
   // GNU strerror_r returns the message pointer, which may not be `buffer`.
   const char* text = strerror_r(err, buffer, sizeof buffer);
-  return Error(text);
+  return FromErrno(err, text);
+}
+
+Status Status::FromErrno(int err, std::string message) {
+  Status s;
+  auto state = std::make_shared<State>();
+  state->message = std::move(message);
+  state->error_number = err;
+  s.state_ = std::move(state);
+  return s;
 }
 
 const std::string& Status::message() const {
@@ -39,6 +48,7 @@ Status Status::WithContext(std::string outer) const {
   auto state = std::make_shared<State>();
   state->message = std::move(outer);
   state->internal_fault = state_->internal_fault;
+  state->error_number = state_->error_number;
   state->cause = std::make_shared<const Status>(*this);
   s.state_ = std::move(state);
   return s;

@@ -26,9 +26,19 @@ class [[nodiscard]] Status {
   static Status InternalFault(std::string message);
   // The operating system's own description of errno value `err`.
   static Status FromErrno(int err);
+  // An error of errno value `err` told in words of its own.
+  static Status FromErrno(int err, std::string message);
 
   bool ok() const { return state_ == nullptr; }
   bool is_internal_fault() const { return state_ && state_->internal_fault; }
+
+  // The errno value of the system call the error came from, through any
+  // context wrapped around it; 0 for success and for errors of our own. It
+  // lets a caller ask what failed without reading messages.
+  int error_number() const { return state_ ? state_->error_number : 0; }
+  // True when the error says that nothing is at a path: only absence, never
+  // "cannot be reached" (denied, not a directory on the way).
+  bool is_missing() const { return error_number() == ENOENT; }
 
   // The outermost message; empty for success.
   const std::string& message() const;
@@ -45,6 +55,7 @@ class [[nodiscard]] Status {
   struct State {
     std::string message;
     bool internal_fault = false;
+    int error_number = 0;
     std::shared_ptr<const Status> cause;
   };
   std::shared_ptr<const State> state_;

@@ -158,8 +158,12 @@ base::Result<std::optional<BinaryIndex>> BinaryIndex::Open(std::string_view zr_d
 }
 
 base::Result<std::optional<BinaryIndex>> BinaryIndex::OpenPath(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(std::optional<base::FileToMap> file, base::FileToMap::OpenIfExists(path));
-  if (!file) return std::optional<BinaryIndex>();
+  base::Result<base::FileToMap> file = base::FileToMap::Open(path);
+  if (!file.ok()) {
+    // Absence is for the caller to judge (a scan instead, or its own error).
+    if (file.status().is_missing()) return std::optional<BinaryIndex>();
+    return file.status().WithContext("opening " + path);
+  }
   // A directory opens for reading on this platform but is no index.
   if (file->kind() == base::PathKind::kDirectory) return base::Status::FromErrno(EISDIR).WithContext("opening " + path);
   if (file->size() < kMinFileSize) {

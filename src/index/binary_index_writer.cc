@@ -1,16 +1,14 @@
 #include "index/binary_index_writer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "base/coding.h"
+#include "base/file.h"
 #include "index/binary_index_reader.h"
 
 namespace zr::index {
@@ -147,9 +145,9 @@ base::Result<uint32_t> BinaryIndexWriter::WriteEntries(std::span<const IndexEntr
 
   char t[8];
   base::encode_fixed64(t, fanout_offset);
-  const ssize_t patched = ::pwrite(file_.fd(), t, sizeof t, kFanoutOffsetField);
-  if (patched < 0) return Abandon(base::Status::FromErrno(errno));
-  if (patched != sizeof t) return Abandon(base::Status::Error("failed to write whole buffer"));
+  if (base::Status s = base::write_at(file_.fd(), kFanoutOffsetField, std::string_view(t, sizeof t)); !s.ok()) {
+    return Abandon(s);
+  }
 
   // Read back what a query would read: a file that does not open as an
   // index, or with another count, must never replace a good one.

@@ -2,8 +2,8 @@
 
 #include "base/file.h"
 #include "base/file_replacement.h"
+#include "base/file_system.h"
 #include "index/record_reader.h"
-#include "store/init.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 
@@ -27,7 +27,7 @@ base::Status replace_index_layer(std::string_view zr_dir, const std::vector<Inde
     ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, base::regular_files_in(dir));
     for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
-  ZR_RETURN_IF_ERROR(store::create_directories(dir));
+  ZR_RETURN_IF_ERROR(base::make_directories(dir));
   // Each file appears whole (a crash can leave the layer short of files, never
   // a cut-off one). The temporary files wait in the store directory, where no
   // layer scan looks. The layer is derived, so a power cut is left to the next

@@ -1,20 +1,14 @@
 #include "maintenance/clean.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_system.h"
 #include "maintenance/clean_docidx.h"
 #include "maintenance/clean_leftovers.h"
 #include "purge/purge_archive.h"
 #include "maintenance/record_archive.h"
-#include "store/init.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"
 #include "token_index/merge_pid_files.h"
@@ -29,14 +23,14 @@ namespace {
 // empty log. Returns whether it rotated.
 base::Result<bool> rotate_log(std::string_view zr_dir) {
   std::string log = store::store_path(zr_dir, store::kLogName);
-  struct stat st;
-  if (::stat(log.c_str(), &st) != 0) {
-    if (errno == ENOENT) return false;
-    return base::Status::FromErrno(errno);
+  base::Result<base::FileStatus> status = base::file_status(log);
+  if (!status.ok()) {
+    if (status.status().is_missing()) return false;
+    return status.status();
   }
-  if (static_cast<uint64_t>(st.st_size) <= kLogRotationThreshold) return false;
+  if (status->size <= kLogRotationThreshold) return false;
   std::string previous = store::store_path(zr_dir, "log.1");
-  if (::rename(log.c_str(), previous.c_str()) != 0) return base::Status::FromErrno(errno);
+  ZR_RETURN_IF_ERROR(base::rename_path(log, previous));
   ZR_RETURN_IF_ERROR(base::write_file(log, ""));
   // Like every replacement of a file: once the call returned, a power cut
   // must not undo the rotation.
@@ -59,7 +53,7 @@ base::Status merge_token_indexes(std::string_view zr_dir, CleanCounts& counts) {
 
 base::Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
   std::string dir = purge::archive_dir(zr_dir);
-  ZR_RETURN_IF_ERROR(store::create_directories(dir));
+  ZR_RETURN_IF_ERROR(base::make_directories(dir));
   struct LayerKey {
     std::string_view layer;
     std::string_view key;
@@ -76,12 +70,11 @@ base::Result<uint64_t> archive_all_flagged(std::string_view zr_dir) {
 // Empties an existing split directory. Best effort: it holds scratch files
 // of other tools, and housekeeping must not fail over them.
 void empty_split_directory(std::string_view zr_dir) {
-  std::filesystem::path split(store::store_path(zr_dir, "split"));
-  std::error_code ec;
-  if (!std::filesystem::exists(std::filesystem::symlink_status(split, ec))) return;
-  // remove_all does not follow a symbolic link: only the link goes.
-  std::filesystem::remove_all(split, ec);
-  std::filesystem::create_directory(split, ec);
+  std::string split = store::store_path(zr_dir, "split");
+  // A symbolic link in its place is removed, not followed: only the link goes.
+  base::Result<bool> removed = base::remove_tree(split);
+  if (removed.ok() && !*removed) return;  // there was none
+  (void)base::make_directories(split);
 }
 
 }  // namespace

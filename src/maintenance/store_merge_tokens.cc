@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/byte_arena.h"
+#include "base/file_system.h"
 #include "base/view_set.h"
 #include "store/flat_object.h"
-#include "store/init.h"
 #include "token_index/chunk_files.h"
 #include "token_index/entry_view.h"
 #include "token_index/read_entries.h"
@@ -118,7 +118,7 @@ base::Result<TokenMergeCounts> merge_token_entries(std::string_view source, std:
       return base::Status();
     }));
 
-    ZR_RETURN_IF_ERROR(store::create_directories(token_index::merged_dir_path(target, tokenizer)));
+    ZR_RETURN_IF_ERROR(base::make_directories(token_index::merged_dir_path(target, tokenizer)));
 
     std::string chunk_text;
     ZR_RETURN_IF_ERROR(for_each_entry(source_chunks, reader, [&] {

@@ -1,9 +1,9 @@
 #include "purge/data_file_replacement.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <utility>
+
+#include "base/file.h"
+#include "base/file_system.h"
 
 namespace zr::purge {
 
@@ -11,7 +11,6 @@ namespace {
 
 constexpr size_t kMaxNameLength = 255;
 constexpr std::string_view kTempInfix = ".purge-";
-constexpr size_t kUniqueSuffixLength = 6;  // create_temp_file's XXXXXX
 
 // A hidden name that tells where a leftover came from: "." + the data file's
 // name + ".purge-", shortened (at a character boundary) so that the unique
@@ -19,7 +18,7 @@ constexpr size_t kUniqueSuffixLength = 6;  // create_temp_file's XXXXXX
 std::string temp_prefix(std::string_view data_file) {
   size_t slash = data_file.rfind('/');
   std::string_view base = slash == std::string_view::npos ? data_file : data_file.substr(slash + 1);
-  size_t room = kMaxNameLength - 1 - kTempInfix.size() - kUniqueSuffixLength;
+  size_t room = kMaxNameLength - 1 - kTempInfix.size() - base::kTempNameUniqueLength;
   if (base.size() > room) {
     size_t cut = room;
     while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
@@ -34,12 +33,10 @@ std::string temp_prefix(std::string_view data_file) {
 }  // namespace
 
 base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
-  if (data_file.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
-  struct stat st;
-  if (::stat(data_file.c_str(), &st) != 0) return base::Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(const base::FileStatus data_status, base::file_status(data_file));
   ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
                       base::FileReplacement::Create(data_file, base::parent_directory(data_file), temp_prefix(data_file)));
-  DataFileReplacement replacement(std::move(file), st.st_mode & 07777);
+  DataFileReplacement replacement(std::move(file), data_status.permissions);
   replacement.buffer_.reserve(kBufferSize);
   return replacement;
 }

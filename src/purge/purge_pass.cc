@@ -1,13 +1,5 @@
 #include "purge/purge_pass.h"
 
-// The context-on-the-stack SHA-256 functions hash with the same code as the
-// one-shot provider API without its per-call allocations; see content_hash.cc.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/sha.h>
-
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -21,6 +13,7 @@
 #include "purge/purge_pending_archive.h"
 #include "purge/purge_pending_note.h"
 #include "json/parse.h"
+#include "store/sha256.h"
 
 namespace zr::purge {
 
@@ -65,13 +58,6 @@ std::vector<size_t> chunk_bounds(std::string_view text) {
   }
   if (bounds.back() != text.size()) bounds.push_back(text.size());
   return bounds;
-}
-
-void sha256_digest(std::string_view bytes, store::HashKey& out) {
-  SHA256_CTX context;
-  SHA256_Init(&context);
-  SHA256_Update(&context, bytes.data(), bytes.size());
-  SHA256_Final(out.data(), &context);
 }
 
 // What deciding one chunk produced: a byte per non-empty line (1: purge)
@@ -142,7 +128,7 @@ class Pass {
     for_each_data_line(text_, bounds_[c], bounds_[c + 1], [&](std::string_view line, size_t readable_after) {
       bool purge = false;
       if (parser.Canonicalize(line, readable_after, canonical)) {
-        sha256_digest(canonical, digest);
+        store::sha256(canonical, digest);
         purge = lines_.ContainsDigest(digest);
       }
       out.purge.push_back(purge ? 1 : 0);
@@ -185,10 +171,10 @@ class Pass {
   // to the chunks in flight, however large the data file. (Were a page read
   // again, it would come back from the unchanged file.)
   void ReleaseBefore(size_t offset) {
-    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t page = base::page_size();
     size_t end = offset / page * page;
     if (end <= released_) return;
-    (void)::madvise(const_cast<char*>(text_.data()) + released_, end - released_, MADV_DONTNEED);
+    base::release_mapped_pages(text_.data() + released_, end - released_);
     released_ = end;
   }
 
@@ -242,7 +228,7 @@ base::Result<DataFileToPurge> read_data_file(const std::string& data_file, const
   base::Result<std::string> target = base::resolve_path(data_file);
   if (!target.ok()) return about_data_file(target.status(), kCannotRead, data_file);
   file.note.data_file = std::move(target).value();
-  base::Result<FileIdentity> identity = identify_file(file.note.data_file);
+  base::Result<FileIdentity> identity = base::file_identity(file.note.data_file);
   if (!identity.ok()) return about_data_file(identity.status(), kCannotRead, data_file);
   file.note.identity = *identity;
   base::Result<base::MappedFile> mapped = base::MappedFile::Open(file.note.data_file);

@@ -1,14 +1,9 @@
 #include "purge/purge_pending_archive.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <utility>
 
+#include "base/file_system.h"
 #include "purge/purge_archive.h"
-#include "store/init.h"
 
 namespace zr::purge {
 
@@ -22,20 +17,6 @@ std::string records_path_of(const std::string& note_path) {
   std::string path = note_path;
   path.append(kPendingRecordsSuffix);
   return path;
-}
-
-// Renames `from` to `to` unless `to` exists. Returns false, with nothing
-// done, when it exists.
-base::Result<bool> rename_if_absent(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno == EEXIST) return false;
-  if (errno != EINVAL && errno != ENOSYS) return base::Status::FromErrno(errno);
-  // A file system that cannot refuse to replace: no other writer of the
-  // store runs during a purge, so looking first is as good.
-  ZR_ASSIGN_OR_RETURN(base::PathKind existing, base::path_kind(to));
-  if (existing != base::PathKind::kMissing) return false;
-  if (::rename(from.c_str(), to.c_str()) != 0) return base::Status::FromErrno(errno);
-  return true;
 }
 
 // Removes the pending pair (records first, so that a note never names
@@ -79,7 +60,7 @@ base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_
   pending.dir_ = archive_dir(zr_dir);
   ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(pending.dir_));
   if (dir_kind == base::PathKind::kMissing) pending.dir_created_ = pending.dir_;
-  ZR_RETURN_IF_ERROR(store::create_directories(pending.dir_));
+  ZR_RETURN_IF_ERROR(base::make_directories(pending.dir_));
   pending.stamp_ = purge_archive_stamp(seconds);
   pending.archive_path_ = purge_archive_path(zr_dir, pending.stamp_);
 
@@ -90,9 +71,7 @@ base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_
   pending.note_path_ = note_path;
   ZR_RETURN_IF_ERROR(base::write_all(pending.note_fd_.get(), format_pending_note(note)));
   pending.records_path_ = records_path_of(note_path);
-  pending.fd_ = base::UniqueFd(
-      ::open(pending.records_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0666));
-  if (!pending.fd_.valid()) return base::Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(pending.fd_, base::create_for_append(pending.records_path_));
   pending.buffer_.reserve(kBufferSize);
   return pending;
 }
@@ -118,7 +97,7 @@ PendingPurgeArchive::~PendingPurgeArchive() {
   note_fd_.reset();
   if (!note_path_.empty()) discard_if_data_file_unchanged(note_, note_path_);
   // Only an empty directory goes; one that other archives reached meanwhile stays.
-  if (!dir_created_.empty()) (void)::rmdir(dir_created_.c_str());
+  if (!dir_created_.empty()) (void)base::remove_empty_directory(dir_created_);
 }
 
 base::Status PendingPurgeArchive::WriteBuffer() {
@@ -139,7 +118,8 @@ base::Status PendingPurgeArchive::AddRecords(std::string_view records, uint64_t 
 
 base::Status PendingPurgeArchive::Flush() {
   if (!buffer_.empty()) ZR_RETURN_IF_ERROR(WriteBuffer());
-  if (::fsync(fd_.get()) != 0 || ::fsync(note_fd_.get()) != 0) return base::Status::FromErrno(errno);
+  ZR_RETURN_IF_ERROR(base::sync_file(fd_.get()));
+  ZR_RETURN_IF_ERROR(base::sync_file(note_fd_.get()));
   // The note's and the records' names must survive a power cut as surely
   // as the data file's replacement will.
   return base::sync_directory(dir_);
@@ -149,7 +129,7 @@ base::Status PendingPurgeArchive::AppendRecordsToArchive() {
   ZR_ASSIGN_OR_RETURN(base::MappedFile records, base::MappedFile::Open(records_path_));
   ZR_ASSIGN_OR_RETURN(base::RegularAppendFile archive, base::open_regular_for_append(archive_path_));
   ZR_RETURN_IF_ERROR(base::append_lines(archive.fd.get(), records.view()));
-  if (::fsync(archive.fd.get()) != 0) return base::Status::FromErrno(errno);
+  ZR_RETURN_IF_ERROR(base::sync_file(archive.fd.get()));
   return base::remove_file(records_path_);
 }
 
@@ -161,8 +141,10 @@ base::Status PendingPurgeArchive::Promote() {
   note_fd_.reset();
   // No flush of the directory is needed for safety: if a power cut undoes
   // the rename or the removal, the records are still pending, and the note
-  // either says the data file was replaced or is gone with them kept.
-  ZR_ASSIGN_OR_RETURN(bool renamed, rename_if_absent(records_path_, archive_path_));
+  // either says the data file was replaced or is gone with them kept. No
+  // other writer of the store runs during a purge, so a file system that
+  // cannot refuse the rename atomically is as good.
+  ZR_ASSIGN_OR_RETURN(bool renamed, base::rename_no_replace(records_path_, archive_path_));
   if (!renamed) ZR_RETURN_IF_ERROR(AppendRecordsToArchive());
   return base::remove_file(note_path_);
 }

@@ -1,8 +1,5 @@
 #include "purge/purge_pending_note.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <charconv>
 
 namespace zr::purge {
@@ -19,21 +16,6 @@ bool take_number(std::string_view& text, char separator, Int& out) {
 }
 
 }  // namespace
-
-base::Result<FileIdentity> identify_file(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return base::Status::Error("path contains a NUL byte");
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return base::Status::FromErrno(errno);
-  FileIdentity id;
-  id.device = static_cast<uint64_t>(st.st_dev);
-  id.inode = static_cast<uint64_t>(st.st_ino);
-  id.size = static_cast<uint64_t>(st.st_size);
-  id.mtime_s = st.st_mtim.tv_sec;
-  id.mtime_ns = st.st_mtim.tv_nsec;
-  id.ctime_s = st.st_ctim.tv_sec;
-  id.ctime_ns = st.st_ctim.tv_nsec;
-  return id;
-}
 
 std::string format_pending_note(const PendingNote& note) {
   const FileIdentity& id = note.identity;
@@ -65,7 +47,7 @@ std::optional<PendingNote> parse_pending_note(std::string_view text) {
 }
 
 bool data_file_unchanged(const PendingNote& note) {
-  base::Result<FileIdentity> now = identify_file(note.data_file);
+  base::Result<FileIdentity> now = base::file_identity(note.data_file);
   return now.ok() && *now == note.identity;
 }
 

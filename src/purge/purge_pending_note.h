@@ -20,25 +20,14 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_system.h"
 #include "base/status.h"
 
 namespace zr::purge {
 
-struct FileIdentity {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  uint64_t size = 0;
-  int64_t mtime_s = 0;
-  int64_t mtime_ns = 0;
-  int64_t ctime_s = 0;
-  int64_t ctime_ns = 0;
-
-  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
-};
-
-// The identity of what `path` itself names (a symbolic link is not
-// followed). Errors carry the system's message only.
-base::Result<FileIdentity> identify_file(const std::string& path);
+// The identity kept in a note: what base::file_identity reads (a symbolic
+// link is not followed).
+using FileIdentity = base::FileIdentity;
 
 struct PendingNote {
   std::string data_file;  // absolute, no symbolic link in it

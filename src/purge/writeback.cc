@@ -1,7 +1,5 @@
 #include "purge/writeback.h"
 
-#include <fcntl.h>
-
 #include "base/file.h"
 
 namespace zr::purge {
@@ -16,8 +14,7 @@ void WritebackPacer::Wrote(int fd, size_t n) {
   written_ += n;
   if (written_ - started_ < kStep) return;
   // Only a hint; a failure here is found by the final flush.
-  (void)::sync_file_range(fd, static_cast<off_t>(started_), static_cast<off_t>(written_ - started_),
-                          SYNC_FILE_RANGE_WRITE);
+  base::start_writeback(fd, started_, written_ - started_);
   started_ = written_;
 }
 

@@ -1,28 +1,18 @@
 #include "store/content_hash.h"
 
-// The one-shot SHA256() of OpenSSL 3 goes through its provider machinery on
-// every call (a fetch and three heap allocations), which costs about as much
-// as hashing a typical line. The context-on-the-stack functions hash with the
-// same assembly and allocate nothing; they are deprecated in OpenSSL 3 only
-// in favour of that machinery.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <openssl/sha.h>
-
 #include <bit>
 #include <cstring>
 
 #include "json/write.h"
+#include "store/sha256.h"
 
 namespace zr::store {
 
 void sha256_hex_into(std::string_view bytes, char out[64]) {
   static constexpr char kHex[] = "0123456789abcdef";
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256_CTX context;
-  SHA256_Init(&context);
-  SHA256_Update(&context, bytes.data(), bytes.size());
-  SHA256_Final(digest, &context);
-  for (int i = 0; i < SHA256_DIGEST_LENGTH; ++i) {
+  Sha256Digest digest;
+  sha256(bytes, digest);
+  for (size_t i = 0; i < digest.size(); ++i) {
     out[2 * i] = kHex[digest[i] >> 4];
     out[2 * i + 1] = kHex[digest[i] & 0xF];
   }

@@ -9,10 +9,11 @@
 #include <string_view>
 
 #include "json/value.h"
+#include "store/sha256.h"
 
 namespace zr::store {
 
-using HashKey = std::array<uint8_t, 32>;
+using HashKey = Sha256Digest;
 
 // SHA-256 of `bytes` as 64 lower-case hex characters.
 std::string sha256_hex(std::string_view bytes);

@@ -12,8 +12,4 @@ namespace zr::store {
 // existing log is emptied.
 base::Status init_store(std::string_view zr_dir);
 
-// Creates `path` and every missing parent; an existing directory is fine.
-// Errors carry the system's message only.
-base::Status create_directories(const std::string& path);
-
 }  // namespace zr::store

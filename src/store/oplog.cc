@@ -38,8 +38,9 @@ base::Status oplog_append_at(std::string_view zr_dir, std::string_view operation
                              int64_t seconds) {
   // The log is text for people, kept exactly as written: unlike the records
   // of the store it gets no line break before a line after a cut-off one.
-  ZR_ASSIGN_OR_RETURN(base::UniqueFd fd, base::open_for_append(store_path(zr_dir, kLogName)));
-  return base::write_all(fd.get(), format_log_line(seconds, operation, detail));
+  // Every writer opens the log the same way: a regular file or nothing.
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile log, base::open_regular_for_append(store_path(zr_dir, kLogName)));
+  return base::write_all(log.fd.get(), format_log_line(seconds, operation, detail));
 }
 
 base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail) {

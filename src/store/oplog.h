@@ -21,7 +21,8 @@ std::string format_log_line(int64_t seconds, std::string_view operation, std::st
 int64_t unix_seconds_now();
 
 // Appends one line to the log, creating the log but never the store
-// directory. The operation and detail are written exactly as given.
+// directory. The operation and detail are written exactly as given. A log
+// that is no regular file (a FIFO, say) is refused at once, never waited on.
 base::Status oplog_append(std::string_view zr_dir, std::string_view operation, std::string_view detail);
 
 // The same, with the clock reading supplied by the caller.

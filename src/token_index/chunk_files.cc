@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "store/init.h"
+#include "base/file_system.h"
 #include "token_index/token_index_names.h"
 
 namespace zr::token_index {
@@ -75,7 +75,7 @@ base::Result<uint64_t> token_index_add_chunk(std::string_view zr_dir, std::strin
                                              std::string_view text) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));
+  ZR_RETURN_IF_ERROR(base::make_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t number, next_chunk_number(chunks));
   ZR_RETURN_IF_ERROR(write_chunk_file(merged_dir, base::path_join(merged_dir, chunk_file_name(number)), text));

@@ -9,7 +9,7 @@
 
 #include "base/file.h"
 #include "base/file_replacement.h"
-#include "store/init.h"
+#include "base/file_system.h"
 #include "store/store_paths.h"
 #include "token_index/canonical_records.h"
 #include "token_index/chunk_files.h"
@@ -78,7 +78,7 @@ base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, s
   if (files.empty()) return counts;
 
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(store::create_directories(merged_dir));
+  ZR_RETURN_IF_ERROR(base::make_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t next, next_chunk_number(chunks));
 

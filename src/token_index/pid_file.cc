@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "base/file.h"
-#include "store/init.h"
+#include "base/file_system.h"
 #include "store/jsonl.h"
 #include "store/store_paths.h"
 #include "token_index/token_index_entry.h"
@@ -29,7 +29,7 @@ base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tok
   if (store_kind == base::PathKind::kDirectory) return appended;
   // Creating it would only say "File exists", which leaves the user guessing.
   if (store_kind != base::PathKind::kMissing) return base::Status::Error(store + " is not a directory");
-  ZR_RETURN_IF_ERROR(store::create_directories(store));
+  ZR_RETURN_IF_ERROR(base::make_directories(store));
   return store::append_line(path, line);
 }
 

@@ -1,12 +1,11 @@
 #include "token_index/token_bin_reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "base/coding.h"
 #include "base/file.h"
+#include "base/file_system.h"
 #include "token_index/token_bin_format.h"
 #include "token_index/token_index_names.h"
 
@@ -16,10 +15,6 @@ namespace {
 
 base::Status damaged(const char* what) {
   return base::Status::Error(std::string("token binary index damaged: ") + what);
-}
-
-bool later_or_equal(const struct timespec& a, const struct timespec& b) {
-  return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec >= b.tv_nsec);
 }
 
 }  // namespace
@@ -40,8 +35,12 @@ base::Result<std::optional<TokenBinIndex>> TokenBinIndex::Open(std::string_view 
 }
 
 base::Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(std::optional<base::FileToMap> file, base::FileToMap::OpenIfExists(path));
-  if (!file) return std::optional<TokenBinIndex>();
+  base::Result<base::FileToMap> file = base::FileToMap::Open(path);
+  if (!file.ok()) {
+    // Absence is for the caller to judge (a scan instead, or its own error).
+    if (file.status().is_missing()) return std::optional<TokenBinIndex>();
+    return file.status().WithContext("opening " + path);
+  }
   const uint64_t size = file->size();
   if (size < kHeaderSize) {
     return base::Status::Error("token binary index file too small: " + std::to_string(size) + " bytes");
@@ -73,9 +72,9 @@ base::Result<std::optional<TokenBinIndex>> TokenBinIndex::OpenFile(const std::st
 }
 
 bool TokenBinIndex::IsCurrent() const {
-  struct stat st;
-  if (::stat(path_.c_str(), &st) != 0) return false;
-  const struct timespec built = st.st_mtim;
+  base::Result<base::FileStatus> index_status = base::file_status(path_);
+  if (!index_status.ok()) return false;
+  const base::FileTime built = index_status->modified;
 
   // The merged directory is the index file's sibling named without ".bin".
   size_t slash = path_.rfind('/');
@@ -90,9 +89,9 @@ bool TokenBinIndex::IsCurrent() const {
   if (!items.ok()) return true;  // nothing to compare with
   for (const base::DirEntry& item : *items) {
     if (item.kind != base::PathKind::kRegularFile) continue;
-    struct stat item_st;
-    if (::stat(base::path_join(merged_dir, item.name).c_str(), &item_st) != 0) continue;
-    if (later_or_equal(item_st.st_mtim, built)) return false;
+    base::Result<base::FileStatus> item_status = base::file_status(base::path_join(merged_dir, item.name));
+    if (!item_status.ok()) continue;
+    if (item_status->modified >= built) return false;
   }
   return true;
 }

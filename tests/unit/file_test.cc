@@ -1,5 +1,6 @@
 #include "base/file.h"
 #include "base/file_replacement.h"
+#include "base/file_system.h"
 #include "support/temp_store.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 
@@ -114,6 +114,12 @@ TEST_F(FileTest, AppendingOpensRefuseAFifoAtOnce) {
   ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
   EXPECT_EQ(base::open_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
   EXPECT_EQ(base::open_regular_for_append(path("fifo")).status().message(), std::strerror(ENXIO));
+  // The log's policy refuses a FIFO with a reader too, where a plain append
+  // would go through. Neither open waits: a wait would hang the test.
+  base::UniqueFd reader(::open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.valid());
+  EXPECT_TRUE(base::open_for_append(path("fifo")).ok());
+  EXPECT_EQ(base::open_regular_for_append(path("fifo")).status().message(), std::strerror(ENODEV));
   base::Result<base::RegularAppendFile> created = base::open_regular_for_append(path("new"));
   ASSERT_TRUE(created.ok());
   EXPECT_TRUE(created->created);
@@ -227,13 +233,120 @@ TEST_F(FileTest, OnlyAbsenceReadsAsMissing) {
   EXPECT_EQ(base::path_kind(below_file).status().message(), std::strerror(ENOTDIR));
   EXPECT_EQ(base::path_kind(path(std::string(5000, 'n'))).status().message(), std::strerror(ENAMETOOLONG));
   EXPECT_EQ(base::MappedFile::OpenIfExists(below_file).status().message(), std::strerror(ENOTDIR));
-  EXPECT_EQ(base::FileToMap::OpenIfExists(below_file).status().message(), "opening " + below_file);
+  base::Status below = base::FileToMap::Open(below_file).status();
+  EXPECT_EQ(below.message(), std::strerror(ENOTDIR));
+  EXPECT_FALSE(below.is_missing());
   base::Result<base::MappedFile> absent = base::MappedFile::OpenIfExists(path("none"));
   ASSERT_TRUE(absent.ok());
   EXPECT_EQ(absent->size(), 0u);
-  base::Result<std::optional<base::FileToMap>> absent_file = base::FileToMap::OpenIfExists(path("none"));
-  ASSERT_TRUE(absent_file.ok());
-  EXPECT_FALSE(absent_file->has_value());
+  base::Status absent_file = base::FileToMap::Open(path("none")).status();
+  EXPECT_EQ(absent_file.message(), std::strerror(ENOENT));
+  EXPECT_TRUE(absent_file.is_missing());
+}
+
+// --- the error number behind a message ----------------------------------------
+
+TEST_F(FileTest, MissingnessIsAskedOfTheErrorThroughItsContext) {
+  base::Status missing = base::file_status(path("none")).status();
+  EXPECT_TRUE(missing.is_missing());
+  EXPECT_EQ(missing.error_number(), ENOENT);
+  // Context changes the message, never what failed.
+  base::Status wrapped = missing.WithContext("opening none");
+  EXPECT_EQ(wrapped.ToString(), std::string("opening none: ") + std::strerror(ENOENT));
+  EXPECT_TRUE(wrapped.is_missing());
+  // Unreachable is not missing, and an error of our own has no number.
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  EXPECT_EQ(base::file_status(path("file") + "/x").status().error_number(), ENOTDIR);
+  EXPECT_FALSE(base::file_status(path("file") + "/x").status().is_missing());
+  EXPECT_EQ(base::Status::Error("damaged").error_number(), 0);
+  EXPECT_EQ(base::Status().error_number(), 0);
+  // Nothing can be at a path with a NUL in it; the message says why.
+  base::Status nul = base::file_identity(path("a") + std::string(1, '\0')).status();
+  EXPECT_EQ(nul.message(), "path contains a NUL byte");
+  EXPECT_TRUE(nul.is_missing());
+}
+
+// --- names: directories, renames, removal -------------------------------------
+
+TEST_F(FileTest, RenameNoReplaceNeverReplacesWhatIsThere) {
+  ASSERT_TRUE(base::write_file(path("from"), "new").ok());
+  ASSERT_TRUE(base::write_file(path("to"), "old").ok());
+  base::Result<bool> refused = base::rename_no_replace(path("from"), path("to"));
+  ASSERT_TRUE(refused.ok());
+  EXPECT_FALSE(*refused);
+  EXPECT_EQ(read(path("from")), "new");
+  EXPECT_EQ(read(path("to")), "old");
+  base::Result<bool> renamed = base::rename_no_replace(path("from"), path("free"));
+  ASSERT_TRUE(renamed.ok());
+  EXPECT_TRUE(*renamed);
+  EXPECT_EQ(names(), (std::vector<std::string>{"free", "to"}));
+  EXPECT_TRUE(base::rename_no_replace(path("gone"), path("other")).status().is_missing());
+  // A plain rename does replace.
+  ASSERT_TRUE(base::rename_path(path("free"), path("to")).ok());
+  EXPECT_EQ(read(path("to")), "new");
+}
+
+TEST_F(FileTest, DirectoriesAreMadeWithTheirParentsAndRemovedWithoutFollowingLinks) {
+  ASSERT_TRUE(base::make_directories(path("a/b/c")).ok());
+  ASSERT_TRUE(base::make_directories(path("a/b/c")).ok());  // already there
+  ASSERT_TRUE(base::write_file(path("a/b/c/f"), "x").ok());
+  EXPECT_EQ(base::make_directories(path("a/b/c/f")).message(), std::strerror(EEXIST));
+  EXPECT_EQ(base::make_directories(path("a/b/c/f/g")).message(), std::strerror(ENOTDIR));
+  EXPECT_EQ(base::make_directories("").message(), std::strerror(ENOENT));
+
+  // What a link inside the tree, or the tree itself as a link, points to stays.
+  ASSERT_TRUE(base::make_directories(path("kept")).ok());
+  ASSERT_TRUE(base::write_file(path("kept/f"), "x").ok());
+  fs::create_directory_symlink(dir_ / "kept", dir_ / "a" / "b" / "link");
+  fs::create_directory_symlink(dir_ / "kept", dir_ / "tree-link");
+  base::Result<bool> removed = base::remove_tree(path("a"));
+  ASSERT_TRUE(removed.ok());
+  EXPECT_TRUE(*removed);
+  removed = base::remove_tree(path("tree-link"));
+  ASSERT_TRUE(removed.ok());
+  EXPECT_TRUE(*removed);
+  EXPECT_EQ(names(), (std::vector<std::string>{"kept"}));
+  EXPECT_EQ(read(path("kept/f")), "x");
+  removed = base::remove_tree(path("a"));
+  ASSERT_TRUE(removed.ok());
+  EXPECT_FALSE(*removed);
+
+  EXPECT_EQ(base::remove_empty_directory(path("kept")).message(), std::strerror(ENOTEMPTY));
+  ASSERT_TRUE(base::remove_file(path("kept/f")).ok());
+  EXPECT_TRUE(base::remove_empty_directory(path("kept")).ok());
+}
+
+TEST_F(FileTest, StatusAndIdentityTellFilesApart) {
+  ASSERT_TRUE(base::write_file(path("f"), "abc").ok());
+  ASSERT_EQ(::chmod(path("f").c_str(), 0640), 0);
+  fs::create_symlink(dir_ / "f", dir_ / "link");
+  base::Result<base::FileStatus> through_link = base::file_status(path("link"));
+  ASSERT_TRUE(through_link.ok());
+  EXPECT_EQ(through_link->kind, base::PathKind::kRegularFile);
+  EXPECT_EQ(through_link->size, 3u);
+  EXPECT_EQ(through_link->permissions, 0640u);
+  // An identity is of the link itself, and a file renamed into a path gives
+  // the path another identity.
+  base::Result<base::FileIdentity> file = base::file_identity(path("f"));
+  base::Result<base::FileIdentity> link = base::file_identity(path("link"));
+  ASSERT_TRUE(file.ok() && link.ok());
+  EXPECT_NE(file->inode, link->inode);
+  ASSERT_TRUE(base::replace_file_atomically(path("f"), "abc", dir_.string()).ok());
+  base::Result<base::FileIdentity> replaced = base::file_identity(path("f"));
+  ASSERT_TRUE(replaced.ok());
+  EXPECT_NE(*replaced, *file);
+}
+
+TEST_F(FileTest, WriteAtPatchesInPlaceAndKeepsTheOffset) {
+  base::Result<base::UniqueFd> fd = base::create_for_append(path("f"));
+  ASSERT_TRUE(fd.ok());
+  EXPECT_EQ(base::create_for_append(path("f")).status().error_number(), EEXIST);
+  base::UniqueFd rw(::open(path("f").c_str(), O_RDWR));
+  ASSERT_TRUE(base::write_all(rw.get(), "0123456789").ok());
+  ASSERT_TRUE(base::write_at(rw.get(), 2, "ab").ok());
+  ASSERT_TRUE(base::write_all(rw.get(), "!").ok());
+  ASSERT_TRUE(base::sync_file(rw.get()).ok());
+  EXPECT_EQ(read(path("f")), "01ab456789!");
 }
 
 TEST_F(FileTest, DirectoriesAreFlushedOnlyWhenTheyAreThere) {

@@ -1,11 +1,18 @@
 #include "store/oplog.h"
 #include "support/temp_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+
+#include "base/file.h"
 
 namespace zr {
 namespace {
@@ -35,6 +42,16 @@ TEST_F(OperationLog, AppendsOneLinePerCallWithoutCreatingTheStore) {
   ASSERT_TRUE(store::oplog_append_at(root(), "purge", "file=a.jsonl purged=2", 172799).ok());
   ASSERT_TRUE(store::oplog_append_at(root(), "clean", "", 172800).ok());
   EXPECT_EQ(read(store_dir() + "/log"), "1-23:59:59 purge file=a.jsonl purged=2\n2-00:00:00 clean \n");
+
+  // A log that is no regular file is refused, even a FIFO someone reads.
+  const std::string log = store_dir() + "/log";
+  std::filesystem::remove(log);
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  base::UniqueFd reader(::open(log.c_str(), O_RDONLY | O_NONBLOCK));
+  ASSERT_TRUE(reader.valid());
+  EXPECT_EQ(store::oplog_append_at(root(), "clean", "", 0).message(), std::strerror(ENODEV));
+  char byte;
+  EXPECT_LE(::read(reader.get(), &byte, 1), 0);  // nothing was written
 }
 
 }  // namespace

@@ -42,7 +42,7 @@ class PendingPurgeArchiveTest : public test::TempStoreTest {
 
   // The note of a run that is about to replace the data file.
   PendingNote note() const {
-    base::Result<FileIdentity> identity = identify_file(data_);
+    base::Result<FileIdentity> identity = base::file_identity(data_);
     EXPECT_TRUE(identity.ok());
     return PendingNote{data_, identity.ok() ? *identity : FileIdentity{}};
   }

@@ -1,0 +1,150 @@
+#include "base/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zr::base {
+
+namespace {
+
+// The names in the directory open on `dir_fd` ("." and ".." excluded), read
+// in full before any of them is removed: removing entries while a listing
+// is under way may make it skip others.
+Result<std::vector<std::string>> entry_names(int dir_fd) {
+  UniqueFd copy(::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid()) return Status::FromErrno(errno);
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(copy.get()), ::closedir);
+  if (!listing) return Status::FromErrno(errno);
+  copy.release();  // closed with the listing
+  std::vector<std::string> names;
+  while (true) {
+    errno = 0;
+    struct dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      if (errno != 0) return Status::FromErrno(errno);
+      break;
+    }
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  return names;
+}
+
+// Removes `name` in the directory open on `parent` (AT_FDCWD: the current
+// one), with everything below it when it is a directory. False when nothing
+// was there.
+Result<bool> remove_entry_at(int parent, const char* name) {
+  if (::unlinkat(parent, name, 0) == 0) return true;
+  if (errno == ENOENT) return false;
+  // unlink refuses a directory: "Is a directory" here, "Operation not
+  // permitted" where the system follows the letter of the standard.
+  const int unlink_error = errno;
+  if (unlink_error != EISDIR && unlink_error != EPERM) return Status::FromErrno(unlink_error);
+  struct stat st;
+  if (::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return false;
+    return Status::FromErrno(errno);
+  }
+  if (!S_ISDIR(st.st_mode)) return Status::FromErrno(unlink_error);
+  UniqueFd dir(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir.valid()) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> names, entry_names(dir.get()));
+  for (const std::string& entry : names) ZR_RETURN_IF_ERROR(remove_entry_at(dir.get(), entry.c_str()).status());
+  dir.reset();
+  if (::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return Status::FromErrno(errno);
+  return true;
+}
+
+}  // namespace
+
+Status make_directories(const std::string& path) {
+  if (path.empty()) return Status::FromErrno(ENOENT);
+  ZR_RETURN_IF_ERROR(check_path(path));
+  // Create each prefix in turn, from the root down.
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    std::string prefix = path.substr(0, pos);
+    if (prefix.empty() || prefix.back() == '/') continue;
+    if (::mkdir(prefix.c_str(), 0777) == 0) continue;
+    int err = errno;
+    if (err == EEXIST) {
+      ZR_ASSIGN_OR_RETURN(PathKind existing, path_kind(prefix));
+      if (existing == PathKind::kDirectory) continue;
+    }
+    // An existing entry that is not a directory, or a real failure.
+    if (err == EEXIST) return Status::FromErrno(pos == std::string::npos ? EEXIST : ENOTDIR);
+    return Status::FromErrno(err);
+  }
+  return Status();
+}
+
+Status remove_empty_directory(const std::string& path) {
+  ZR_RETURN_IF_ERROR(check_path(path));
+  if (::rmdir(path.c_str()) != 0) return Status::FromErrno(errno);
+  return Status();
+}
+
+Result<bool> remove_tree(const std::string& path) {
+  ZR_RETURN_IF_ERROR(check_path(path));
+  return remove_entry_at(AT_FDCWD, path.c_str());
+}
+
+Status rename_path(const std::string& from, const std::string& to) {
+  ZR_RETURN_IF_ERROR(check_path(from));
+  ZR_RETURN_IF_ERROR(check_path(to));
+  if (::rename(from.c_str(), to.c_str()) != 0) return Status::FromErrno(errno);
+  return Status();
+}
+
+Result<bool> rename_no_replace(const std::string& from, const std::string& to) {
+  ZR_RETURN_IF_ERROR(check_path(from));
+  ZR_RETURN_IF_ERROR(check_path(to));
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) return false;
+  if (errno != EINVAL && errno != ENOSYS) return Status::FromErrno(errno);
+  ZR_ASSIGN_OR_RETURN(PathKind existing, path_kind(to));
+  if (existing != PathKind::kMissing) return false;
+  ZR_RETURN_IF_ERROR(rename_path(from, to));
+  return true;
+}
+
+Result<FileStatus> file_status(const std::string& path) {
+  ZR_RETURN_IF_ERROR(check_path(path));
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return Status::FromErrno(errno);
+  FileStatus status;
+  status.kind = S_ISREG(st.st_mode) ? PathKind::kRegularFile
+                : S_ISDIR(st.st_mode) ? PathKind::kDirectory
+                                      : PathKind::kOther;
+  status.size = static_cast<uint64_t>(st.st_size);
+  status.permissions = st.st_mode & 07777;
+  status.modified = FileTime{st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  return status;
+}
+
+Result<FileIdentity> file_identity(const std::string& path) {
+  ZR_RETURN_IF_ERROR(check_path(path));
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return Status::FromErrno(errno);
+  FileIdentity id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.inode = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.mtime_s = st.st_mtim.tv_sec;
+  id.mtime_ns = st.st_mtim.tv_nsec;
+  id.ctime_s = st.st_ctim.tv_sec;
+  id.ctime_ns = st.st_ctim.tv_nsec;
+  return id;
+}
+
+}  // namespace zr::base
