@@ -7,7 +7,7 @@
 #include "base/file_system.h"
 #include "maintenance/clean_docidx.h"
 #include "maintenance/clean_leftovers.h"
-#include "purge/purge_archive.h"
+#include "purge/archive.h"
 #include "maintenance/record_archive.h"
 #include "store/oplog.h"
 #include "store/store_paths.h"

@@ -8,7 +8,7 @@
 #include "maintenance/store_merge.h"
 #include "module/function_record.h"
 #include "purge/purge.h"
-#include "purge/purge_reverse.h"
+#include "purge/reverse.h"
 #include "revocation/revocation.h"
 
 namespace zr::module {

@@ -1,6 +1,6 @@
 #include "purge/purge.h"
 
-#include "purge/purge_line_sets.h"
+#include "purge/line_sets.h"
 #include "store/oplog.h"
 
 namespace zr::purge {

@@ -1,7 +1,7 @@
 // Purging the lines of revoked contributions out of a data file.
 //
 // Both operations choose a set of line hashes and then run the purge pass
-// (purge_pass.h) over the data file; a real run returns what the pass
+// (pass.h) over the data file; a real run returns what the pass
 // counted, a dry run writes nothing at all.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/status.h"
-#include "purge/purge_pass.h"
+#include "purge/pass.h"
 
 namespace zr::purge {
 

@@ -9,9 +9,7 @@
 #include <vector>
 
 #include "base/file.h"
-#include "purge/purge_archive.h"
-#include "purge/purge_pending_archive.h"
-#include "purge/purge_pending_note.h"
+#include "purge/archive.h"
 #include "store/init.h"
 #include "support/temp_store.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "base/worker_pool.h"
-#include "purge/line_set.h"
-#include "purge/purge_archive.h"
-#include "purge/purge_pass.h"
+#include "purge/line_sets.h"
+#include "purge/archive.h"
+#include "purge/pass.h"
 #include "store/content_hash.h"
 #include "store/init.h"
 #include "json/parse.h"

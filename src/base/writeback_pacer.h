@@ -12,7 +12,7 @@
 
 #include "base/status.h"
 
-namespace zr::purge {
+namespace zr::base {
 
 class WritebackPacer {
  public:
@@ -23,11 +23,11 @@ class WritebackPacer {
   void Wrote(int fd, size_t n);
 
   // Writes all of `bytes` to `fd`, then records them as Wrote does.
-  base::Status WriteAll(int fd, std::string_view bytes);
+  Status WriteAll(int fd, std::string_view bytes);
 
  private:
   uint64_t written_ = 0;
   uint64_t started_ = 0;  // writeback started up to here
 };
 
-}  // namespace zr::purge
+}  // namespace zr::base

@@ -1,11 +1,11 @@
-#include "purge/purge_reverse.h"
+#include "purge/reverse.h"
 
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "base/file.h"
-#include "purge/purge_archive.h"
+#include "purge/archive.h"
 #include "store/record_archive_io.h"
 #include "json/write.h"
 #include "store/oplog.h"

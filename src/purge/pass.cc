@@ -1,19 +1,19 @@
-#include "purge/purge_pass.h"
+#include "purge/pass.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "base/file.h"
+#include "base/file_system.h"
 #include "base/worker_pool.h"
-#include "purge/data_file_replacement.h"
-#include "purge/prepared_log.h"
-#include "purge/purge_archive.h"
-#include "purge/purge_pending_archive.h"
-#include "purge/purge_pending_note.h"
 #include "json/parse.h"
+#include "purge/archive.h"
+#include "store/oplog.h"
 #include "store/sha256.h"
+#include "store/store_paths.h"
 
 namespace zr::purge {
 
@@ -289,6 +289,94 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
   // Records that could not join the archive stay pending, never lost.
   ZR_RETURN_IF_ERROR(archived);
   return counts;
+}
+
+namespace {
+
+constexpr size_t kMaxNameLength = 255;
+constexpr std::string_view kTempInfix = ".purge-";
+
+// A hidden name that tells where a leftover came from: "." + the data file's
+// name + ".purge-", shortened (at a character boundary) so that the unique
+// suffix still fits a file name.
+std::string temp_prefix(std::string_view data_file) {
+  size_t slash = data_file.rfind('/');
+  std::string_view base = slash == std::string_view::npos ? data_file : data_file.substr(slash + 1);
+  size_t room = kMaxNameLength - 1 - kTempInfix.size() - base::kTempNameUniqueLength;
+  if (base.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base = base.substr(0, cut);
+  }
+  std::string prefix = ".";
+  prefix.append(base);
+  prefix.append(kTempInfix);
+  return prefix;
+}
+
+}  // namespace
+
+base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
+  ZR_ASSIGN_OR_RETURN(const base::FileStatus data_status, base::file_status(data_file));
+  ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
+                      base::FileReplacement::Create(data_file, base::parent_directory(data_file), temp_prefix(data_file)));
+  DataFileReplacement replacement(std::move(file), data_status.permissions);
+  replacement.buffer_.reserve(kBufferSize);
+  return replacement;
+}
+
+base::Status DataFileReplacement::Write(std::string_view bytes) { return writeback_.WriteAll(file_.fd(), bytes); }
+
+base::Status DataFileReplacement::Drain() {
+  base::Status status = Write(buffer_);
+  buffer_.clear();
+  return status;
+}
+
+base::Status DataFileReplacement::WriteLine(std::string_view line) {
+  if (buffer_.size() + line.size() + 1 > kBufferSize) {
+    ZR_RETURN_IF_ERROR(Drain());
+    // A line longer than the buffer goes out directly.
+    if (line.size() + 1 > kBufferSize) {
+      ZR_RETURN_IF_ERROR(Write(line));
+      return Write("\n");
+    }
+  }
+  buffer_.append(line);
+  buffer_.push_back('\n');
+  return base::Status();
+}
+
+base::Status DataFileReplacement::Finish() {
+  if (!buffer_.empty()) ZR_RETURN_IF_ERROR(Drain());
+  // The replacement keeps the data file's permissions (the new file starts
+  // private), and reaches the disk before it can take the data file's place.
+  return file_.Finish(mode_);
+}
+
+base::Status DataFileReplacement::Commit() { return file_.Commit(); }
+
+base::Result<PreparedLog> PreparedLog::Open(std::string_view zr_dir) {
+  PreparedLog log;
+  log.path_ = store::store_path(zr_dir, store::kLogName);
+  ZR_ASSIGN_OR_RETURN(base::RegularAppendFile file, base::open_regular_for_append(log.path_));
+  log.fd_ = std::move(file.fd);
+  log.created_ = file.created;
+  return log;
+}
+
+PreparedLog::PreparedLog(PreparedLog&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::move(other.fd_)), created_(std::exchange(other.created_, false)) {}
+
+PreparedLog::~PreparedLog() {
+  if (!created_) return;
+  fd_.reset();
+  (void)base::remove_file(path_);
+}
+
+base::Status PreparedLog::Append(std::string_view operation, std::string_view detail, int64_t seconds) {
+  created_ = false;
+  return base::write_all(fd_.get(), store::format_log_line(seconds, operation, detail));
 }
 
 }  // namespace zr::purge
