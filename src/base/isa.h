@@ -11,8 +11,9 @@
 // name: `portable` (the x86-64 baseline, the flags of everything else) and,
 // unless ZR_PORTABLE_ONLY, `x86_64_v3` (-march=x86-64-v3 -mpclmul: AVX2, BMI,
 // LZCNT, MOVBE, plus carry-less multiply for the parser; when it is built,
-// the code compiled once sees ZR_ISA_X86_64_V3 defined). Everything else is
-// compiled once, for every CPU, without ZR_ISA.
+// the core's code compiled once sees ZR_ISA_X86_64_V3 defined, so that the
+// rooms list its tables). Everything else is compiled once, for every CPU,
+// without ZR_ISA.
 //
 // The namespaces. A header wraps the declarations of such routines in
 // ZR_ISA_BEGIN and ZR_ISA_END, and their sources wrap the definitions the
@@ -64,9 +65,9 @@
 // with the portable copy, and for bench/isa_kernels_bench.cc.
 //
 // The check. scripts/check_isa.sh disassembles the module and fails on any
-// instruction above the x86-64 baseline outside the section zr_isa_x86_64_v3:
-// a routine that escaped its copy, or a static initialiser compiled for
-// more than the baseline, is caught there.
+// instruction above the x86-64 baseline outside the section zr_isa_x86_64_v3
+// (so anywhere, with ZR_PORTABLE_ONLY): a routine that escaped its copy, or
+// a static initialiser compiled for more than the baseline, is caught there.
 //
 // Adding a routine to a room that has a table:
 //   1. declare it in its header between ZR_ISA_BEGIN and ZR_ISA_END, and
