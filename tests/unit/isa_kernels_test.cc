@@ -100,9 +100,8 @@ std::vector<const Table*> fast_copies(std::span<const Table* const> runnable) {
   return std::vector<const Table*>(runnable.begin() + 1, runnable.end());
 }
 
-#define SKIP_WITHOUT_FAST_COPIES()                 \
-  if (json::runnable_cpu_kernels().size() < 2) \
-  GTEST_SKIP() << "this CPU runs only the portable copy"
+#define SKIP_WITHOUT_FAST_COPIES() \
+  if (json::runnable_cpu_kernels().size() < 2) GTEST_SKIP() << "this CPU runs only the portable copy"
 
 // Every room offers the same copies, the portable one first, so that the
 // comparisons below cover every copy the entry points may choose.
