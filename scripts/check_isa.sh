@@ -3,7 +3,8 @@
 # x86-64-v3 CPUs (its own section, zr_isa_x86_64_v3, chosen at run time only
 # on such CPUs) no instruction may need more than the x86-64 baseline:
 # nothing VEX- or EVEX-encoded (AVX and later), nor BMI, LZCNT, MOVBE, POPCNT
-# or the SSE3/SSSE3/SSE4 instructions a compiler picks on its own.
+# or the SSE3/SSSE3/SSE4 instructions a compiler picks on its own. The
+# copies and their sections are described in src/base/isa.h.
 #
 #   scripts/check_isa.sh [build_dir=build]
 set -euo pipefail

@@ -5,15 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "isa/kernels.h"
+#include "json/cpu_kernels.h"
 #include "json/write.h"
+#include "store/cpu_kernels.h"
 #include "support/random_json.h"
+#include "tracking/cpu_kernels.h"
 
-namespace zr::isa {
+namespace zr {
 namespace {
 
 class Inputs : public test::RandomJson {
@@ -71,31 +74,44 @@ class Inputs : public test::RandomJson {
   }
 };
 
-// The copies other than the portable one; the test has nothing to compare
-// where this CPU runs only the portable copy (or only it was built).
-std::vector<const Kernels*> fast_copies() {
-  auto all = runnable_kernels();
-  return std::vector<const Kernels*>(all.begin() + 1, all.end());
+// A room's tables of the copies other than the portable one; the tests
+// have nothing to compare where this CPU runs only the portable copy (or
+// only it was built).
+template <typename Table>
+std::vector<const Table*> fast_copies(std::span<const Table* const> runnable) {
+  return std::vector<const Table*>(runnable.begin() + 1, runnable.end());
 }
 
-const Kernels& portable() { return *runnable_kernels()[0]; }
+#define SKIP_WITHOUT_FAST_COPIES() \
+  if (json::runnable_cpu_kernels().size() < 2) GTEST_SKIP() << "this CPU runs only the portable copy"
 
-#define SKIP_WITHOUT_FAST_COPIES()                                                   \
-  if (fast_copies().empty()) GTEST_SKIP() << "this CPU runs only the portable copy"
+// Every room offers the same copies, the portable one first, so that the
+// comparisons below cover every copy the entry points may choose.
+TEST(IsaKernels, EveryRoomOffersTheSameCopies) {
+  std::vector<std::string> json_copies, store_copies, tracking_copies;
+  for (const auto* copy : json::runnable_cpu_kernels()) json_copies.push_back(copy->name);
+  for (const auto* copy : store::runnable_cpu_kernels()) store_copies.push_back(copy->name);
+  for (const auto* copy : tracking::runnable_cpu_kernels()) tracking_copies.push_back(copy->name);
+  ASSERT_FALSE(json_copies.empty());
+  EXPECT_EQ(json_copies[0], "portable");
+  EXPECT_EQ(store_copies, json_copies);
+  EXPECT_EQ(tracking_copies, json_copies);
+  EXPECT_STREQ(json::cpu_kernels().name, json_copies.back().c_str());
+}
 
 TEST(IsaKernels, ParsersAgreeOnValidAndDamagedLines) {
   SKIP_WITHOUT_FAST_COPIES();
-  EXPECT_STREQ(portable().name, "portable");
+  const json::CpuKernels& portable = *json::runnable_cpu_kernels()[0];
   Inputs inputs(1517);
-  auto reference = portable().new_parser();
-  for (const Kernels* copy : fast_copies()) {
+  auto reference = portable.new_parser();
+  for (const json::CpuKernels* copy : fast_copies(json::runnable_cpu_kernels())) {
     auto parser = copy->new_parser();
-    ASSERT_EQ(copy->parser_padding(), portable().parser_padding());
+    ASSERT_EQ(copy->required_padding(), portable.required_padding());
     int accepted = 0;
     for (int i = 0; i < 4000; ++i) {
       const std::string line = inputs.line();
       // In place (readable bytes after the line) and copied.
-      std::string file = line + "\n" + inputs.bytes(portable().parser_padding());
+      std::string file = line + "\n" + inputs.bytes(portable.required_padding());
       for (size_t readable_after : {size_t{0}, file.size() - line.size()}) {
         std::string_view text(file.data(), line.size());
         std::string want, got;
@@ -120,19 +136,20 @@ TEST(IsaKernels, ParsersAgreeOnValidAndDamagedLines) {
 
 TEST(IsaKernels, StringWritersAgree) {
   SKIP_WITHOUT_FAST_COPIES();
+  const json::CpuKernels& portable = *json::runnable_cpu_kernels()[0];
   Inputs inputs(2024);
-  for (const Kernels* copy : fast_copies()) {
+  for (const json::CpuKernels* copy : fast_copies(json::runnable_cpu_kernels())) {
     for (int i = 0; i < 3000; ++i) {
       const std::string raw = inputs.bytes(inputs.pick(140));
       std::string want = "prefix", got = "prefix";
-      portable().append_string(want, raw);
+      portable.append_string(want, raw);
       copy->append_string(got, raw);
       ASSERT_EQ(got, want) << copy->name << ": " << raw;
 
       std::string body = inputs.escaped_body();
       if (inputs.pick(4) == 0) inputs.damage(body);
       want = got = "prefix";
-      ASSERT_EQ(copy->append_string_from_escaped(got, body), portable().append_string_from_escaped(want, body))
+      ASSERT_EQ(copy->append_string_from_escaped(got, body), portable.append_string_from_escaped(want, body))
           << copy->name << ": " << body;
       ASSERT_EQ(got, want) << copy->name << ": " << body;
     }
@@ -141,8 +158,9 @@ TEST(IsaKernels, StringWritersAgree) {
 
 TEST(IsaKernels, NeedleScansAgree) {
   SKIP_WITHOUT_FAST_COPIES();
+  const store::CpuKernels& portable = *store::runnable_cpu_kernels()[0];
   Inputs inputs(77);
-  for (const Kernels* copy : fast_copies()) {
+  for (const store::CpuKernels* copy : fast_copies(store::runnable_cpu_kernels())) {
     for (int i = 0; i < 3000; ++i) {
       const std::string needle = "\"" + inputs.bytes(inputs.pick(30)) + "\"";
       std::string text = inputs.bytes(inputs.pick(400));
@@ -152,13 +170,32 @@ TEST(IsaKernels, NeedleScansAgree) {
       }
       for (size_t from = 0; from <= text.size(); from += 1 + inputs.pick(50)) {
         ASSERT_EQ(copy->find_needle_or_escape(text, from, needle),
-                  portable().find_needle_or_escape(text, from, needle))
+                  portable.find_needle_or_escape(text, from, needle))
             << copy->name << ": " << needle << " in " << text << " from " << from;
       }
     }
   }
 }
 
+// Runs of lines cut at every length around the block widths, so that
+// quotation marks, backslashes and line feeds fall at every offset of a
+// block and of its tail.
+TEST(IsaKernels, LineStructureScansAgree) {
+  SKIP_WITHOUT_FAST_COPIES();
+  const store::CpuKernels& portable = *store::runnable_cpu_kernels()[0];
+  Inputs inputs(515);
+  for (const store::CpuKernels* copy : fast_copies(store::runnable_cpu_kernels())) {
+    for (int i = 0; i < 3000; ++i) {
+      std::string text;
+      for (const size_t length = inputs.pick(300); text.size() < length;) text += inputs.line() + "\n";
+      text.resize(inputs.pick(text.size() + 1));
+      std::vector<uint32_t> want(text.size()), got(text.size());
+      want.resize(portable.find_line_structure(text, want.data()));
+      got.resize(copy->find_line_structure(text, got.data()));
+      ASSERT_EQ(got, want) << copy->name << ": " << text;
+    }
+  }
+}
 
 // A search round over random rows and lines from a small alphabet (so snakes
 // start often and run across block boundaries), in both directions, and the
@@ -166,9 +203,10 @@ TEST(IsaKernels, NeedleScansAgree) {
 // finds the same first overlap.
 TEST(IsaKernels, DiffSearchRoundsAgree) {
   SKIP_WITHOUT_FAST_COPIES();
+  const tracking::CpuKernels& portable = *tracking::runnable_cpu_kernels()[0];
   std::mt19937 rng(4242);
   auto pick = [&](int32_t lo, int32_t hi) { return std::uniform_int_distribution<int32_t>(lo, hi)(rng); };
-  for (const Kernels* copy : fast_copies()) {
+  for (const tracking::CpuKernels* copy : fast_copies(tracking::runnable_cpu_kernels())) {
     for (int i = 0; i < 4000; ++i) {
       const int32_t n = pick(1, 70), m = pick(1, 70), d = pick(1, 45);
       const uint32_t letters = static_cast<uint32_t>(pick(1, 4));
@@ -186,7 +224,7 @@ TEST(IsaKernels, DiffSearchRoundsAgree) {
           backward ? old_lines.data() + n - 1 : old_lines.data(),
           backward ? new_lines.data() + m - 1 : new_lines.data(),
           n, m, d, backward, previous.data() + half, expected.data() + half};
-      const bool expected_met = portable().play_diagonal_round(round);
+      const bool expected_met = portable.play_diagonal_round(round);
       round.current = got.data() + half;
       ASSERT_EQ(copy->play_diagonal_round(round), expected_met) << copy->name << " case " << i;
       ASSERT_EQ(got, expected) << copy->name << " case " << i;
@@ -197,11 +235,11 @@ TEST(IsaKernels, DiffSearchRoundsAgree) {
       for (auto& x : other) x = pick(0, 40);
       const int32_t target = pick(20, 90);
       ASSERT_EQ(copy->first_overlap(mine.data() + count - 1, other.data(), count, target),
-                portable().first_overlap(mine.data() + count - 1, other.data(), count, target))
+                portable.first_overlap(mine.data() + count - 1, other.data(), count, target))
           << copy->name << " case " << i;
     }
   }
 }
 
 }  // namespace
-}  // namespace zr::isa
+}  // namespace zr

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "isa/kernels.h"
+#include "json/cpu_kernels.h"
 #include "support/random_json.h"
 
 namespace zr::json {
@@ -16,7 +16,7 @@ namespace {
 // Runs `check(parser, name)` once for each copy's parser.
 template <typename Check>
 void for_each_copy(Check&& check) {
-  for (const isa::Kernels* copy : isa::runnable_kernels()) {
+  for (const CpuKernels* copy : runnable_cpu_kernels()) {
     auto parser = copy->new_parser();
     check(*parser, copy->name);
   }
@@ -24,7 +24,7 @@ void for_each_copy(Check&& check) {
 
 // What the fast route gives must be what the general route gives; returns
 // whether the fast route took the text.
-bool expect_routes_agree(isa::ParserKernel& parser, const std::string& text, const char* copy) {
+bool expect_routes_agree(ParserBase& parser, const std::string& text, const char* copy) {
   std::string fast, full, combined;
   const bool fast_ok = parser.CanonicalizeFast(text, fast);
   const bool full_ok = parser.CanonicalizeFull(text, 0, full);
@@ -40,7 +40,7 @@ bool expect_routes_agree(isa::ParserKernel& parser, const std::string& text, con
 }
 
 TEST(FastCanonical, AgreesWithTheGeneralRouteOnRandomAndDamagedTexts) {
-  for_each_copy([](isa::ParserKernel& parser, const char* copy) {
+  for_each_copy([](ParserBase& parser, const char* copy) {
     test::RandomJson texts(20261207);
     int taken = 0, damaged_taken = 0;
     for (int i = 0; i < 6000; ++i) {
@@ -77,13 +77,13 @@ TEST(FastCanonical, DeclinesOrMatchesOnEdgeTexts) {
       "[18446744073709551616,-9223372036854775809,123456789012345678901234567890]", "[true,false,null]",
       "\"scalar\"", "12", "true", "null", "[\"\x7f\xf0\x9f\x99\x82\"]", "{\"\xc3\xa9\":1,\"e\":2,\"\xe6\x95\xb0\":3}",
       "[ 1 , 2 ]\r\n", "{\"a\" : [ 1.5 , \"x\" ] }"};
-  for_each_copy([&](isa::ParserKernel& parser, const char* copy) {
+  for_each_copy([&](ParserBase& parser, const char* copy) {
     for (const char* text : kTexts) expect_routes_agree(parser, text, copy);
   });
 }
 
 TEST(FastCanonical, NestingBeyondItsDepthIsLeftToTheGeneralRoute) {
-  for_each_copy([](isa::ParserKernel& parser, const char* copy) {
+  for_each_copy([](ParserBase& parser, const char* copy) {
     for (int depth : {1, 63, 64, 65, 126, 127, 128}) {
       const std::string text = std::string(depth, '[') + std::string(depth, ']');
       const bool taken = expect_routes_agree(parser, text, copy);
@@ -95,7 +95,7 @@ TEST(FastCanonical, NestingBeyondItsDepthIsLeftToTheGeneralRoute) {
 TEST(FastCanonical, TakesEscapesAtEveryOffsetOfItsBlocks) {
   // Strings are read in blocks: an escape split between two blocks must
   // still be read as one, and the text taken, not declined.
-  for_each_copy([](isa::ParserKernel& parser, const char* copy) {
+  for_each_copy([](ParserBase& parser, const char* copy) {
     for (const char* escape : {"\\\"", "\\\\", "\\\\\\\"", "\\u00e9"}) {
       for (size_t n = 0; n < 200; ++n) {
         for (const char* after : {"", "x"}) {
@@ -114,7 +114,7 @@ TEST(FastCanonical, TakesTheTypicalDataLine) {
       "{\"text\": \"caf\\u00e9 and \\\"quoted\\\" \xe6\x95\xb0\xe6\x8d\xae\", \"id\": 42, \"meta\": {\"source\": "
       "\"https://example.org/1\", \"score\": 0.25, \"quality\": {\"flagged\": false, \"reviewer\": null}}, "
       "\"embedding\": [0.1, -3.5e-07, 1e+20], \"tags\": []}";
-  for_each_copy([&](isa::ParserKernel& parser, const char* copy) {
+  for_each_copy([&](ParserBase& parser, const char* copy) {
     std::string fast;
     ASSERT_TRUE(parser.CanonicalizeFast(line, fast)) << copy;
     EXPECT_EQ(fast,

@@ -1,0 +1,21 @@
+// This copy's table of the JSON routines (compiled once per instruction set,
+// like the routines it lists; see base/isa.h).
+#include "json/cpu_kernels.h"
+#include "json/write.h"
+
+#if !defined(ZR_ISA)
+#error "compiled only as one instruction set's copy"
+#endif
+
+namespace zr::json {
+
+extern "C" const CpuKernels ZR_ISA_TABLE_NAME(json);
+extern "C" const CpuKernels ZR_ISA_TABLE_NAME(json) = {
+    ZR_ISA_NAME,
+    []() -> std::unique_ptr<ParserBase> { return std::make_unique<Parser>(); },
+    &required_padding,
+    &append_string,
+    &append_string_from_escaped,
+};
+
+}  // namespace zr::json
