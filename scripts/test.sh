@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the module and runs every test (GoogleTest units and pytest) through
-# CTest. In CI (CI=true), or with ZR_PACKAGE_TESTS=1, the suite then runs again
+# Builds the module, checks that no source folder uses one above it, and runs
+# every test (GoogleTest units and pytest) through CTest. In CI (CI=true), or with ZR_PACKAGE_TESTS=1, the suite then runs again
 # against the module installed from a wheel into a fresh virtual environment,
 # with the type stubs checked. In CI it runs again against a build with only
 # the code every x86-64 CPU runs. In CI, or with ZR_SANITIZE_TESTS=1, the same
@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+/usr/bin/python3 scripts/check_layers.py "${ZR_BUILD_DIR:-build}"
 ctest --test-dir "${ZR_BUILD_DIR:-build}" --output-on-failure
 
 if [ "${CI:-}" = "true" ] || [ "${ZR_PACKAGE_TESTS:-0}" = "1" ]; then
