@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the module, checks that no source folder uses one above it, and runs
-# every test (GoogleTest units and pytest) through CTest. In CI (CI=true), or with ZR_PACKAGE_TESTS=1, the suite then runs again
-# against the module installed from a wheel into a fresh virtual environment,
-# with the type stubs checked. In CI it runs again against a build with only
-# the code every x86-64 CPU runs. In CI, or with ZR_SANITIZE_TESTS=1, the same
-# tests then run again against a build with the address and
-# undefined-behaviour sanitizers; in CI each fuzz target (scripts/fuzz.sh)
-# then runs for a minute.
+# every test (GoogleTest units and pytest) through CTest. In CI (CI=true), or
+# with ZR_PACKAGE_TESTS=1, the suite then runs again against the module
+# installed from a wheel into a fresh virtual environment, with the type stubs
+# checked. In CI it runs again against a build with only the code every x86-64
+# CPU runs. In CI, or with ZR_SANITIZE_TESTS=1, the same tests then run again
+# against a build with the address and undefined-behaviour sanitizers; in CI
+# each fuzz target (scripts/fuzz.sh) then runs for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
