@@ -5,6 +5,7 @@
 #include <cstring>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct KeyHasher {
 
 // Copies of lines, by content hash.
 using LineCounts = std::unordered_map<store::HashKey, uint64_t, KeyHasher>;
+using LineSet = std::unordered_set<store::HashKey, KeyHasher>;
 
 struct PendingPair {
   std::string note_path;
@@ -86,7 +88,7 @@ base::Status for_each_archived_line(const std::string& path, Fn&& fn) {
 // Counts the lines of a data file whose hash is in `needed`, split and
 // hashed as the purge pass does. A file that no longer exists holds none;
 // nullopt when it cannot be read.
-std::optional<LineCounts> count_data_file_lines(const std::string& path, const LineCounts& needed) {
+std::optional<LineCounts> count_data_file_lines(const std::string& path, const LineSet& needed) {
   base::Result<base::MappedFile> mapped = base::MappedFile::OpenIfExists(path);
   if (!mapped.ok()) return std::nullopt;
   const std::string_view text = mapped->view();
@@ -147,11 +149,11 @@ std::vector<PendingPair> find_pairs(const std::string& dir, const std::vector<ba
 // False when something that could vouch or need could not be read.
 bool judge_by_content(const std::string& dir, const std::vector<base::DirEntry>& entries,
                       std::vector<PendingPair>& pairs, std::vector<bool>& stale) {
-  LineCounts needed;
+  LineSet needed;
   for (PendingPair& pair : pairs) {
     base::Status read = for_each_archived_line(records_path_of(pair.note_path), [&](const store::HashKey& line) {
       pair.lines.push_back(line);
-      needed.emplace(line, 0);
+      needed.insert(line);
     });
     if (!read.ok()) return false;
   }
@@ -167,19 +169,20 @@ bool judge_by_content(const std::string& dir, const std::vector<base::DirEntry>&
     archives.push_back(std::move(archive));
   }
 
-  // Each data file is read once, for all the pairs that name it.
+  // Each data file that a pair to be judged names is read once, for all
+  // the pairs that name it.
   std::unordered_map<std::string, std::optional<LineCounts>> data_files;
   for (const PendingPair& pair : pairs) {
-    if (!data_files.contains(pair.note.data_file)) {
+    if (!pair.unchanged && !data_files.contains(pair.note.data_file)) {
       data_files.emplace(pair.note.data_file, count_data_file_lines(pair.note.data_file, needed));
     }
   }
 
   // Lines a never-replaced file holds for its own pending records are spoken for.
   for (const PendingPair& pair : pairs) {
-    std::optional<LineCounts>& held = data_files[pair.note.data_file];
-    if (!pair.unchanged || !held) continue;
-    for (const store::HashKey& line : pair.lines) take(*held, line);
+    auto held = data_files.find(pair.note.data_file);
+    if (!pair.unchanged || held == data_files.end() || !held->second) continue;
+    for (const store::HashKey& line : pair.lines) take(*held->second, line);
   }
 
   std::vector<size_t> order;
