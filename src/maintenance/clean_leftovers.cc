@@ -7,7 +7,7 @@
 #include "base/file.h"
 #include "base/file_replacement.h"
 #include "index/binary_index_writer.h"
-#include "purge/archive.h"
+#include "purge/stale_pending.h"
 #include "store/store_paths.h"
 #include "token_index/token_bin_build.h"
 #include "token_index/token_index_names.h"
@@ -52,12 +52,7 @@ void remove_writer_leftovers(std::string_view zr_dir) {
     }
   }
 
-  const std::string archives = purge::archive_dir(zr_dir);
-  base::Result<std::vector<base::DirEntry>> archived = base::list_directory(archives);
-  if (!archived.ok()) return;
-  for (const base::DirEntry& entry : *archived) {
-    if (purge::is_pending_note_name(entry.name)) purge::discard_stale_pending_purge(base::path_join(archives, entry.name));
-  }
+  purge::discard_stale_pending_purges(zr_dir);
 }
 
 }  // namespace zr::maintenance

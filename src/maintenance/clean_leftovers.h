@@ -8,7 +8,8 @@
 //   .zr/.tmp-XXXXXX, .zr/.tmp-index.bin-XXXXXX, .zr/.tmp-token-bin-XXXXXX
 //   .zr/token-index.<tokenizer>/.tmp-XXXXXX
 //   .zr/archive/.purge-pending.<stamp>.XXXXXX (and its ".lines"), removed
-//   only when its data file was never replaced (purge/archive.h).
+//   only when its records are not the only copy of the lines they hold
+//   (purge/stale_pending.h).
 #pragma once
 
 #include <string_view>

@@ -119,7 +119,6 @@ namespace {
 
 // Records are gathered into writes of about this size.
 constexpr size_t kBufferSize = 64 * 1024;
-constexpr size_t kStampLength = 15;  // YYYYMMDDTHHMMSS
 
 std::string records_path_of(const std::string& note_path) {
   std::string path = note_path;
@@ -140,23 +139,8 @@ void discard_if_data_file_unchanged(const PendingNote& note, const std::string& 
 bool is_pending_note_name(std::string_view name) {
   if (!name.starts_with(kPendingArchivePrefix)) return false;
   std::string_view rest = name.substr(kPendingArchivePrefix.size());
-  if (rest.size() <= kStampLength || rest[kStampLength] != '.') return false;
-  return base::is_temp_file_name(rest, rest.substr(0, kStampLength + 1));
-}
-
-void discard_stale_pending_purge(const std::string& note_path) {
-  const std::string records = records_path_of(note_path);
-  base::Result<base::PathKind> records_kind = base::path_kind(records);
-  if (!records_kind.ok()) return;  // cannot tell: the pair stays for a later clean
-  if (*records_kind == base::PathKind::kMissing) {
-    // Promoted (or never begun): the note alone is all that is left.
-    (void)base::remove_file(note_path);
-    return;
-  }
-  base::Result<base::MappedFile> text = base::MappedFile::Open(note_path);
-  if (!text.ok()) return;
-  std::optional<PendingNote> note = parse_pending_note(text->view());
-  if (note) discard_if_data_file_unchanged(*note, note_path);
+  if (rest.size() <= kPurgeStampLength || rest[kPurgeStampLength] != '.') return false;
+  return base::is_temp_file_name(rest, rest.substr(0, kPurgeStampLength + 1));
 }
 
 base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_dir, int64_t seconds,

@@ -25,13 +25,23 @@
 //      note;
 //   6. writes the two log lines.
 // A failure before step 4 leaves the data file, the archives and the log as
-// they were (the run removes its pending pair and a log it created). After a
-// crash, a pending pair whose data file still has the note's identity was
-// never replaced: its records describe lines the data file still holds, and
-// housekeeping (clean) removes the pair. A pending pair whose data file
-// changed holds the only copy of removed lines: it stays until someone
-// restores it by hand, and is never promoted automatically (a crash during a
-// same-second append would double its lines).
+// they were (the run removes its pending pair and a log it created). A crash
+// leaves the pair behind, and what it holds depends on when it came:
+//   - before step 4, the data file still holds the records' lines. If the
+//     data file still has the note's identity, that is plain. If it changed
+//     since, typically because the purge ran again and removed (and
+//     archived) the same lines, the records are found again by content: in
+//     the data file or in a purge archive of the pair's second or later;
+//   - after step 4, the records are the only copy of the removed lines
+//     (unless the promotion's append completed and only the pending file's
+//     removal was lost, in which case they are in the archive as well).
+// Such a pair is stale when every record is found elsewhere, and the next
+// purge of the same data file or housekeeping (clean) removes it; the rule,
+// which counts copies so that one archived copy never clears two removals,
+// is in stale_pending.h. A pair that is the only copy of some removed line
+// stays until someone restores it by hand, and is never promoted
+// automatically (a crash during a same-second append would double its
+// lines); a restore by hand then never adds a line twice.
 //
 // Names, in the archive directory, never beginning with "purge." so that
 // restoring never takes them:
@@ -41,6 +51,7 @@
 // <ctime ns>" in decimal, then the path's bytes up to the end of the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,6 +67,9 @@ namespace zr::purge {
 
 inline constexpr std::string_view kArchiveDirName = "archive";
 inline constexpr std::string_view kPurgeArchivePrefix = "purge.";
+
+// The length of a time stamp: "YYYYMMDDTHHMMSS".
+inline constexpr size_t kPurgeStampLength = 15;
 
 // "YYYYMMDDTHHMMSS" (UTC, Gregorian calendar) of a clock reading in seconds
 // since the epoch; a reading before the epoch counts as 0.
@@ -99,11 +113,6 @@ inline constexpr std::string_view kPendingRecordsSuffix = ".lines";
 
 // True for the name of a pending note (not of its records).
 bool is_pending_note_name(std::string_view name);
-
-// Removes the pending pair of the note at `note_path` when its data file was
-// never replaced, and a note whose records are gone; leaves everything else.
-// Best effort: what cannot be read or removed stays.
-void discard_stale_pending_purge(const std::string& note_path);
 
 // The archive records of one purge run, pending until the data file has
 // been replaced (steps 3 and 5 of the crash protocol above).

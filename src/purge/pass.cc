@@ -11,6 +11,7 @@
 #include "base/worker_pool.h"
 #include "json/parse.h"
 #include "purge/archive.h"
+#include "purge/stale_pending.h"
 #include "store/oplog.h"
 #include "store/sha256.h"
 #include "store/store_paths.h"
@@ -288,6 +289,10 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
   ZR_RETURN_IF_ERROR(log.Append("purge", purge_detail(counts.purged), seconds));
   // Records that could not join the archive stay pending, never lost.
   ZR_RETURN_IF_ERROR(archived);
+  // A run of this file that was killed earlier may have left records of
+  // lines this run removed (and archived) again, or that the file still
+  // holds: they must not be restored a second time.
+  discard_stale_pending_purges(zr_dir, note.data_file);
   return counts;
 }
 

@@ -451,7 +451,9 @@ def purge_revoked(zr_dir: str, data_file: str, dry_run: bool) -> _PurgeCounts:
     not JSON stay. Removed lines go to `zr_dir/.zr/archive/purge.<YYYYMMDDT
     HHMMSS>` (two purges in one second share one archive) once the data
     file is replaced, never before; the log gets "purge_archive" and
-    "purge". `purge_reverse` undoes the newest purge.
+    "purge". `purge_reverse` undoes the newest purge. Pending records that a
+    killed earlier purge of the same file left, and whose lines are now
+    archived or still in the file, are removed.
 
     A dry run reads and writes nothing else: it returns the number of
     non-empty lines of `revoked/all` as `purged`, and 0 for the others.
@@ -514,7 +516,9 @@ def clean(zr_dir: str, split: bool) -> _CleanCounts:
     files and rebuilds its token binary index; copies revoked and orphaned
     records into `zr_dir/.zr/archive/<layer>.<xx>` (they stay in place);
     empties `zr_dir/.zr/split` when `split` is true; removes temporary files
-    left by interrupted writers. A missing store returns zeros.
+    left by interrupted writers, and the pending records of a killed purge
+    unless they are the only copy of lines it removed. A missing store
+    returns zeros.
 
     Returns:
         document_merged, pid_files_deleted, archived_records, log_rotated

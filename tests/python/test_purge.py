@@ -68,6 +68,7 @@ def archive_records(root, name):
 A = {"text": "first", "n": 1}
 B = {"text": "second \u00e9\U0001f600", "tags": ["x", "y"], "meta": {"k": None, "f": 2.5}}
 C = {"text": "third"}
+D = {"text": "fourth"}
 
 
 class TestPurgeRevoked:
@@ -536,7 +537,50 @@ class TestMessages:
 PENDING = re.compile(r"^\.purge-pending\.\d{8}T\d{6}\.[A-Za-z0-9]{6}(\.lines)?$")
 
 
+def leave_pending(root, data, values, unique, stamp="20200101T000000"):
+    """The pending pair a purge of `data` killed at second `stamp` leaves:
+    its note records the data file as it is now."""
+    archive = root / ".zr" / "archive"
+    archive.mkdir(exist_ok=True)
+    st = os.lstat(data)
+    note = archive / (".purge-pending.%s.%s" % (stamp, unique))
+    note.write_text("%d %d %d %d %d %d %d\n%s" % (
+        st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns // 10**9, st.st_mtime_ns % 10**9,
+        st.st_ctime_ns // 10**9, st.st_ctime_ns % 10**9, os.path.realpath(data)))
+    (archive / (note.name + ".lines")).write_text(
+        "".join(compact({"archived_at": stamp, "line": v}) + "\n" for v in values))
+    return note.name
+
+
 class TestPendingRecords:
+    def test_records_of_lines_kept_elsewhere_go_the_only_copy_stays(self, root):
+        data = root / "data.jsonl"
+        data.write_text("".join(compact(v) + "\n" for v in (A, B, C)))
+        list_revoked(root, [line_hash(A), line_hash(B)])
+        # Killed before its replacement; the run again archives the same lines.
+        leave_pending(root, data, [A, B], "Killed")
+        assert zr.purge_revoked(str(root), str(data), False) == {"purged": 2, "kept": 1, "archived": 2}
+        assert [n for n in archives(root) if PENDING.match(n)] == []
+        assert zr.purge_reverse(str(root), str(data)) == 2
+        assert sorted(data.read_text().splitlines()) == sorted(compact(v) for v in (A, B, C))
+
+        # Killed before its replacement, and the data file appended to since;
+        # killed after it (the data file is then replaced, which the append
+        # stands for as well): D is in an older archive only, from an earlier
+        # purge, and B, removed twice, is in the data file once.
+        leave_pending(root, data, [C], "Append")
+        only_copies = [leave_pending(root, data, [D], "OlderA"), leave_pending(root, data, [B, B], "TwiceB")]
+        (root / ".zr" / "archive" / "purge.20100101T000000").write_text(
+            compact({"archived_at": "20100101T000000", "line": D}) + "\n")
+        with open(data, "a") as f:
+            f.write(compact({"more": 1}) + "\n")
+        zr.clean(str(root), False)
+        kept = sorted(n + e for n in only_copies for e in ("", ".lines"))
+        assert [n for n in archives(root) if PENDING.match(n)] == kept
+        list_revoked(root, [])
+        zr.purge_revoked(str(root), str(data), False)
+        assert [n for n in archives(root) if PENDING.match(n)] == kept
+
     def test_pending_records_are_never_restored(self, root):
         # What a purge killed after replacing its data file leaves behind.
         archive = root / ".zr" / "archive"

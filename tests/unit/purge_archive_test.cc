@@ -10,6 +10,7 @@
 
 #include "base/file.h"
 #include "purge/archive.h"
+#include "purge/stale_pending.h"
 #include "store/init.h"
 #include "support/temp_store.h"
 
@@ -125,12 +126,12 @@ TEST_F(PendingPurgeArchiveTest, RecordsOfAReplacedDataFileAreNeverDiscarded) {
   EXPECT_EQ(names[1], names[0] + ".lines");
   EXPECT_EQ(read(note_path + ".lines"), "{\"archived_at\":\"19700101T000000\",\"line\":[7]}\n");
 
-  discard_stale_pending_purge(note_path);  // what housekeeping does
+  discard_stale_pending_purges(root_);  // what housekeeping does
   EXPECT_EQ(archive_names(), names);
 
   // A note whose records are gone (they reached the archive) goes.
   std::filesystem::remove(note_path + ".lines");
-  discard_stale_pending_purge(note_path);
+  discard_stale_pending_purges(root_);
   EXPECT_TRUE(archive_names().empty());
 }
 
@@ -146,7 +147,7 @@ TEST_F(PendingPurgeArchiveTest, AStaleRunOfAnUnchangedDataFileIsDiscarded) {
   std::filesystem::create_directories(archive_dir(root_));
   write(archive_dir(root_) + "/.purge-pending.19700101T000000.AbC123", read(root_ + "/note"));
   write(archive_dir(root_) + "/.purge-pending.19700101T000000.AbC123.lines", read(root_ + "/lines"));
-  discard_stale_pending_purge(archive_dir(root_) + "/.purge-pending.19700101T000000.AbC123");
+  discard_stale_pending_purges(root_);
   EXPECT_TRUE(archive_names().empty());
 }
 
