@@ -279,8 +279,9 @@ class Reader {
         magnitude = magnitude * 10 + static_cast<unsigned>(literal[i] - '0');
         fits = magnitude <= (unsigned __int128)UINT64_MAX;
       }
-      if (fits && !negative) return json::Value::Unsigned(static_cast<uint64_t>(magnitude));
-      if (fits && negative && magnitude != 0 && magnitude <= (unsigned __int128)INT64_MAX + 1) {
+      // "-0" is the integer 0: integers have no negative zero.
+      if (fits && (!negative || magnitude == 0)) return json::Value::Unsigned(static_cast<uint64_t>(magnitude));
+      if (fits && negative && magnitude <= (unsigned __int128)INT64_MAX + 1) {
         return json::Value::Negative(static_cast<int64_t>(-static_cast<__int128>(magnitude)));
       }
     }

@@ -17,7 +17,7 @@ namespace zr::fuzz {
 
 // The one JSON value of `text` (only space, tab, CR and LF around it), or
 // nullopt when `text` is anything else. Integers that fit 64 bits are
-// integers (negative ones signed), other numbers floats; "-0" is -0.0; only a
+// integers (negative ones signed; "-0" is 0), other numbers floats; only a
 // float overflow makes a number invalid. Strings must be valid UTF-8 without
 // raw control characters or lone surrogate escapes. At most 127 levels of
 // arrays and objects. Objects keep the last of repeated keys, members sorted

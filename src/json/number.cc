@@ -165,17 +165,18 @@ bool read_number(std::string_view token, Number& out) {
   if (!split_number(token, parts)) return false;
   uint64_t magnitude;
   if (!parts.has_point && !parts.has_exponent && integer_magnitude(parts, magnitude)) {
-    if (!parts.negative) {
+    // "-0" is the integer 0: an integer has no negative zero.
+    if (!parts.negative || magnitude == 0) {
       out.kind = NumberKind::kUnsigned;
       out.unsigned_value = magnitude;
       return true;
     }
-    if (magnitude != 0 && magnitude <= uint64_t{1} << 63) {
+    if (magnitude <= uint64_t{1} << 63) {
       out.kind = NumberKind::kNegative;
       out.negative_value = static_cast<int64_t>(0 - magnitude);  // two's complement: -2^63 included
       return true;
     }
-    // "-0" is the float -0.0; a negative integer beyond 64 bits is a float.
+    // A negative integer beyond 64 bits is a float.
   }
   out.kind = NumberKind::kFloat;
   return read_float(token, parts, out.float_value);

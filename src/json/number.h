@@ -24,10 +24,11 @@ struct Number {
 
 // Reads `token`, which must be exactly one JSON number and nothing else.
 // An integer that fits 64 bits (unsigned, or signed when negative) is an
-// integer; any other number is the float nearest to its decimal value
-// ("-0" and integers beyond 64 bits included). A magnitude too small for a
-// float reads as zero of the number's sign; one too large for a float makes
-// the number invalid. False when the token is not a valid number.
+// integer ("-0" is the integer 0); any other number is the float nearest to
+// its decimal value (integers beyond 64 bits included; "-0.0" and "-0e0"
+// are -0.0). A magnitude too small for a float reads as zero of the
+// number's sign; one too large for a float makes the number invalid. False
+// when the token is not a valid number.
 bool read_number(std::string_view token, Number& out);
 
 // Reads `token` as the literal true or false; false when it is neither.

@@ -3,10 +3,11 @@
 //
 // Numbers: a non-negative integer that fits 64 bits is unsigned, a negative
 // one that fits is signed, anything else is a 64-bit float (an integer
-// literal too large for 64 bits included); "-0" is the float -0.0. A number
-// whose magnitude overflows a float makes the text invalid, as do invalid
-// UTF-8, unescaped control characters in strings, lone surrogate escapes and
-// containers nested deeper than kMaxNesting.
+// literal too large for 64 bits included). "-0" is the integer 0, while
+// "-0.0" and "-0e0" are the float -0.0. A number whose magnitude overflows a
+// float makes the text invalid, as do invalid UTF-8, unescaped control
+// characters in strings, lone surrogate escapes and containers nested deeper
+// than kMaxNesting.
 #pragma once
 
 #include <memory>

@@ -89,9 +89,9 @@ bool append_integer_text(std::string& out, std::string_view text) {
   const char* digits = p;
   if (p == end || static_cast<unsigned>(*p - '0') > 9) return false;
   if (*p == '0') {
-    // "0" is itself; "-0" is a float, and a digit after a leading zero is
-    // not JSON.
-    if (p != begin) return false;
+    // "-0" is the integer 0, written "0"; a digit after a leading zero is
+    // not JSON (refused below).
+    begin = digits;
     ++p;
   } else {
     while (p < end && static_cast<unsigned>(*p - '0') <= 9) {

@@ -173,7 +173,7 @@ class FlatScanner {
   bool SmallInteger() {
     const bool negative = Consume('-');
     if (Consume('0')) {
-      if (negative) canonical_ = false;  // the float -0.0, written "-0.0"
+      if (negative) canonical_ = false;  // the integer 0, written "0"
       return true;  // a digit after it fails the caller's next check
     }
     int digits = 0;

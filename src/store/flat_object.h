@@ -47,7 +47,7 @@ bool scan_flat_object(std::string_view line, std::span<const std::string_view> k
 // scan_flat_object (at most kFlatIntegerDigits digits per integer), which
 // also tells whether an accepted line is already, byte for byte, the compact
 // text the writer gives its parsed object: no whitespace, keys strictly
-// ascending (so none repeated), no "-0" (which parses as a float). Such a
+// ascending (so none repeated), no "-0" (the integer 0, written "0"). Such a
 // line can be copied as it is instead of being parsed and written again.
 bool scan_flat_object_canonical(std::string_view line, std::span<const std::string_view> keys,
                                 std::span<FlatField> fields, bool& canonical);

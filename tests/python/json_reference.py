@@ -1,7 +1,8 @@
 """How the store must read and write JSON, computed independently with Python's own json module.
 
 A text is one JSON value with only space, tab, CR and LF around it. Integers that fit 64 bits (unsigned, or
-signed when negative) stay integers; every other number is the float nearest to its own text ("-0" included);
+signed when negative) stay integers ("-0" is the integer 0, as Python reads it); every other number is the float
+nearest to its own text ("-0.0" and "-0e0" are -0.0);
 a number too large for a float, NaN and Infinity make the text invalid.
 """
 
@@ -23,12 +24,7 @@ def _finite(value):
 
 def _integer(text):
     value = int(text)
-    if text.startswith("-"):
-        if value == 0:
-            return -0.0
-        if value >= -(2**63):
-            return value
-    elif value < 2**64:
+    if -(2**63) <= value < 2**64:
         return value
     return _finite(float(text))
 

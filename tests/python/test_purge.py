@@ -283,6 +283,38 @@ class TestPurgeByAuthor:
             zr.purge_by_author_indexd(str(root), "Ann", missing, False)
 
 
+class TestLinesTrackedFromPythonsReading:
+    """A line tracked as Python's json reads it is found and purged as the store reads it."""
+
+    # The integer -0 is Python's integer 0 at every depth; spelled as a float it stays -0.0.
+    TRACKED = [b"-0", b"[1,-0 ,{\"a\":-0}]", b'{"n": -0, "deep": [[{"z": -0}]], "f": -0.0}', b"[-0e0,-0]"]
+    UNTRACKED = [b'{"n":-0.0}', b"[0.0]"]
+
+    @pytest.mark.parametrize("purge", ["revoked sections", "revoked author"])
+    def test_minus_zero_lines_are_blamed_and_purged(self, root, purge):
+        r = str(root)
+        author = zr.author_add("Ann", "a@x", r)
+        section = zr.register_section("p", [author], [], "MIT", "2024", r)
+        data = root / "data.jsonl"
+        data.write_bytes(b"".join(line + b"\n" for line in self.TRACKED + self.UNTRACKED))
+        for line in self.TRACKED:
+            tracked = zr.track(json.loads(line), "data.jsonl", [section], r)
+            assert [rec["line_hash"] for rec in zr.blame(r, "data.jsonl", line.decode())] == [tracked]
+        for line in self.UNTRACKED:
+            assert zr.blame(r, "data.jsonl", line.decode()) == []
+
+        if purge == "revoked sections":
+            zr.revoke_section(r, section)
+            counts = zr.purge_revoked(r, str(data), False)
+        else:
+            zr.revoke_by_author(r, "Ann")
+            zr.build_index(r)
+            counts = zr.purge_by_author_indexd(r, "Ann", str(data), False)
+
+        assert counts == {"purged": 4, "kept": 2, "archived": 4}
+        assert data.read_bytes() == b"".join(line + b"\n" for line in self.UNTRACKED)
+
+
 # --- the pass against a reference implementation ------------------------------------------------
 
 

@@ -33,7 +33,7 @@ TEST(JsonNumbers, IntegersAreUnsignedOrNegativeAndEverythingElseFloat) {
                  Case{"-1", Kind::kNegative}, Case{"-9223372036854775808", Kind::kNegative},
                  Case{"18446744073709551616", Kind::kFloat}, Case{"-9223372036854775809", Kind::kFloat},
                  Case{"123456789012345678901234567890", Kind::kFloat}, Case{"1.0", Kind::kFloat},
-                 Case{"1e2", Kind::kFloat}, Case{"-0", Kind::kFloat}, Case{"-0.0", Kind::kFloat}}) {
+                 Case{"1e2", Kind::kFloat}, Case{"-0", Kind::kUnsigned}, Case{"-0.0", Kind::kFloat}}) {
     EXPECT_EQ(parse_ok(c.text).kind(), c.kind) << c.text;
   }
   EXPECT_EQ(parse_ok("18446744073709551615").as_unsigned(), UINT64_MAX);
@@ -60,15 +60,29 @@ TEST(JsonNumbers, LongMantissasReadAsTheNearestFloat) {
   }
 }
 
-TEST(JsonNumbers, MinusZeroIsTheFloatMinusZeroAndWritesBack) {
-  for (const char* text : {"-0", " -0 ", "[-0]", "{\"a\":-0}"}) {
+// The integer "-0" is the integer 0 at every depth; with a fraction or an
+// exponent it is the float -0.0.
+TEST(JsonNumbers, MinusZeroIsAnIntegerUnlessSpelledAsAFloat) {
+  const auto member = [](const Value& v) -> const Value& {
+    return v.is_array() ? v.as_array()[0] : v.is_object() ? *v.find("a") : v;
+  };
+  for (const char* text : {"-0", " -0 ", "[-0]", "{\"a\":-0}", "[-0 ]", "{\"a\":-0\t}"}) {
     Value v = parse_ok(text);
-    const Value& n = v.is_array() ? v.as_array()[0] : v.is_object() ? *v.find("a") : v;
-    ASSERT_EQ(n.kind(), Kind::kFloat) << text;
-    EXPECT_TRUE(std::signbit(n.as_float())) << text;
-    EXPECT_EQ(to_compact(n), "-0.0");
+    ASSERT_EQ(member(v).kind(), Kind::kUnsigned) << text;
+    EXPECT_EQ(member(v).as_unsigned(), 0u) << text;
+    EXPECT_EQ(to_compact(member(v)), "0");
   }
-  EXPECT_EQ(parse_ok("0").kind(), Kind::kUnsigned);
+  for (const char* text : {"-0.0", "-0e0", "[-0E+0]", "{\"a\":-0.00}", "-0e-5", "[-0.0e10 ]"}) {
+    Value v = parse_ok(text);
+    ASSERT_EQ(member(v).kind(), Kind::kFloat) << text;
+    EXPECT_TRUE(std::signbit(member(v).as_float())) << text;
+    EXPECT_EQ(to_compact(member(v)), "-0.0");
+  }
+  // Text written straight from the spelling follows the same rule.
+  Parser parser;
+  std::string out;
+  ASSERT_TRUE(parser.Canonicalize("[-0, -0.0,{\"a\":-0 },-0e0,-0]", 0, out));
+  EXPECT_EQ(out, "[0,-0.0,{\"a\":0},-0.0,0]");
 }
 
 TEST(JsonNumbers, InvalidNumbersMakeTheTextInvalid) {
