@@ -8,6 +8,7 @@
 #include "base/file_replacement.h"
 #include "index/binary_index_writer.h"
 #include "purge/archive.h"
+#include "purge/restore_note.h"
 #include "store/store_paths.h"
 #include "token_index/token_bin_build.h"
 #include "token_index/token_index_names.h"
@@ -57,6 +58,7 @@ void remove_writer_leftovers(std::string_view zr_dir) {
   if (!archived.ok()) return;
   for (const base::DirEntry& entry : *archived) {
     if (purge::is_pending_note_name(entry.name)) purge::discard_stale_pending_purge(base::path_join(archives, entry.name));
+    if (purge::is_restore_note_name(entry.name)) purge::discard_stale_restore_note(base::path_join(archives, entry.name));
   }
 }
 

@@ -9,6 +9,8 @@
 //   .zr/token-index.<tokenizer>/.tmp-XXXXXX
 //   .zr/archive/.purge-pending.<stamp>.XXXXXX (and its ".lines"), removed
 //   only when its data file was never replaced (purge/archive.h).
+//   .zr/archive/.restoring.purge.<stamp>, removed only when its archive is
+//   gone or is another file by now (purge/reverse.h).
 #pragma once
 
 #include <string_view>
