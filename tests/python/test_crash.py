@@ -518,8 +518,21 @@ class TestMergeAbsorb:
         expected = query_answers(work, sections)
         assert len(expected["show_by_author"][0]) > 0
 
+        mark = os.path.join(".zr", "index-rebuild-needed")
+
         def check(kill):
+            state = snapshot(work)
+            for path, data in state.items():
+                if path in (LOG, mark):
+                    continue
+                # Shards and chunk files only grow towards their new selves;
+                # derived files are replaced whole.
+                old, new = trials.old.get(path), trials.new.get(path, b"")
+                assert data in (old, new) or (data.startswith(old or b"") and new.startswith(data)), path
+            index_layer = os.path.join(".zr", "index", "")
+            assert all(p in state or p.startswith(index_layer) for p in trials.old), "a file vanished"
             zr.merge_absorb(str(source), str(work))
             assert query_answers(work, sections) == expected
+            assert not os.path.exists(os.path.join(work, mark))
 
         assert trials.kill_everywhere(check, torn_writes=True) >= 50

@@ -30,7 +30,8 @@ TEST(RestoreNote, RoundTripsAndRefusesEveryPartialText) {
 }
 
 TEST(RestoreNote, NamedAfterItsArchive) {
-  EXPECT_EQ(restore_note_path("/p/.zr/archive/purge.20250101T000000"), "/p/.zr/archive/.restoring.purge.20250101T000000");
+  EXPECT_EQ(restore_note_path("/p/.zr/archive/purge.20250101T000000"),
+            "/p/.zr/archive/.restoring.purge.20250101T000000");
   EXPECT_TRUE(is_restore_note_name(".restoring.purge.20250101T000000"));
   EXPECT_FALSE(is_restore_note_name(".restoring.sections.3f"));
   EXPECT_FALSE(is_restore_note_name("purge.20250101T000000"));
