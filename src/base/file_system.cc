@@ -118,10 +118,9 @@ Result<bool> rename_no_replace(const std::string& from, const std::string& to) {
   return true;
 }
 
-Result<FileStatus> file_status(const std::string& path) {
-  ZR_RETURN_IF_ERROR(check_path(path));
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return Status::FromErrno(errno);
+namespace {
+
+FileStatus status_of(const struct stat& st) {
   FileStatus status;
   status.kind = S_ISREG(st.st_mode) ? PathKind::kRegularFile
                 : S_ISDIR(st.st_mode) ? PathKind::kDirectory
@@ -130,6 +129,21 @@ Result<FileStatus> file_status(const std::string& path) {
   status.permissions = st.st_mode & 07777;
   status.modified = FileTime{st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
   return status;
+}
+
+}  // namespace
+
+Result<FileStatus> file_status(const std::string& path) {
+  ZR_RETURN_IF_ERROR(check_path(path));
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return Status::FromErrno(errno);
+  return status_of(st);
+}
+
+Result<FileStatus> descriptor_status(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return Status::FromErrno(errno);
+  return status_of(st);
 }
 
 Result<FileIdentity> file_identity(const std::string& path) {

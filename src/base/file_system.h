@@ -56,6 +56,8 @@ struct FileStatus {
 
 // Errors carry the system's message only.
 Result<FileStatus> file_status(const std::string& path);
+// The same for the file open on `fd`.
+Result<FileStatus> descriptor_status(int fd);
 
 // What tells one file from another and from its own earlier state: a file
 // replaced by a rename has another device or inode, one changed in place

@@ -9,6 +9,7 @@
 #include "index/attribution_tables.h"
 #include "index/binary_index_writer.h"
 #include "index/index_layer.h"
+#include "index/rebuild_mark.h"
 #include "index/record_reader.h"
 #include "index/token_refs.h"
 #include "store/store_paths.h"
@@ -107,6 +108,9 @@ base::Result<IndexBuildCounts> build_index(std::string_view zr_dir) {
 
   ZR_ASSIGN_OR_RETURN(const BinaryIndexWritten written, write_binary_index(zr_dir, list.entries));
   ZR_RETURN_IF_ERROR(rebuild_token_binary_indexes(zr_dir));
+  // Every layer record is in the index now. A mark that cannot be removed
+  // only costs another build.
+  (void)clear_rebuild_mark(zr_dir);
   ZR_RETURN_IF_ERROR(written.line_table);
   return counts;
 }

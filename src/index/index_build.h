@@ -20,7 +20,8 @@ struct IndexBuildCounts {
 // mapped and read once; damaged lines and values that cannot name a shard are
 // passed over. index.bin gets the line-offset table of the first "*.jsonl"
 // entry of the project root in listing order. Failures of the token binary
-// index rebuilds are dropped.
+// index rebuilds are dropped. Clears the rebuild mark (rebuild_mark.h) once
+// the index holds every layer record.
 base::Result<IndexBuildCounts> build_index(std::string_view zr_dir);
 
 }  // namespace zr::index

@@ -7,6 +7,8 @@
 #include "base/file.h"
 #include "base/file_replacement.h"
 #include "index/binary_index_writer.h"
+#include "purge/archive.h"
+#include "purge/restore_note.h"
 #include "purge/stale_pending.h"
 #include "store/store_paths.h"
 #include "token_index/token_bin_build.h"
@@ -53,6 +55,13 @@ void remove_writer_leftovers(std::string_view zr_dir) {
   }
 
   purge::discard_stale_pending_purges(zr_dir);
+
+  const std::string archives = purge::archive_dir(zr_dir);
+  base::Result<std::vector<base::DirEntry>> archived = base::list_directory(archives);
+  if (!archived.ok()) return;
+  for (const base::DirEntry& entry : *archived) {
+    if (purge::is_restore_note_name(entry.name)) purge::discard_stale_restore_note(base::path_join(archives, entry.name));
+  }
 }
 
 }  // namespace zr::maintenance

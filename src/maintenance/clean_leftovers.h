@@ -10,6 +10,8 @@
 //   .zr/archive/.purge-pending.<stamp>.XXXXXX (and its ".lines"), removed
 //   only when its records are not the only copy of the lines they hold
 //   (purge/stale_pending.h).
+//   .zr/archive/.restoring.purge.<stamp>, removed only when its archive is
+//   gone or is another file by now (purge/reverse.h).
 #pragma once
 
 #include <string_view>

@@ -4,6 +4,7 @@
 
 #include "base/file.h"
 #include "index/index_build.h"
+#include "index/rebuild_mark.h"
 #include "maintenance/store_merge_layers.h"
 #include "maintenance/store_merge_tokens.h"
 #include "store/oplog.h"
@@ -35,13 +36,21 @@ base::Result<StoreMergeCounts> merge_absorb_by_route(std::string_view source, st
     return base::Status::Error("Source has no .zr/ directory: " + std::string(source));
   }
   StoreMergeCounts counts;
+  // Marked before the first layer record goes in, so that a merge killed
+  // before its index build leaves the next one (or build_index) to do it.
+  bool marked = false;
+  auto mark_index_stale = [&]() -> base::Status {
+    if (marked) return base::Status();
+    marked = true;
+    return index::set_rebuild_mark(target);
+  };
   struct Step {
     const LayerIdentity* kind;
     uint64_t* added;
   };
   for (Step step : {Step{&kAuthorIdentity, &counts.authors_added}, Step{&kSectionIdentity, &counts.sections_added},
                     Step{&kDocumentIdentity, &counts.document_added}}) {
-    ZR_ASSIGN_OR_RETURN(LayerMergeCounts layer, merge_layer(source, target, *step.kind, route));
+    ZR_ASSIGN_OR_RETURN(LayerMergeCounts layer, merge_layer(source, target, *step.kind, route, mark_index_stale));
     *step.added = layer.added;
     counts.skipped += layer.skipped;
   }
@@ -51,8 +60,9 @@ base::Result<StoreMergeCounts> merge_absorb_by_route(std::string_view source, st
   counts.skipped += tokens.skipped;
 
   // Only authors, sections and document records change what the attribution
-  // queries answer; new token entries alone are not worth a rebuild.
-  if (counts.authors_added + counts.sections_added + counts.document_added > 0) {
+  // queries answer; new token entries alone are not worth a rebuild. The
+  // mark stands for records an interrupted merge added.
+  if (counts.authors_added + counts.sections_added + counts.document_added > 0 || index::has_rebuild_mark(target)) {
     (void)index::build_index(target);
   }
   ZR_RETURN_IF_ERROR(store::oplog_append(target, "merge", merge_detail(source, counts)));

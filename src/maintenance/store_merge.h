@@ -23,8 +23,9 @@ struct StoreMergeCounts {
 // under the same identity stays as it is there (revoked or not). The
 // target's layers must exist; there is no rollback, and a repeated merge
 // skips what an interrupted one copied. When authors, sections or document
-// records were added, the target's attribution index is rebuilt (an error of
-// that build is dropped). Logs "merge" in the target.
+// records were added, or an earlier merge that added some was cut short
+// before its rebuild (index/rebuild_mark.h), the target's attribution index
+// is rebuilt (an error of that build is dropped). Logs "merge" in the target.
 base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target);
 
 // merge_absorb reading records along `route` (see MergeRoute); every route

@@ -131,7 +131,8 @@ base::Status for_each_layer_line(std::string_view zr_dir, std::string_view layer
 }  // namespace
 
 base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
-                                           const LayerIdentity& kind, MergeRoute route) {
+                                           const LayerIdentity& kind, MergeRoute route,
+                                           const std::function<base::Status()>& before_first_copy) {
   HeldIdentities held;
   IdentityReader reader(kind, route);
   ZR_RETURN_IF_ERROR(for_each_layer_line(target, kind.layer, held, [&](std::string_view line, size_t readable_after) {
@@ -149,7 +150,7 @@ base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_
       ++counts.skipped;
       return base::Status();
     }
-    ++counts.added;
+    if (counts.added++ == 0 && before_first_copy) ZR_RETURN_IF_ERROR(before_first_copy());
     return appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
   }));
   ZR_RETURN_IF_ERROR(appender.Flush());

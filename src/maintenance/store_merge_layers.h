@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "base/status.h"
@@ -41,8 +42,11 @@ enum class MergeRoute { kQuick, kFull };
 // target does not hold yet (duplicates within the source count once), in
 // source order, as compact text with sorted keys; records without an
 // identity or whose key cannot name a shard are skipped. The target's layer
-// directory is not created. On an error, records appended before it stay.
+// directory is not created. `before_first_copy`, when given, runs once
+// before the first record is queued; its error ends the merge with nothing
+// appended. On an error, records appended before it stay.
 base::Result<LayerMergeCounts> merge_layer(std::string_view source, std::string_view target,
-                                           const LayerIdentity& kind, MergeRoute route = MergeRoute::kQuick);
+                                           const LayerIdentity& kind, MergeRoute route = MergeRoute::kQuick,
+                                           const std::function<base::Status()>& before_first_copy = {});
 
 }  // namespace zr::maintenance

@@ -499,11 +499,16 @@ def purge_reverse(zr_dir: str, data_file: str) -> int:
     from), deletes that archive and logs "purge_reverse". Returns the number
     of lines restored. Without any purge archive it prints "No purge archive
     found" on the process's standard output (after flushing `sys.stdout`)
-    and returns 0.
+    and returns 0. A restore that was stopped part-way is finished by the
+    next call: it appends only what is missing, so each line is restored
+    once.
 
     Raises:
         RuntimeError: the archive cannot be read or deleted, or the data file
-            or the log cannot be written.
+            or the log cannot be written; "Cannot finish the interrupted
+            restore of <archive> into <data file>: ..." when a stopped
+            restore is to be finished into another data file, or its data
+            file changed meanwhile.
     """
 
 def clean(zr_dir: str, split: bool) -> _CleanCounts:
@@ -534,7 +539,8 @@ def merge_absorb(source: str, target: str) -> _MergeCounts:
     Both are project roots. Authors (by id), sections (by section hash),
     document-index lines (by line hash and file) and merged token-index
     entries (by sorted sources, tokenizer and token count) are appended to
-    the target; the source is only read. When records were added, the
+    the target; the source is only read. When records were added (or an
+    earlier merge into the target was stopped before its rebuild), the
     target's attribution index is rebuilt. Logs "merge" in the target.
 
     Returns:

@@ -70,9 +70,10 @@ def rig(tmp_path_factory):
 
 
 def is_leftover(path):
-    """Temporary files of a killed writer: never read, removed by clean."""
+    """Temporary files and notes of a killed writer: never read as data,
+    removed by clean (or by the re-run that finishes the writer's job)."""
     name = os.path.basename(path)
-    return name.startswith(".tmp-") or (name.startswith(".") and ".purge-" in name)
+    return name.startswith((".tmp-", ".restoring.")) or (name.startswith(".") and ".purge-" in name)
 
 
 LOG_TIME = re.compile(rb"^\d+-\d\d:\d\d:\d\d ", re.M)
@@ -458,3 +459,99 @@ class TestPurge:
             assert data_lines(data) == original
 
         assert trials.kill_everywhere(check, torn_writes=True) >= 14
+
+
+def purge_archives(root):
+    archive = os.path.join(root, ".zr", "archive")
+    return sorted(n for n in os.listdir(archive) if n.startswith("purge.")) if os.path.isdir(archive) else []
+
+
+def readable_lines(data):
+    """The lines of a data file that parse, as compact text (a cut-off
+    fragment is no line)."""
+    found = collections.Counter()
+    for line in data.decode().splitlines():
+        try:
+            found[compact(json.loads(line))] += 1
+        except ValueError:
+            pass
+    return found
+
+
+class TestPurgeReverse:
+    @pytest.mark.parametrize("tail", [b"", b'{"cut'], ids=["whole_lines", "cut_off_tail"])
+    def test_a_rerun_restores_every_archived_line_exactly_once(self, rig, tmp_path, tail):
+        template, work = tmp_path / "template", tmp_path / "work"
+        sections = tracked_store(template, lines=12)
+        write_lines(os.path.join(template, "data.jsonl"), [{"n": i} for i in range(12)])
+        zr.revoke_section(str(template), sections[0])
+        zr.purge_revoked(str(template), os.path.join(template, "data.jsonl"), False)
+        with open(os.path.join(template, "data.jsonl"), "ab") as f:
+            f.write(tail)  # a writer killed mid-line: the restored block starts with "\n"
+        archived = archived_lines(template, pending=False)
+        assert sum(archived.values()) == 4
+        data = os.path.join(work, "data.jsonl")
+        trials = Trials(rig, template, work, "purge_reverse", [work, data])
+        old, new = trials.old["data.jsonl"], trials.new["data.jsonl"]
+        assert readable_lines(new) == readable_lines(old) + archived
+
+        def check(kill):
+            now = Path(data).read_bytes()
+            assert now.startswith(old) and new.startswith(now), "the data file is not old plus part of the block"
+            if purge_archives(work):
+                assert archived_lines(work, pending=False) == archived, "the archive changed"
+            zr.purge_reverse(str(work), data)
+            assert Path(data).read_bytes() == new
+            assert purge_archives(work) == []
+            zr.clean(str(work), False)
+            assert leftovers(work) == []
+
+        assert trials.kill_everywhere(check, torn_writes=True) >= 10
+
+
+def query_answers(root, sections):
+    """What the attribution queries answer, each as a sorted list of JSON texts."""
+    def texts(values):
+        return sorted(json.dumps(v, sort_keys=True) for v in values)
+    root = str(root)
+    return {
+        "show_by_author": [texts(zr.show_by_author(root, name)) for name in ("Ann", "Bob", "Cy")],
+        "show_by_license": texts(zr.show_by_license(root, "MIT")),
+        "show_by_section": [texts(zr.show_by_section(root, s)) for s in sections],
+        "read_all_documents": texts(zr.read_all_documents(root)),
+        "author_query": [texts(zr.author_query(root, name, None)) for name in ("Ann", "Bob", "Cy")],
+    }
+
+
+class TestMergeAbsorb:
+    def test_after_a_rerun_every_query_answers_as_after_an_uninterrupted_merge(self, rig, tmp_path):
+        source, template, work = tmp_path / "source", tmp_path / "template", tmp_path / "work"
+        sections = tracked_store(source, lines=8)
+        zr.clean(str(source), False)  # the token entries into a chunk file
+        zr.init(str(template))
+        cy = zr.author_add("Cy", "cy@example.org", str(template))
+        sections.append(zr.register_section("own", [cy], [], "MIT", "2023", str(template)))
+        zr.track({"own": 1}, "data.jsonl", [sections[-1]], str(template))
+        zr.build_index(str(template))  # an index that knows nothing of the source
+        trials = Trials(rig, template, work, "merge_absorb", [source, work])
+        expected = query_answers(work, sections)
+        assert len(expected["show_by_author"][0]) > 0
+
+        mark = os.path.join(".zr", "index-rebuild-needed")
+
+        def check(kill):
+            state = snapshot(work)
+            for path, data in state.items():
+                if path in (LOG, mark):
+                    continue
+                # Shards and chunk files only grow towards their new selves;
+                # derived files are replaced whole.
+                old, new = trials.old.get(path), trials.new.get(path, b"")
+                assert data in (old, new) or (data.startswith(old or b"") and new.startswith(data)), path
+            index_layer = os.path.join(".zr", "index", "")
+            assert all(p in state or p.startswith(index_layer) for p in trials.old), "a file vanished"
+            zr.merge_absorb(str(source), str(work))
+            assert query_answers(work, sections) == expected
+            assert not os.path.exists(os.path.join(work, mark))
+
+        assert trials.kill_everywhere(check, torn_writes=True) >= 50

@@ -10,7 +10,7 @@ import textwrap
 import pytest
 
 import _zr_native as zr
-from conftest import LOG_LINE, compact, log_ops, write_lines
+from conftest import LOG_LINE, compact, log_ops, run_limited, write_lines
 
 NO_ARCHIVE = "No purge archive found\n"
 ZEROS = dict.fromkeys(["document_merged", "pid_files_deleted", "archived_records", "log_rotated",
@@ -104,6 +104,71 @@ class TestPurgeReverse:
         assert zr.purge_revoked(str(root), str(data), False)["purged"] == 2
         assert zr.purge_reverse(str(root), str(data)) == 2
         assert data.read_text() == '{"t":2}\n{"t":1}\n{"t":3}\n'
+
+
+ARCHIVED = [{"n": i, "pad": "x" * 30} for i in range(10)]
+BLOCK = "".join(compact(v) + "\n" for v in ARCHIVED).encode()
+RESTORING = ".restoring.purge.20250101T000000"
+
+
+def stopped_restore(root, kept=b'{"kept":1}\n{"cut', fits=len(BLOCK) // 2):
+    """A restore stopped by a file-size limit after `fits` bytes of its block
+    (the "\n" that ends a cut-off last line included). Returns the data file
+    and what an uninterrupted restore leaves in it."""
+    archive = root / ".zr" / "archive"
+    archive.mkdir(exist_ok=True)
+    write_lines(archive / "purge.20250101T000000", [{"archived_at": "20250101T000000", "line": v} for v in ARCHIVED])
+    data = root / "data.jsonl"
+    data.write_bytes(kept)
+    block = (b"\n" if kept and not kept.endswith(b"\n") else b"") + BLOCK
+    limit = len(kept) + fits
+    out = run_limited("zr.purge_reverse(root, data)", limit, root=str(root), data=str(data))
+    assert out == "error: File too large"
+    return data, kept + block
+
+
+class TestPurgeReverseStopped:
+    @pytest.mark.parametrize("kept", [b"", b'{"kept":1}\n', b'{"kept":1}\n{"cut'])
+    @pytest.mark.parametrize("fits", [0, 1, len(BLOCK) // 2, len(BLOCK) - 1])
+    def test_the_next_call_finishes_it_and_restores_each_line_once(self, root, kept, fits):
+        data, whole = stopped_restore(root, kept, fits)
+        assert whole.startswith(data.read_bytes())
+        assert zr.purge_reverse(str(root), str(data)) == 10
+        assert data.read_bytes() == whole
+        assert os.listdir(root / ".zr" / "archive") == []
+        assert [op for op, _ in log_ops(root)] == ["purge_reverse"]
+
+    def test_it_is_not_finished_into_another_or_a_changed_data_file(self, root, tmp_path):
+        data, whole = stopped_restore(root)
+        stopped_at = data.read_bytes()
+        other = tmp_path / "other.jsonl"
+        other.write_text("")
+        with pytest.raises(RuntimeError, match="^Cannot finish the interrupted restore of .*another data file"):
+            zr.purge_reverse(str(root), str(other))
+        with open(data, "ab") as f:
+            f.write(b"\n{\"appended\":1}\n")  # someone else's append in the middle of the block
+        with pytest.raises(RuntimeError, match="^Cannot finish .*: the data file changed since the restore began$"):
+            zr.purge_reverse(str(root), str(data))
+        zr.clean(str(root), False)  # the note is still needed: clean keeps it
+        assert sorted(os.listdir(root / ".zr" / "archive")) == [RESTORING, "purge.20250101T000000"]
+        assert other.read_text() == "" and [op for op, _ in log_ops(root)] == ["clean"]
+        data.write_bytes(stopped_at)
+        assert zr.purge_reverse(str(root), str(data)) == 10 and data.read_bytes() == whole
+
+    def test_a_note_outliving_its_archive_is_ignored_and_cleaned_away(self, root):
+        data, whole = stopped_restore(root)
+        archive = root / ".zr" / "archive"
+        note = (archive / RESTORING).read_bytes()
+        assert zr.purge_reverse(str(root), str(data)) == 10
+        # Back beside a new archive of the same name (a later purge in the
+        # same second): that one is restored whole.
+        (archive / RESTORING).write_bytes(note)
+        write_lines(archive / "purge.20250101T000000", [{"line": {"new": 1}}])
+        assert zr.purge_reverse(str(root), str(data)) == 1
+        assert data.read_bytes() == whole + b'{"new":1}\n'
+        (archive / RESTORING).write_bytes(note)  # its archive is gone now
+        zr.clean(str(root), False)
+        assert os.listdir(archive) == []
 
 
 class TestClean:

@@ -7,7 +7,7 @@ from collections import Counter
 import pytest
 
 import _zr_native as zr
-from conftest import compact, log_ops, token_entry, write_lines
+from conftest import compact, log_ops, run_limited, token_entry, write_lines
 
 
 def append_lines(path, values):
@@ -140,3 +140,23 @@ class TestMergeAbsorb:
         (dst / ".zr" / "document-index").mkdir()
         assert zr.merge_absorb(str(src), str(dst)) == counts(0, 0, 3, 3, 2)
         assert layer_lines(dst, "document-index") == layer_lines(src, "document-index", True)
+
+    # 300 bytes stop the merge at its token chunk, 1000 only its index build
+    # (index.bin is larger), whose failure the merge drops.
+    @pytest.mark.parametrize("limit", [300, 1000])
+    @pytest.mark.parametrize("repair", ["merge_absorb", "build_index"])
+    def test_records_of_a_merge_stopped_before_its_index_build_reach_the_index(self, project, limit, repair):
+        src, dst = project
+        zr.build_index(str(dst))  # an index that knows nothing of the source
+        run_limited("zr.merge_absorb(src, dst)", limit, src=str(src), dst=str(dst))
+        assert zr.show_by_author(str(dst), "Ann") == []
+        if repair == "merge_absorb":
+            added = zr.merge_absorb(str(src), str(dst))
+            assert added["authors_added"] + added["sections_added"] + added["document_added"] == 0
+        else:
+            zr.build_index(str(dst))
+        assert len(zr.show_by_author(str(dst), "Ann")) == 3
+        # Repaired once: a later merge that adds nothing leaves the index alone.
+        os.remove(dst / ".zr" / "index.bin")
+        zr.merge_absorb(str(src), str(dst))
+        assert not (dst / ".zr" / "index.bin").exists()

@@ -10,7 +10,9 @@
  * receives the number of calls of each kind that ran, so the parent knows
  * how far the killed call got.
  *
- * Kinds: "write" (writes to descriptors above 2), "rename", "unlink", "fsync".
+ * Kinds: "write" (writes and positioned writes to descriptors above 2),
+ * "rename" (renameat2 too: how a rename that must not replace is made),
+ * "unlink", "fsync".
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -73,6 +75,24 @@ ssize_t write(int fd, const void* buf, size_t count) {
   return ran(KIND_WRITE, REAL(write)(fd, buf, count));
 }
 
+static ssize_t positioned_write(ssize_t (*real)(int, const void*, size_t, off_t), int fd, const void* buf,
+                                size_t count, off_t offset) {
+  if (fd <= 2) return real(fd, buf, count, offset);
+  if (chosen(KIND_WRITE)) {
+    if (armed_torn && count > 1) real(fd, buf, count / 2, offset);
+    die();
+  }
+  return ran(KIND_WRITE, real(fd, buf, count, offset));
+}
+
+ssize_t pwrite(int fd, const void* buf, size_t count, off_t offset) {
+  return positioned_write(REAL(pwrite), fd, buf, count, offset);
+}
+
+ssize_t pwrite64(int fd, const void* buf, size_t count, off_t offset) {
+  return positioned_write(REAL(pwrite64), fd, buf, count, offset);
+}
+
 int rename(const char* from, const char* to) {
   if (chosen(KIND_RENAME)) die();
   return ran(KIND_RENAME, REAL(rename)(from, to));
@@ -81,6 +101,11 @@ int rename(const char* from, const char* to) {
 int renameat(int from_dir, const char* from, int to_dir, const char* to) {
   if (chosen(KIND_RENAME)) die();
   return ran(KIND_RENAME, REAL(renameat)(from_dir, from, to_dir, to));
+}
+
+int renameat2(int from_dir, const char* from, int to_dir, const char* to, unsigned int flags) {
+  if (chosen(KIND_RENAME)) die();
+  return ran(KIND_RENAME, REAL(renameat2)(from_dir, from, to_dir, to, flags));
 }
 
 int unlink(const char* path) {
