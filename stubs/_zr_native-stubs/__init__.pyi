@@ -159,7 +159,8 @@ def shard_iterate_all(zr_dir: str, layer: str) -> list[Any]:
     system's listing order (not sorted). A missing layer reads as empty.
 
     Raises:
-        RuntimeError: the layer cannot be listed or a shard cannot be read.
+        RuntimeError: the layer cannot be listed (a regular file in its place
+            is "Not a directory") or a shard cannot be read.
     """
 
 def compute_hash(data: object) -> str:
