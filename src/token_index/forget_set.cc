@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "base/file.h"
+#include "base/file_replacement.h"
+#include "base/file_system.h"
 #include "token_index/read_entries.h"
 #include "token_index/token_bin_reader.h"
 #include "token_index/token_index_names.h"
@@ -30,8 +32,53 @@ base::Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir,
   return mask;
 }
 
+namespace {
+
+// Where a regular file (or nothing yet) is at `path`, the file to replace
+// and the mode it keeps: through symbolic links, the file finally named, so
+// that a link stays a link. Nothing when the mask is to be written directly:
+// a FIFO, a device, a directory (which fails as it always did), a dangling
+// link, or a path that cannot be examined (whose error the direct write
+// reports in its own words).
+struct ReplaceableTarget {
+  std::string path;
+  mode_t mode = 0;
+};
+
+std::optional<ReplaceableTarget> replaceable_target(const std::string& path) {
+  base::Result<base::FileStatus> status = base::file_status(path);
+  if (status.ok() && status->kind == base::PathKind::kRegularFile) {
+    base::Result<std::string> resolved = base::resolve_path(path);
+    if (!resolved.ok()) return std::nullopt;
+    return ReplaceableTarget{std::move(resolved).value(), status->permissions};
+  }
+  if (!status.ok() && status.status().is_missing() && base::check_path(path).ok()) {
+    // A dangling link: writing through it creates the file it names.
+    if (base::file_identity(path).ok()) return std::nullopt;
+    return ReplaceableTarget{path, base::new_file_mode()};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 base::Status write_forget_set(const std::string& path, std::string_view bitmask) {
-  return base::write_file(path, bitmask);
+  std::optional<ReplaceableTarget> target = replaceable_target(path);
+  if (!target) return base::write_file(path, bitmask);
+  // A consumer must find the old mask or the new one, never a cut one that
+  // reads as fewer forgotten entries: the new mask is written aside, in the
+  // target's directory, and renamed over it. The temporary file lives among
+  // the user's files, so its name says whose it is; a failure removes it.
+  base::Result<base::FileReplacement> replacement =
+      base::FileReplacement::Create(target->path, base::parent_directory(target->path),
+                                    base::temp_prefix_beside(target->path, kForgetSetTempInfix));
+  // Where nothing can be created beside the file (a directory in which the
+  // user may change files but not add any), it is written in place as ever,
+  // and a missing directory fails there with the same message.
+  if (!replacement.ok()) return base::write_file(path, bitmask);
+  ZR_RETURN_IF_ERROR(replacement->Write(bitmask));
+  ZR_RETURN_IF_ERROR(replacement->Finish(target->mode));
+  return replacement->Commit();
 }
 
 }  // namespace zr::token_index

@@ -640,7 +640,10 @@ def generate_forget_set(zr_dir: str, tokenizer: str) -> bytes:
 def write_forget_set(path: str, bitmask: _BytesLike) -> None:
     """Write a forget set to a file: exactly its bytes, nothing else.
 
-    `path` is any file path; an existing file is replaced.
+    `path` is any file path; an existing file is replaced as a whole: the
+    mask is written to ".<name>.forget-set-XXXXXX" beside it, flushed and
+    renamed over it, so that a failure leaves the old file and never a cut
+    mask. A FIFO or a device is written directly.
 
     Raises:
         RuntimeError: the file cannot be created or written.

@@ -3,12 +3,13 @@
 import inspect
 import os
 import random
+import stat
 import struct
 
 import pytest
 
 import _zr_native as zr
-from conftest import token_entry
+from conftest import run_limited, token_entry
 
 TK = "tk"
 
@@ -152,6 +153,12 @@ class TestForgetSet:
             zr.show_by_author_token(str(project / "no-store"), "Ann", tokenizer)
 
 
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
 class TestWriteForgetSet:
     @pytest.mark.parametrize("value, expected", [
         (b"\x00\xff\x80", b"\x00\xff\x80"),
@@ -176,6 +183,40 @@ class TestWriteForgetSet:
         if error is TypeError:
             assert str(err.value).startswith("argument 'bitmask': ")
         assert not (tmp_path / "out").exists()
+
+    def test_a_failed_write_leaves_the_old_file_whole(self, tmp_path):
+        path = tmp_path / "forget.bin"
+        path.write_bytes(b"old mask")
+        out = run_limited("zr.write_forget_set(path, b'\\x01' * 100000)", 50000, path=str(path))
+        assert out == "error: File too large"
+        assert path.read_bytes() == b"old mask"
+        assert os.listdir(tmp_path) == ["forget.bin"]  # nothing left beside it
+
+    def test_a_replaced_file_keeps_its_mode_and_links_stay_links(self, tmp_path):
+        real = tmp_path / "real.bin"
+        real.write_bytes(b"old")
+        os.chmod(real, 0o640)
+        link = tmp_path / "link.bin"
+        link.symlink_to("real.bin")
+        zr.write_forget_set(str(link), b"\x05")
+        assert link.is_symlink() and real.read_bytes() == b"\x05"
+        assert stat.S_IMODE(real.stat().st_mode) == 0o640
+        new = tmp_path / "new.bin"
+        zr.write_forget_set(str(new), b"")
+        assert new.read_bytes() == b""
+        assert stat.S_IMODE(new.stat().st_mode) == 0o666 & ~current_umask()
+        assert sorted(os.listdir(tmp_path)) == ["link.bin", "new.bin", "real.bin"]
+
+    def test_a_fifo_is_written_directly(self, tmp_path):
+        fifo = tmp_path / "pipe"
+        os.mkfifo(fifo)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            zr.write_forget_set(str(fifo), b"\x01\x02")
+            assert os.read(reader, 16) == b"\x01\x02"
+        finally:
+            os.close(reader)
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
 
     def test_failures_carry_the_system_message(self, tmp_path):
         with pytest.raises(RuntimeError, match="directory"):
