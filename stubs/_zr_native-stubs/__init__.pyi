@@ -272,9 +272,17 @@ def blame_diff(old_lines: _StrList, new_lines: _StrList) -> list[tuple[_OpcodeTa
     Returns (tag, i1, i2, j1, j2) tuples compatible with
     difflib.SequenceMatcher.get_opcodes().
 
-    Tags are "equal", "delete", "insert" and "replace"; the opcodes cover
-    both lists from start to end. Lines compare by exact text. Reads and
-    writes no file.
+    Tags are "equal", "delete", "insert" and "replace", and lines compare by
+    exact text. An "equal" tuple pairs old_lines[i1 + t] with new_lines[j1 + t],
+    which are equal, and the "equal" tuples pair as many lines as the lists
+    have in common (a longest common subsequence). Every line lies in exactly
+    one tuple's range of its list, and those non-empty ranges ascend through
+    each list. The empty side of a "delete" (j1 == j2) or an "insert"
+    (i1 == i2), however, need not sit where the tuple before it ended: unlike
+    difflib's opcodes, the tuples need not tile both lists in order (["a", "b"]
+    against ["b", "b"] gives ("delete", 0, 1, 1, 1), ("equal", 1, 2, 0, 1),
+    ("insert", 1, 1, 1, 2)). Pair lines tuple by tuple, not by running
+    positions. Reads and writes no file.
     """
 
 # Registries
