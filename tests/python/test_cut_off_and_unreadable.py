@@ -278,6 +278,7 @@ def calls_reading(r, section):
         "read_all_documents": lambda: zr.read_all_documents(r),
         "token_status": lambda: zr.token_index_token_status(r, "tk"),
         "show_by_author_token": lambda: zr.show_by_author_token(r, "Ann", "tk"),
+        "generate_forget_set": lambda: zr.generate_forget_set(r, "tk"),
         "list_tokenizers": lambda: zr.token_index_list_tokenizers(r),
         "shard_iterate_all": lambda: zr.shard_iterate_all(r, "authors"),
         "build_index": lambda: zr.build_index(r),
@@ -293,7 +294,7 @@ READERS = {
     "document-index": ["show_by_author", "show_by_license", "show_by_section", "read_all_documents", "build_index",
                        "clean"],
     "index": ["build_index"],
-    "token-index.tk": ["token_status", "show_by_author_token", "build_index"],
+    "token-index.tk": ["token_status", "show_by_author_token", "generate_forget_set", "build_index"],
     ".": list(calls_reading("", "")),
 }
 
