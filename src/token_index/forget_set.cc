@@ -1,5 +1,6 @@
 #include "token_index/forget_set.h"
 
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -43,6 +44,7 @@ namespace {
 struct ReplaceableTarget {
   std::string path;
   mode_t mode = 0;
+  bool exists = false;
 };
 
 std::optional<ReplaceableTarget> replaceable_target(const std::string& path) {
@@ -50,12 +52,12 @@ std::optional<ReplaceableTarget> replaceable_target(const std::string& path) {
   if (status.ok() && status->kind == base::PathKind::kRegularFile) {
     base::Result<std::string> resolved = base::resolve_path(path);
     if (!resolved.ok()) return std::nullopt;
-    return ReplaceableTarget{std::move(resolved).value(), status->permissions};
+    return ReplaceableTarget{std::move(resolved).value(), status->permissions, true};
   }
   if (!status.ok() && status.status().is_missing() && base::check_path(path).ok()) {
     // A dangling link: writing through it creates the file it names.
     if (base::file_identity(path).ok()) return std::nullopt;
-    return ReplaceableTarget{path, base::new_file_mode()};
+    return ReplaceableTarget{path, base::new_file_mode(), false};
   }
   return std::nullopt;
 }
@@ -65,6 +67,11 @@ std::optional<ReplaceableTarget> replaceable_target(const std::string& path) {
 base::Status write_forget_set(const std::string& path, std::string_view bitmask) {
   std::optional<ReplaceableTarget> target = replaceable_target(path);
   if (!target) return base::write_file(path, bitmask);
+  if (target->exists) {
+    // A rename asks only for the directory's permission, and would replace a
+    // file the user may not write to: such a file is refused as ever.
+    ZR_RETURN_IF_ERROR(base::open_for_append(path).status());
+  }
   // A consumer must find the old mask or the new one, never a cut one that
   // reads as fewer forgotten entries: the new mask is written aside, in the
   // target's directory, and renamed over it. The temporary file lives among
@@ -78,7 +85,12 @@ base::Status write_forget_set(const std::string& path, std::string_view bitmask)
   if (!replacement.ok()) return base::write_file(path, bitmask);
   ZR_RETURN_IF_ERROR(replacement->Write(bitmask));
   ZR_RETURN_IF_ERROR(replacement->Finish(target->mode));
-  return replacement->Commit();
+  base::Status committed = replacement->Commit();
+  // A directory that refuses the rename (one with the sticky bit, say) may
+  // still let the file be written in place, as it always was.
+  const int refused = committed.error_number();
+  if (refused == EPERM || refused == EACCES) return base::write_file(path, bitmask);
+  return committed;
 }
 
 }  // namespace zr::token_index

@@ -3,8 +3,12 @@
 import inspect
 import os
 import random
+import shutil
 import stat
 import struct
+import subprocess
+import sys
+import tempfile
 
 import pytest
 
@@ -217,6 +221,28 @@ class TestWriteForgetSet:
         finally:
             os.close(reader)
         assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+
+    def test_a_file_the_caller_may_not_write_is_refused_as_before(self):
+        # Root may write anything, so the call runs as user nobody, in a
+        # directory everyone may add to (where a rename alone would pass).
+        top = tempfile.mkdtemp(prefix="zr-forget-")
+        try:
+            os.chmod(top, 0o777)
+            path = os.path.join(top, "forget.bin")
+            with open(path, "wb") as f:
+                f.write(b"old")
+            os.chmod(path, 0o444)
+            code = ("import sys, _zr_native as zr\n"
+                    "try:\n    zr.write_forget_set(sys.argv[1], b'new')\n"
+                    "except RuntimeError as e:\n    print(e)\n")
+            env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+            extra = {"user": 65534, "group": 65534, "extra_groups": []} if os.geteuid() == 0 else {}
+            done = subprocess.run([sys.executable, "-c", code, path], env=env, capture_output=True, text=True,
+                                  timeout=60, **extra)
+            assert (done.returncode, done.stdout) == (0, "Permission denied\n"), done.stderr
+            assert open(path, "rb").read() == b"old" and os.listdir(top) == ["forget.bin"]
+        finally:
+            shutil.rmtree(top)
 
     def test_failures_carry_the_system_message(self, tmp_path):
         with pytest.raises(RuntimeError, match="directory"):
