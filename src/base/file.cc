@@ -210,6 +210,21 @@ Result<std::string> resolve_path(const std::string& path) {
   return std::string(resolved.get());
 }
 
+Result<std::string> read_link(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  std::string target(256, '\0');
+  while (true) {
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return Status::FromErrno(errno);
+    // A link as long as the buffer may have been cut short.
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
+}
+
 Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   UniqueFd fd(open_read_only(path));

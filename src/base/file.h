@@ -111,6 +111,11 @@ Result<bool> directory_exists(const std::string& path);
 // message only.
 Result<std::string> resolve_path(const std::string& path);
 
+// What the symbolic link `path` points at, as written in the link. A path
+// that is no link fails with "Invalid argument". Errors carry the system's
+// message only.
+Result<std::string> read_link(const std::string& path);
+
 // Writes all of `data`, retrying short writes and interrupted calls.
 Status write_all(int fd, std::string_view data);
 

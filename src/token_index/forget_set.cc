@@ -38,18 +38,39 @@ namespace {
 // Where a regular file (or nothing yet) is at `path`, the file to replace
 // and the mode it keeps: through symbolic links, the file finally named, so
 // that a link stays a link. Nothing when the mask is to be written directly:
-// a FIFO, a device, a directory (which fails as it always did), a dangling
-// link, or a path that cannot be examined (whose error the direct write
-// reports in its own words).
+// a FIFO, a device, a file reached through /proc (/dev/stdout redirected to
+// a file), a directory (which fails as it always did), a dangling link, or a
+// path that cannot be examined (whose error the direct write reports in its
+// own words).
 struct ReplaceableTarget {
   std::string path;
   mode_t mode = 0;
   bool exists = false;
 };
 
+// Whether following `path` leads through /proc, where a process's open
+// files appear as links: /dev/stdout names the file standard output is
+// open on, and replacing that file by another would leave the process
+// writing to one nobody can see. Unsure counts as through.
+bool leads_through_proc(std::string path) {
+  constexpr int kMaxLinks = 40;  // the system's own limit on a chain of links
+  for (int link = 0; link < kMaxLinks; ++link) {
+    base::Result<std::string> dir = base::resolve_path(base::parent_directory(path));
+    if (!dir.ok()) return true;
+    if (*dir == "/proc" || dir->starts_with("/proc/")) return true;
+    const size_t slash = path.rfind('/');
+    const std::string at = base::path_join(*dir, slash == std::string::npos ? path : path.substr(slash + 1));
+    base::Result<std::string> target = base::read_link(at);
+    if (!target.ok()) return target.status().error_number() != EINVAL;  // EINVAL: no link, the end
+    path = target->starts_with('/') ? std::move(target).value() : base::path_join(*dir, *target);
+  }
+  return true;
+}
+
 std::optional<ReplaceableTarget> replaceable_target(const std::string& path) {
   base::Result<base::FileStatus> status = base::file_status(path);
   if (status.ok() && status->kind == base::PathKind::kRegularFile) {
+    if (leads_through_proc(path)) return std::nullopt;
     base::Result<std::string> resolved = base::resolve_path(path);
     if (!resolved.ok()) return std::nullopt;
     return ReplaceableTarget{std::move(resolved).value(), status->permissions, true};

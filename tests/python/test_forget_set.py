@@ -211,7 +211,7 @@ class TestWriteForgetSet:
         assert stat.S_IMODE(new.stat().st_mode) == 0o666 & ~current_umask()
         assert sorted(os.listdir(tmp_path)) == ["link.bin", "new.bin", "real.bin"]
 
-    def test_a_fifo_is_written_directly(self, tmp_path):
+    def test_a_fifo_or_standard_output_is_written_directly(self, tmp_path):
         fifo = tmp_path / "pipe"
         os.mkfifo(fifo)
         reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
@@ -221,6 +221,18 @@ class TestWriteForgetSet:
         finally:
             os.close(reader)
         assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+        # Standard output sent to a file stays that file: what the process
+        # prints afterwards still lands in it.
+        out = tmp_path / "out"
+        code = ("import _zr_native as zr\n"
+                "zr.write_forget_set('/dev/stdout', b'MASK')\n"
+                "print('after', flush=True)\n")
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+        with open(out, "ab") as f:
+            inode = os.fstat(f.fileno()).st_ino
+            subprocess.run([sys.executable, "-c", code], env=env, stdout=f, check=True, timeout=60)
+        assert out.read_bytes() == b"MASKafter\n" and out.stat().st_ino == inode
+        assert sorted(os.listdir(tmp_path)) == ["out", "pipe"]
 
     def test_a_file_the_caller_may_not_write_is_refused_as_before(self):
         # Root may write anything, so the call runs as user nobody, in a

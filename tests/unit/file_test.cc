@@ -164,6 +164,17 @@ TEST_F(FileTest, NamesAloneAreListedWithoutExaminingEntries) {
   EXPECT_EQ(base::list_directory_names(path("file")).status().message(), std::strerror(ENOTDIR));
 }
 
+TEST_F(FileTest, ALinkReadsAsWrittenHoweverLong) {
+  const std::string long_target = "../" + std::string(300, 'x') + "/y";
+  fs::create_symlink("file", dir_ / "short");
+  fs::create_symlink(long_target, dir_ / "long");
+  EXPECT_EQ(*base::read_link(path("short")), "file");
+  EXPECT_EQ(*base::read_link(path("long")), long_target);
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  EXPECT_EQ(base::read_link(path("file")).status().error_number(), EINVAL);
+  EXPECT_TRUE(base::read_link(path("none")).status().is_missing());
+}
+
 TEST_F(FileTest, ADirectoryIsThereOrMissingAndAnythingElseIsNoDirectory) {
   ASSERT_TRUE(base::write_file(path("file"), "x").ok());
   fs::create_directories(dir_ / "sub");
