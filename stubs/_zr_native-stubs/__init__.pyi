@@ -651,7 +651,7 @@ def write_forget_set(path: str, bitmask: _BytesLike) -> None:
     `path` is any file path; an existing file is replaced as a whole: the
     mask is written to ".<name>.forget-set-XXXXXX" beside it, flushed and
     renamed over it, so that a failure leaves the old file and never a cut
-    mask. A FIFO or a device is written directly.
+    mask. A FIFO, a device or /dev/stdout is written directly.
 
     Raises:
         RuntimeError: the file cannot be created or written.
