@@ -24,15 +24,4 @@ base::Result<std::string> generate_forget_set(std::string_view zr_dir, std::stri
 // none, so they never shift the bits of later entries.
 base::Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir, std::string_view tokenizer);
 
-// What write_forget_set's temporary file beside its target is called after
-// the target's name (".<name>.forget-set-XXXXXX"); a writer killed before
-// the rename leaves one behind.
-inline constexpr std::string_view kForgetSetTempInfix = ".forget-set-";
-
-// Writes exactly the mask's bytes to `path`, replacing what is there as a
-// whole: a crash or a full disk leaves the old file (or none), never part of
-// the new one. What is not a regular file (a FIFO, a device) is written
-// directly. Errors carry the system's message only.
-base::Status write_forget_set(const std::string& path, std::string_view bitmask);
-
 }  // namespace zr::token_index
