@@ -321,8 +321,8 @@ def test_a_regular_file_where_a_store_directory_belongs_is_an_error(tracked_proj
 def test_entries_of_a_layer_that_are_no_regular_files_are_skipped(tracked_project):
     r, section = tracked_project
     expected = {name: call() for name, call in calls_reading(r, section).items() if name not in ("build_index", "clean")}
-    for layer in ("authors", "sections", "document-index"):
-        os.mkfifo(store(r, layer, "ff" if layer != "sections" else "fe"))
+    for layer in ("authors", "sections", "document-index", "index", "token-index.tk"):
+        os.mkfifo(store(r, layer, "ff"))
         os.mkdir(store(r, layer, "sub"))
     zr.build_index(r)
     for name, call in calls_reading(r, section).items():
