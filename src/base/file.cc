@@ -196,11 +196,33 @@ Result<PathKind> path_kind(const std::string& path) {
   return kind_of(st);
 }
 
+Result<bool> directory_exists(const std::string& path) {
+  ZR_ASSIGN_OR_RETURN(PathKind kind, path_kind(path));
+  if (kind == PathKind::kMissing) return false;
+  if (kind != PathKind::kDirectory) return Status::FromErrno(ENOTDIR);
+  return true;
+}
+
 Result<std::string> resolve_path(const std::string& path) {
   if (has_nul(path)) return nul_in_path();
   std::unique_ptr<char, void (*)(void*)> resolved(::realpath(path.c_str(), nullptr), ::free);
   if (!resolved) return Status::FromErrno(errno);
   return std::string(resolved.get());
+}
+
+Result<std::string> read_link(const std::string& path) {
+  if (has_nul(path)) return nul_in_path();
+  std::string target(256, '\0');
+  while (true) {
+    ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return Status::FromErrno(errno);
+    // A link as long as the buffer may have been cut short.
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      return target;
+    }
+    target.resize(target.size() * 2);
+  }
 }
 
 Result<FileToMap> FileToMap::Open(const std::string& path) {
@@ -322,11 +344,11 @@ Status write_file(const std::string& path, std::string_view data) {
   return write_all(fd.get(), data);
 }
 
-Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
+Result<std::vector<std::string>> list_directory_names(const std::string& dir) {
   if (has_nul(dir)) return nul_in_path();
   std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
   if (!listing) return Status::FromErrno(errno);
-  std::vector<DirEntry> entries;
+  std::vector<std::string> names;
   while (true) {
     errno = 0;
     struct dirent* entry = ::readdir(listing.get());
@@ -336,9 +358,19 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
     }
     std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
+    names.emplace_back(name);
+  }
+  return names;
+}
+
+Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> names, list_directory_names(dir));
+  std::vector<DirEntry> entries;
+  entries.reserve(names.size());
+  for (std::string& name : names) {
     // An entry gone since the listing (or a dangling link) reads as missing.
     ZR_ASSIGN_OR_RETURN(PathKind kind, path_kind(path_join(dir, name)));
-    entries.push_back(DirEntry{std::string(name), kind});
+    entries.push_back(DirEntry{std::move(name), kind});
   }
   return entries;
 }

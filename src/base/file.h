@@ -100,10 +100,21 @@ enum class PathKind { kMissing, kRegularFile, kDirectory, kOther };
 // the caller cannot read never passes for an empty one.
 Result<PathKind> path_kind(const std::string& path);
 
+// Whether there is a directory at `path` to read: false only when nothing is
+// there. Anything else there (a regular file, a FIFO) fails with "Not a
+// directory", so that a store damaged that way never passes for an empty
+// one. Errors carry the system's message only.
+Result<bool> directory_exists(const std::string& path);
+
 // The absolute path of what `path` names, every symbolic link on the way
 // (the last component's included) resolved. Errors carry the system's
 // message only.
 Result<std::string> resolve_path(const std::string& path);
+
+// What the symbolic link `path` points at, as written in the link. A path
+// that is no link fails with "Invalid argument". Errors carry the system's
+// message only.
+Result<std::string> read_link(const std::string& path);
 
 // Writes all of `data`, retrying short writes and interrupted calls.
 Status write_all(int fd, std::string_view data);
@@ -205,6 +216,12 @@ struct DirEntry {
 // The entries of `dir` ("." and ".." excluded) in the order the file system
 // lists them. Errors carry the system's message only.
 Result<std::vector<DirEntry>> list_directory(const std::string& dir);
+
+// The names of the entries of `dir` ("." and ".." excluded) in listing
+// order, none of them examined: for a caller that picks an entry by its name
+// alone, so that an entry it never picks (a symbolic link loop, say) cannot
+// fail it. Errors carry the system's message only.
+Result<std::vector<std::string>> list_directory_names(const std::string& dir);
 
 // The paths of the regular files of `dir`, in listing order. A listing
 // failure is the system's error.

@@ -47,6 +47,22 @@ mode_t process_umask() {
 
 mode_t new_file_mode() { return 0666 & ~process_umask(); }
 
+std::string temp_prefix_beside(std::string_view target, std::string_view infix) {
+  constexpr size_t kMaxNameLength = 255;
+  size_t slash = target.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? target : target.substr(slash + 1);
+  size_t room = kMaxNameLength - 1 - infix.size() - kTempNameUniqueLength;
+  if (name.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name = name.substr(0, cut);
+  }
+  std::string prefix = ".";
+  prefix.append(name);
+  prefix.append(infix);
+  return prefix;
+}
+
 Result<FileReplacement> FileReplacement::Create(std::string target, const std::string& temp_dir,
                                                 std::string_view temp_prefix) {
   ZR_RETURN_IF_ERROR(check_path(target));

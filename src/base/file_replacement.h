@@ -29,6 +29,12 @@ enum class Flush { kToDisk, kNone };
 // callers, unless they pass their own.
 inline constexpr std::string_view kReplacementTempPrefix = ".tmp-";
 
+// A hidden temporary name prefix for a file written beside `target` among
+// the user's own files, that tells where a leftover came from: "." + the
+// target's name + `infix`, the name shortened (at a character boundary) so
+// that the unique part still fits a file name.
+std::string temp_prefix_beside(std::string_view target, std::string_view infix);
+
 // A new file written beside `target` under a unique name and renamed over it
 // once complete. The steps: Create, Write as often as needed, Finish (mode,
 // flush to stable storage, close), any checks on temp_path(), Commit (the

@@ -1,6 +1,5 @@
 #include "index/index_build.h"
 
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,8 +23,8 @@ namespace {
 template <typename Add>
 base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
   const std::string dir = store::store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(const bool exists, base::directory_exists(dir));
+  if (!exists) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   for (const std::string& path : files) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
@@ -36,13 +35,13 @@ base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& a
 
 // The data file whose line-offset table goes into index.bin: the first
 // entry of the project root, in listing order, with the extension "jsonl".
+// It is chosen by name alone: the root holds the user's own files too, and
+// one that cannot be examined (a symbolic link loop) must not fail a build
+// that never reads it. The chosen entry is checked when it is read.
 base::Result<std::optional<std::string>> line_table_file(std::string_view zr_dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(std::string(zr_dir)));
-  for (const base::DirEntry& entry : entries) {
-    const std::string_view name = entry.name;
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> names, base::list_directory_names(std::string(zr_dir)));
+  for (const std::string_view name : names) {
     if (!has_extension(name) || name.substr(name.rfind('.') + 1) != "jsonl") continue;
-    // Refused as map_layer_file refuses it: opening a pipe would wait.
-    if (entry.kind == base::PathKind::kOther) return base::Status::FromErrno(ENODEV);
     return std::optional<std::string>(base::path_join(zr_dir, name));
   }
   return std::optional<std::string>();

@@ -22,8 +22,8 @@ int hex_digit(char c) {
 
 base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups) {
   const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind == base::PathKind::kDirectory) {
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (dir_exists) {
     ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, base::regular_files_in(dir));
     for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   }
@@ -66,8 +66,8 @@ bool has_extension(std::string_view name) {
 base::Result<EntryList> read_index_layer(std::string_view zr_dir) {
   EntryList list;
   const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return list;
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return list;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> items, base::list_directory(dir));
   RecordReader reader{"id", "refs"};
   for (const base::DirEntry& item : items) {

@@ -73,8 +73,8 @@ base::Result<uint64_t> add_token_refs(std::string_view zr_dir, EntryList& list) 
   RecordReader reader{"sources"};
   for (uint32_t t = 0; t < tokenizers.size(); ++t) {
     const std::string merged_dir = token_index::merged_dir_path(zr_dir, tokenizers[t]);
-    ZR_ASSIGN_OR_RETURN(base::PathKind merged_dir_kind, base::path_kind(merged_dir));
-    if (merged_dir_kind != base::PathKind::kDirectory) continue;
+    ZR_ASSIGN_OR_RETURN(const bool merged_dir_exists, base::directory_exists(merged_dir));
+    if (!merged_dir_exists) continue;
     ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks, token_index::chunk_files_in(merged_dir));
     const bool refs_fit = tokenizers[t].size() <= kMaxTokenizerNameSize;
     for (const token_index::ChunkFile& chunk : chunks) {

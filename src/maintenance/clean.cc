@@ -81,8 +81,8 @@ void empty_split_directory(std::string_view zr_dir) {
 
 base::Result<CleanCounts> clean(std::string_view zr_dir, bool split) {
   CleanCounts counts;
-  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store::store_dir(zr_dir)));
-  if (store_kind != base::PathKind::kDirectory) return counts;
+  ZR_ASSIGN_OR_RETURN(const bool store_exists, base::directory_exists(store::store_dir(zr_dir)));
+  if (!store_exists) return counts;
 
   ZR_ASSIGN_OR_RETURN(bool rotated, rotate_log(zr_dir));
   counts.log_rotated = rotated ? 1 : 0;

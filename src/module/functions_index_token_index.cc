@@ -8,6 +8,7 @@
 #include "module/function_record.h"
 #include "token_index/author_tokens.h"
 #include "token_index/forget_set.h"
+#include "token_index/forget_set_file.h"
 #include "token_index/merge_pid_files.h"
 #include "token_index/pid_file.h"
 #include "token_index/toggle_matching.h"

@@ -111,8 +111,8 @@ base::Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
 base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
   std::vector<std::string> hashes;
   const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return hashes;
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return hashes;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   json::Parser parser;
   json::Value record;
@@ -138,8 +138,8 @@ base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir)
 base::Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
                                        LineSet& lines) {
   const std::string dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   const base::StringSet wanted(sections.begin(), sections.end());
   index::DocumentFilter filter(wanted);

@@ -298,33 +298,16 @@ base::Result<PurgeCounts> purge_lines_by_hash(std::string_view zr_dir, const std
 
 namespace {
 
-constexpr size_t kMaxNameLength = 255;
+// A leftover beside a data file tells where it came from.
 constexpr std::string_view kTempInfix = ".purge-";
-
-// A hidden name that tells where a leftover came from: "." + the data file's
-// name + ".purge-", shortened (at a character boundary) so that the unique
-// suffix still fits a file name.
-std::string temp_prefix(std::string_view data_file) {
-  size_t slash = data_file.rfind('/');
-  std::string_view base = slash == std::string_view::npos ? data_file : data_file.substr(slash + 1);
-  size_t room = kMaxNameLength - 1 - kTempInfix.size() - base::kTempNameUniqueLength;
-  if (base.size() > room) {
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
-    base = base.substr(0, cut);
-  }
-  std::string prefix = ".";
-  prefix.append(base);
-  prefix.append(kTempInfix);
-  return prefix;
-}
 
 }  // namespace
 
 base::Result<DataFileReplacement> DataFileReplacement::Create(const std::string& data_file) {
   ZR_ASSIGN_OR_RETURN(const base::FileStatus data_status, base::file_status(data_file));
   ZR_ASSIGN_OR_RETURN(base::FileReplacement file,
-                      base::FileReplacement::Create(data_file, base::parent_directory(data_file), temp_prefix(data_file)));
+                      base::FileReplacement::Create(data_file, base::parent_directory(data_file),
+                                                    base::temp_prefix_beside(data_file, kTempInfix)));
   DataFileReplacement replacement(std::move(file), data_status.permissions);
   replacement.buffer_.reserve(kBufferSize);
   return replacement;

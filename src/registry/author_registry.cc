@@ -47,9 +47,8 @@ base::Result<std::vector<Author>> lookup_pair(const std::string& dir, const Auth
   std::vector<Author> found;
   std::string id = author_id(*filter.name, *filter.email);
   std::string path = base::path_join(dir, std::string_view(id).substr(0, 2));
-  ZR_ASSIGN_OR_RETURN(base::PathKind shard_kind, base::path_kind(path));
-  if (shard_kind != base::PathKind::kRegularFile) return found;
-  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::Open(path));
+  // Only a missing shard holds nothing; a directory there is an error.
+  ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));
   json::Parser parser;
   read_matching_authors(file.view(), filter, parser, found);
   return found;
@@ -102,8 +101,8 @@ void read_matching_authors(std::string_view text, const AuthorFilter& filter, js
 
 base::Result<std::vector<Author>> author_query(std::string_view zr_dir, const AuthorFilter& filter) {
   std::string dir = store::store_path(zr_dir, store::kAuthorsLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return std::vector<Author>();
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return std::vector<Author>();
   if (filter.name && filter.email) return lookup_pair(dir, filter);
   return scan_layer(dir, filter);
 }

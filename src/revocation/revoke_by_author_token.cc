@@ -26,8 +26,8 @@ base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
   std::vector<std::string> hashes;
   std::unordered_set<std::string> seen;
   const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return hashes;
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return hashes;
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;

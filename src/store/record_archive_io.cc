@@ -31,8 +31,8 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
                                  const std::function<base::Status(const std::string& path)>& fn) {
   std::string dir = store::store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) return base::Status();
+  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
+  if (!dir_exists) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;

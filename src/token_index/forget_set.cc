@@ -30,8 +30,4 @@ base::Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir,
   return mask;
 }
 
-base::Status write_forget_set(const std::string& path, std::string_view bitmask) {
-  return base::write_file(path, bitmask);
-}
-
 }  // namespace zr::token_index

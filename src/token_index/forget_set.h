@@ -24,7 +24,4 @@ base::Result<std::string> generate_forget_set(std::string_view zr_dir, std::stri
 // none, so they never shift the bits of later entries.
 base::Result<std::string> token_index_scan_revoked_bits(std::string_view zr_dir, std::string_view tokenizer);
 
-// Creates or truncates `path` and writes exactly the mask's bytes.
-base::Status write_forget_set(const std::string& path, std::string_view bitmask);
-
 }  // namespace zr::token_index

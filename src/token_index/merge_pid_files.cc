@@ -72,13 +72,16 @@ base::Result<MergeCounts> token_index_merge_pid_files(std::string_view zr_dir, s
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   MergeCounts counts;
   std::string store = store::store_dir(zr_dir);
-  ZR_ASSIGN_OR_RETURN(base::PathKind store_kind, base::path_kind(store));
-  if (store_kind != base::PathKind::kDirectory) return counts;
+  ZR_ASSIGN_OR_RETURN(const bool store_exists, base::directory_exists(store));
+  if (!store_exists) return counts;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, pid_files(store, tokenizer));
   if (files.empty()) return counts;
 
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_RETURN_IF_ERROR(base::make_directories(merged_dir));
+  // Something else in the merged directory's place says "Not a directory",
+  // as every reader of it does, rather than creating's "File exists".
+  ZR_ASSIGN_OR_RETURN(const bool merged_dir_exists, base::directory_exists(merged_dir));
+  if (!merged_dir_exists) ZR_RETURN_IF_ERROR(base::make_directories(merged_dir));
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));
   ZR_ASSIGN_OR_RETURN(uint64_t next, next_chunk_number(chunks));
 

@@ -37,8 +37,8 @@ base::Status write_verified(const std::string& store, const std::string& target,
 base::Result<BinaryIndexCounts> token_index_build_binary_index(std::string_view zr_dir, std::string_view tokenizer) {
   ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   std::string merged_dir = merged_dir_path(zr_dir, tokenizer);
-  ZR_ASSIGN_OR_RETURN(base::PathKind merged_dir_kind, base::path_kind(merged_dir));
-  if (merged_dir_kind != base::PathKind::kDirectory) {
+  ZR_ASSIGN_OR_RETURN(const bool merged_dir_exists, base::directory_exists(merged_dir));
+  if (!merged_dir_exists) {
     return base::Status::Error("no merged token-index directory for tokenizer '" + std::string(tokenizer) + "'");
   }
   ZR_ASSIGN_OR_RETURN(std::vector<ChunkFile> chunks, chunk_files_in(merged_dir));

@@ -86,7 +86,9 @@ bool TokenBinIndex::IsCurrent() const {
   std::string merged_dir = dir.empty() ? merged_name : base::path_join(dir, merged_name);
 
   base::Result<std::vector<base::DirEntry>> items = base::list_directory(merged_dir);
-  if (!items.ok()) return true;  // nothing to compare with
+  // Nothing to compare with; but a merged directory that is there and cannot
+  // be read is left to the chunk-file scan, which reports why.
+  if (!items.ok()) return items.status().is_missing();
   for (const base::DirEntry& item : *items) {
     if (item.kind != base::PathKind::kRegularFile) continue;
     base::Result<base::FileStatus> item_status = base::file_status(base::path_join(merged_dir, item.name));

@@ -45,7 +45,8 @@ class TokenBinIndex {
   // Whether the index may stand in for the chunk files: true only when it is
   // strictly newer (full timestamp precision) than every regular file of its
   // merged directory, so a change in the same clock tick as a build is never
-  // hidden. No merged directory to compare with counts as current.
+  // hidden. No merged directory to compare with counts as current; one that
+  // cannot be listed (a file in its place) does not.
   bool IsCurrent() const;
 
   // Entry number `number`, or nullopt beyond the entry count.

@@ -159,7 +159,8 @@ def shard_iterate_all(zr_dir: str, layer: str) -> list[Any]:
     system's listing order (not sorted). A missing layer reads as empty.
 
     Raises:
-        RuntimeError: the layer cannot be listed or a shard cannot be read.
+        RuntimeError: the layer cannot be listed (a regular file in its place
+            is "Not a directory") or a shard cannot be read.
     """
 
 def compute_hash(data: object) -> str:
@@ -271,9 +272,17 @@ def blame_diff(old_lines: _StrList, new_lines: _StrList) -> list[tuple[_OpcodeTa
     Returns (tag, i1, i2, j1, j2) tuples compatible with
     difflib.SequenceMatcher.get_opcodes().
 
-    Tags are "equal", "delete", "insert" and "replace"; the opcodes cover
-    both lists from start to end. Lines compare by exact text. Reads and
-    writes no file.
+    Tags are "equal", "delete", "insert" and "replace", and lines compare by
+    exact text. An "equal" tuple pairs old_lines[i1 + t] with new_lines[j1 + t],
+    which are equal, and the "equal" tuples pair as many lines as the lists
+    have in common (a longest common subsequence). Every line lies in exactly
+    one tuple's range of its list, and those non-empty ranges ascend through
+    each list. The empty side of a "delete" (j1 == j2) or an "insert"
+    (i1 == i2), however, need not sit where the tuple before it ended: unlike
+    difflib's opcodes, the tuples need not tile both lists in order (["a", "b"]
+    against ["b", "b"] gives ("delete", 0, 1, 1, 1), ("equal", 1, 2, 0, 1),
+    ("insert", 1, 1, 1, 2)). Pair lines tuple by tuple, not by running
+    positions. Reads and writes no file.
     """
 
 # Registries
@@ -649,7 +658,10 @@ def generate_forget_set(zr_dir: str, tokenizer: str) -> bytes:
 def write_forget_set(path: str, bitmask: _BytesLike) -> None:
     """Write a forget set to a file: exactly its bytes, nothing else.
 
-    `path` is any file path; an existing file is replaced.
+    `path` is any file path; an existing file is replaced as a whole: the
+    mask is written to ".<name>.forget-set-XXXXXX" beside it, flushed and
+    renamed over it, so that a failure leaves the old file and never a cut
+    mask. A FIFO, a device or /dev/stdout is written directly.
 
     Raises:
         RuntimeError: the file cannot be created or written.

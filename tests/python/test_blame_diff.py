@@ -75,6 +75,14 @@ def check_properties(old, new):
             changed += i2 - i1 + j2 - j1
     # Every line is accounted for once, and no fewer lines could be marked as changed.
     assert (old_total, new_total) == (len(old), len(new))
+    # The non-empty ranges follow each other through both lists; only the
+    # place of an empty side may be off.
+    for side, length in ((slice(1, 3), len(old)), (slice(3, 5), len(new))):
+        bounds = [0]
+        for start, end in (op[side] for op in ops if op[side][1] > op[side][0]):
+            assert start == bounds[-1]
+            bounds.append(end)
+        assert bounds[-1] == length
     assert changed == len(old) + len(new) - 2 * lcs_length(old, new)
     # Merging leaves unchanged and changed runs alternating.
     assert all((a[0] == "equal") != (b[0] == "equal") for a, b in zip(ops, ops[1:]))

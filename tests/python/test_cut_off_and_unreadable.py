@@ -249,3 +249,82 @@ def test_an_unreadable_file_of_a_scanned_layer_fails_the_scan(shared_project):
         os.chmod(shard, 0o644)
     assert outcomes["author_query_scan"].startswith("raised"), outcomes
     assert outcomes["author_query_pair"].startswith("raised"), outcomes
+
+
+# --- something else where a store directory belongs ---------------------------
+
+
+@pytest.fixture
+def tracked_project(tmp_path):
+    """A project with one author, one section, one tracked line with a token
+    count (merged by clean) and a built index: every layer is there."""
+    r = str(tmp_path / "project")
+    zr.init(r)
+    author = zr.author_add("Ann", "a@x", r)
+    section = zr.register_section("p", [author], [], "MIT", "2024", r)
+    zr.track({"a": 1}, "data.jsonl", [section], r, 5, "tk")
+    zr.clean(r, False)
+    zr.build_index(r)
+    return r, section
+
+
+def calls_reading(r, section):
+    return {
+        "author_query_pair": lambda: zr.author_query(r, "Ann", "a@x"),
+        "author_query_scan": lambda: zr.author_query(r, "Ann", None),
+        "show_by_author": lambda: zr.show_by_author(r, "Ann"),
+        "show_by_license": lambda: zr.show_by_license(r, "MIT"),
+        "show_by_section": lambda: zr.show_by_section(r, section),
+        "read_all_documents": lambda: zr.read_all_documents(r),
+        "token_status": lambda: zr.token_index_token_status(r, "tk"),
+        "show_by_author_token": lambda: zr.show_by_author_token(r, "Ann", "tk"),
+        "generate_forget_set": lambda: zr.generate_forget_set(r, "tk"),
+        "list_tokenizers": lambda: zr.token_index_list_tokenizers(r),
+        "shard_iterate_all": lambda: zr.shard_iterate_all(r, "authors"),
+        "build_index": lambda: zr.build_index(r),
+        "clean": lambda: zr.clean(r, False),
+    }
+
+
+# Which calls read each directory (and so must fail when it is a file).
+READERS = {
+    "authors": ["author_query_pair", "author_query_scan", "show_by_author", "show_by_author_token",
+                "shard_iterate_all", "clean"],
+    "sections": ["show_by_author", "show_by_license", "show_by_author_token", "build_index", "clean"],
+    "document-index": ["show_by_author", "show_by_license", "show_by_section", "read_all_documents", "build_index",
+                       "clean"],
+    "index": ["build_index"],
+    "token-index.tk": ["token_status", "show_by_author_token", "generate_forget_set", "build_index"],
+    ".": list(calls_reading("", "")),
+}
+
+
+@pytest.mark.parametrize("layer", list(READERS))
+def test_a_regular_file_where_a_store_directory_belongs_is_an_error(tracked_project, layer):
+    r, section = tracked_project
+    path = os.path.normpath(store(r, layer))
+    shutil.rmtree(path)
+    with open(path, "w") as f:
+        f.write("{}\n")
+    calls = calls_reading(r, section)
+    for name in READERS[layer]:
+        with pytest.raises(RuntimeError) as info:
+            calls[name]()
+        # index.bin, opened first by the author query, names itself.
+        wanted = "opening " + store(r, "index.bin") if (layer, name) == (".", "show_by_author") else "Not a directory"
+        assert info.value.args == (wanted,), name
+    # The calls that never read it still answer.
+    for name in set(calls) - set(READERS[layer]) - {"build_index", "clean"}:
+        calls[name]()
+
+
+def test_entries_of_a_layer_that_are_no_regular_files_are_skipped(tracked_project):
+    r, section = tracked_project
+    expected = {name: call() for name, call in calls_reading(r, section).items() if name not in ("build_index", "clean")}
+    for layer in ("authors", "sections", "document-index", "index", "token-index.tk"):
+        os.mkfifo(store(r, layer, "ff"))
+        os.mkdir(store(r, layer, "sub"))
+    zr.build_index(r)
+    for name, call in calls_reading(r, section).items():
+        if name in expected:
+            assert call() == expected[name], name

@@ -3,12 +3,17 @@
 import inspect
 import os
 import random
+import shutil
+import stat
 import struct
+import subprocess
+import sys
+import tempfile
 
 import pytest
 
 import _zr_native as zr
-from conftest import token_entry
+from conftest import run_limited, token_entry
 
 TK = "tk"
 
@@ -152,6 +157,12 @@ class TestForgetSet:
             zr.show_by_author_token(str(project / "no-store"), "Ann", tokenizer)
 
 
+def current_umask():
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask
+
+
 class TestWriteForgetSet:
     @pytest.mark.parametrize("value, expected", [
         (b"\x00\xff\x80", b"\x00\xff\x80"),
@@ -176,6 +187,74 @@ class TestWriteForgetSet:
         if error is TypeError:
             assert str(err.value).startswith("argument 'bitmask': ")
         assert not (tmp_path / "out").exists()
+
+    def test_a_failed_write_leaves_the_old_file_whole(self, tmp_path):
+        path = tmp_path / "forget.bin"
+        path.write_bytes(b"old mask")
+        out = run_limited("zr.write_forget_set(path, b'\\x01' * 100000)", 50000, path=str(path))
+        assert out == "error: File too large"
+        assert path.read_bytes() == b"old mask"
+        assert os.listdir(tmp_path) == ["forget.bin"]  # nothing left beside it
+
+    def test_a_replaced_file_keeps_its_mode_and_links_stay_links(self, tmp_path):
+        real = tmp_path / "real.bin"
+        real.write_bytes(b"old")
+        os.chmod(real, 0o640)
+        link = tmp_path / "link.bin"
+        link.symlink_to("real.bin")
+        zr.write_forget_set(str(link), b"\x05")
+        assert link.is_symlink() and real.read_bytes() == b"\x05"
+        assert stat.S_IMODE(real.stat().st_mode) == 0o640
+        new = tmp_path / "new.bin"
+        zr.write_forget_set(str(new), b"")
+        assert new.read_bytes() == b""
+        assert stat.S_IMODE(new.stat().st_mode) == 0o666 & ~current_umask()
+        assert sorted(os.listdir(tmp_path)) == ["link.bin", "new.bin", "real.bin"]
+
+    def test_a_fifo_or_standard_output_is_written_directly(self, tmp_path):
+        fifo = tmp_path / "pipe"
+        os.mkfifo(fifo)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            zr.write_forget_set(str(fifo), b"\x01\x02")
+            assert os.read(reader, 16) == b"\x01\x02"
+        finally:
+            os.close(reader)
+        assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+        # Standard output sent to a file stays that file: what the process
+        # prints afterwards still lands in it.
+        out = tmp_path / "out"
+        code = ("import _zr_native as zr\n"
+                "zr.write_forget_set('/dev/stdout', b'MASK')\n"
+                "print('after', flush=True)\n")
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+        with open(out, "ab") as f:
+            inode = os.fstat(f.fileno()).st_ino
+            subprocess.run([sys.executable, "-c", code], env=env, stdout=f, check=True, timeout=60)
+        assert out.read_bytes() == b"MASKafter\n" and out.stat().st_ino == inode
+        assert sorted(os.listdir(tmp_path)) == ["out", "pipe"]
+
+    def test_a_file_the_caller_may_not_write_is_refused_as_before(self):
+        # Root may write anything, so the call runs as user nobody, in a
+        # directory everyone may add to (where a rename alone would pass).
+        top = tempfile.mkdtemp(prefix="zr-forget-")
+        try:
+            os.chmod(top, 0o777)
+            path = os.path.join(top, "forget.bin")
+            with open(path, "wb") as f:
+                f.write(b"old")
+            os.chmod(path, 0o444)
+            code = ("import sys, _zr_native as zr\n"
+                    "try:\n    zr.write_forget_set(sys.argv[1], b'new')\n"
+                    "except RuntimeError as e:\n    print(e)\n")
+            env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+            extra = {"user": 65534, "group": 65534, "extra_groups": []} if os.geteuid() == 0 else {}
+            done = subprocess.run([sys.executable, "-c", code, path], env=env, capture_output=True, text=True,
+                                  timeout=60, **extra)
+            assert (done.returncode, done.stdout) == (0, "Permission denied\n"), done.stderr
+            assert open(path, "rb").read() == b"old" and os.listdir(top) == ["forget.bin"]
+        finally:
+            shutil.rmtree(top)
 
     def test_failures_carry_the_system_message(self, tmp_path):
         with pytest.raises(RuntimeError, match="directory"):

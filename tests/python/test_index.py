@@ -193,6 +193,23 @@ def test_line_table_of_the_first_listed_jsonl(root):
     assert read_bin(root)[1] == {"a.jsonl": [0, 2], "b.jsonl": [0, 2, 3]}[first]
 
 
+def test_the_data_file_is_chosen_by_name_alone(root):
+    # Entries of the root that are not chosen are never examined, so the
+    # user's own broken links cannot fail a build.
+    os.symlink("loop", os.path.join(root, "loop"))
+    os.symlink("nowhere", os.path.join(root, "dangling"))
+    with open(os.path.join(root, "d.jsonl"), "wb") as f:
+        f.write(b"a\nb\n")
+    zr.build_index(root)
+    assert read_bin(root)[1] == [0, 2]
+    # The chosen entry is read, and a failure to read it is the build's.
+    os.remove(os.path.join(root, "d.jsonl"))
+    os.symlink("l.jsonl", os.path.join(root, "l.jsonl"))
+    with pytest.raises(RuntimeError, match="^Too many levels of symbolic links$"):
+        zr.build_index(root)
+    assert read_bin(root)[1] is None
+
+
 def test_unsafe_values_are_skipped(root):
     unsafe = ["", "a", "..", "./x", "a/b", "a\u00e9", "a\0b", ".."]
     safe = "ab" * 32

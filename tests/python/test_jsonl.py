@@ -252,7 +252,8 @@ def test_shard_iterate_all_keeps_file_order_within_each_shard(store):
     assert zr.shard_iterate_all(str(store), "index") in ([1, 2, 3, 4, 5], [4, 5, 1, 2, 3])
 
 
-@pytest.mark.parametrize("layer", ["missing", "log"])
-def test_shard_iterate_all_of_a_missing_layer_or_a_file_is_empty(store, layer):
-    assert zr.shard_iterate_all(str(store), layer) == []
+def test_shard_iterate_all_of_a_missing_layer_is_empty_and_of_a_file_an_error(store):
+    assert zr.shard_iterate_all(str(store), "missing") == []
     assert zr.shard_iterate_all(str(store.parent / "nowhere"), "authors") == []
+    with pytest.raises(RuntimeError, match="^Not a directory$"):
+        zr.shard_iterate_all(str(store), "log")

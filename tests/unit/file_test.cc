@@ -152,6 +152,40 @@ TEST_F(FileTest, ListDirectoryNamesEveryEntryWithItsKind) {
   EXPECT_EQ(missing.status().message(), std::strerror(ENOENT));
 }
 
+TEST_F(FileTest, NamesAloneAreListedWithoutExaminingEntries) {
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  fs::create_symlink(dir_ / "loop", dir_ / "loop");
+  base::Result<std::vector<std::string>> names = base::list_directory_names(dir_.string());
+  ASSERT_TRUE(names.ok());
+  std::sort(names->begin(), names->end());
+  EXPECT_EQ(*names, (std::vector<std::string>{"file", "loop"}));
+  // Examining every entry meets the loop.
+  EXPECT_EQ(base::list_directory(dir_.string()).status().message(), std::strerror(ELOOP));
+  EXPECT_EQ(base::list_directory_names(path("file")).status().message(), std::strerror(ENOTDIR));
+}
+
+TEST_F(FileTest, ALinkReadsAsWrittenHoweverLong) {
+  const std::string long_target = "../" + std::string(300, 'x') + "/y";
+  fs::create_symlink("file", dir_ / "short");
+  fs::create_symlink(long_target, dir_ / "long");
+  EXPECT_EQ(*base::read_link(path("short")), "file");
+  EXPECT_EQ(*base::read_link(path("long")), long_target);
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  EXPECT_EQ(base::read_link(path("file")).status().error_number(), EINVAL);
+  EXPECT_TRUE(base::read_link(path("none")).status().is_missing());
+}
+
+TEST_F(FileTest, ADirectoryIsThereOrMissingAndAnythingElseIsNoDirectory) {
+  ASSERT_TRUE(base::write_file(path("file"), "x").ok());
+  fs::create_directories(dir_ / "sub");
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(*base::directory_exists(path("sub")));
+  EXPECT_FALSE(*base::directory_exists(path("none")));
+  for (const char* name : {"file", "fifo", "file/below"}) {
+    EXPECT_EQ(base::directory_exists(path(name)).status().message(), std::strerror(ENOTDIR)) << name;
+  }
+}
+
 TEST_F(FileTest, MappedFileViewsTheWholeFile) {
   ASSERT_TRUE(base::write_file(path("empty"), "").ok());
   base::Result<base::MappedFile> empty = base::MappedFile::Open(path("empty"));
