@@ -106,8 +106,10 @@ base::Status finish_interrupted_append(const std::string& data_file, const std::
 
 base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
   std::string dir = archive_dir(zr_dir);
-  ZR_ASSIGN_OR_RETURN(base::PathKind dir_kind, base::path_kind(dir));
-  if (dir_kind != base::PathKind::kDirectory) {
+  // Something else where the archive directory belongs is a damaged store,
+  // not one without archives.
+  ZR_ASSIGN_OR_RETURN(const bool has_archives, base::directory_exists(dir));
+  if (!has_archives) {
     report_no_archive();
     return uint64_t{0};
   }

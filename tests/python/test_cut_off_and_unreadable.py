@@ -318,6 +318,20 @@ def test_a_regular_file_where_a_store_directory_belongs_is_an_error(tracked_proj
         calls[name]()
 
 
+def test_a_regular_file_where_the_archive_directory_belongs_is_an_error(tracked_project, tmp_path, capfd):
+    r, _ = tracked_project
+    archive = store(r, "archive")
+    if os.path.isdir(archive):
+        shutil.rmtree(archive)
+    with open(archive, "w") as f:
+        f.write("purge.20250101T000000\n")
+    with pytest.raises(RuntimeError) as info:
+        zr.purge_reverse(r, str(tmp_path / "data.jsonl"))
+    assert info.value.args == ("Not a directory",)
+    assert capfd.readouterr().out == ""
+    assert not (tmp_path / "data.jsonl").exists()
+
+
 def test_entries_of_a_layer_that_are_no_regular_files_are_skipped(tracked_project):
     r, section = tracked_project
     expected = {name: call() for name, call in calls_reading(r, section).items() if name not in ("build_index", "clean")}
