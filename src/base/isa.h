@@ -32,11 +32,11 @@
 //                                copy's name), and the room's access to it;
 //   <room>/cpu_kernel_table.cc   compiled once per copy (it is in
 //                                ZR_ISA_SOURCES): fills the table with that
-//                                copy's routines, under the C name
-//                                ZR_ISA_TABLE_NAME(room), that is
+//                                copy's routines (ZR_ISA_COPY_TABLE), under
+//                                the C name ZR_ISA_TABLE_NAME(room), that is
 //                                zr_<room>_kernels_<instruction set>;
-//   <room>/cpu_entry_points.cc   compiled once: lists the room's tables
-//                                (ZR_ISA_BUILT_TABLES), picks one, and defines
+//   <room>/cpu_entry_points.cc   compiled once: lists the room's tables and
+//                                picks one (ZR_ISA_CHOOSE_COPY), and defines
 //                                the entry points, each a call through it.
 // A class cannot be handed over routine by routine: json::Parser implements
 // json::ParserBase, and the table makes the copy's Parser, which the entry
@@ -103,11 +103,17 @@
 #define ZR_ISA_TABLE_NAME(room) ZR_ISA_CONCAT(zr_##room##_kernels_, ZR_ISA)
 // The name of this copy's instruction set, for its tables.
 #define ZR_ISA_NAME ZR_ISA_STRINGIFY(ZR_ISA)
+// In a room's cpu_kernel_table.cc, in the room's namespace: declares and
+// begins the definition of this copy's table of the room's CpuKernels type,
+// to be followed by its braced initialiser. Only a copy's compilation knows
+// the macro, so a table file built for the rest of the code fails to compile.
+#define ZR_ISA_COPY_TABLE(room)                      \
+  extern "C" const CpuKernels ZR_ISA_TABLE_NAME(room); \
+  extern "C" const CpuKernels ZR_ISA_TABLE_NAME(room)
 #endif
 
-// In a room's cpu_entry_points.cc, at namespace scope: declares the room's
-// table in every copy built and lists them, portable first, as the array
-// `list`.
+// In a room's cpu_entry_points.cc: declares the room's table in every copy
+// built and lists them, portable first, as the array `list`.
 #if defined(ZR_ISA_X86_64_V3)
 #define ZR_ISA_BUILT_TABLES(Table, room, list)                                      \
   extern "C" const Table zr_##room##_kernels_portable, zr_##room##_kernels_x86_64_v3; \
@@ -117,6 +123,18 @@
   extern "C" const Table zr_##room##_kernels_portable; \
   constexpr std::array<const Table*, 1> list = {&zr_##room##_kernels_portable}
 #endif
+
+// In a room's cpu_entry_points.cc, in the room's namespace: defines the two
+// functions every room's cpu_kernels.h declares, cpu_kernels() (the table of
+// the fastest copy this CPU runs, chosen once) and runnable_cpu_kernels()
+// (every copy this CPU runs, portable first, for the tests that compare them).
+#define ZR_ISA_CHOOSE_COPY(room)                                                   \
+  ZR_ISA_BUILT_TABLES(CpuKernels, room, kBuiltTables);                              \
+  const CpuKernels& cpu_kernels() {                                                 \
+    static const CpuKernels& chosen = base::fastest_runnable_copy(kBuiltTables);    \
+    return chosen;                                                                  \
+  }                                                                                 \
+  std::span<const CpuKernels* const> runnable_cpu_kernels() { return base::runnable_copies(kBuiltTables); }
 
 namespace zr::base {
 

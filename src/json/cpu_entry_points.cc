@@ -7,14 +7,7 @@
 
 namespace zr::json {
 
-ZR_ISA_BUILT_TABLES(CpuKernels, json, kBuiltTables);
-
-const CpuKernels& cpu_kernels() {
-  static const CpuKernels& chosen = base::fastest_runnable_copy(kBuiltTables);
-  return chosen;
-}
-
-std::span<const CpuKernels* const> runnable_cpu_kernels() { return base::runnable_copies(kBuiltTables); }
+ZR_ISA_CHOOSE_COPY(json)
 
 ParserBase::~ParserBase() = default;
 

@@ -3,14 +3,9 @@
 #include "json/cpu_kernels.h"
 #include "json/write.h"
 
-#if !defined(ZR_ISA)
-#error "compiled only as one instruction set's copy"
-#endif
-
 namespace zr::json {
 
-extern "C" const CpuKernels ZR_ISA_TABLE_NAME(json);
-extern "C" const CpuKernels ZR_ISA_TABLE_NAME(json) = {
+ZR_ISA_COPY_TABLE(json) = {
     ZR_ISA_NAME,
     []() -> std::unique_ptr<ParserBase> { return std::make_unique<Parser>(); },
     &required_padding,

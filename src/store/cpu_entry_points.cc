@@ -8,14 +8,7 @@
 
 namespace zr::store {
 
-ZR_ISA_BUILT_TABLES(CpuKernels, store, kBuiltTables);
-
-const CpuKernels& cpu_kernels() {
-  static const CpuKernels& chosen = base::fastest_runnable_copy(kBuiltTables);
-  return chosen;
-}
-
-std::span<const CpuKernels* const> runnable_cpu_kernels() { return base::runnable_copies(kBuiltTables); }
+ZR_ISA_CHOOSE_COPY(store)
 
 size_t find_needle_or_escape(std::string_view text, size_t from, std::string_view needle) {
   return cpu_kernels().find_needle_or_escape(text, from, needle);

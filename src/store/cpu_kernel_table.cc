@@ -5,14 +5,9 @@
 #include "store/cpu_kernels.h"
 #include "store/string_set_lines.h"
 
-#if !defined(ZR_ISA)
-#error "compiled only as one instruction set's copy"
-#endif
-
 namespace zr::store {
 
-extern "C" const CpuKernels ZR_ISA_TABLE_NAME(store);
-extern "C" const CpuKernels ZR_ISA_TABLE_NAME(store) = {
+ZR_ISA_COPY_TABLE(store) = {
     ZR_ISA_NAME,
     &find_needle_or_escape,
     &find_line_structure,

@@ -5,14 +5,7 @@
 
 namespace zr::tracking {
 
-ZR_ISA_BUILT_TABLES(CpuKernels, tracking, kBuiltTables);
-
-const CpuKernels& cpu_kernels() {
-  static const CpuKernels& chosen = base::fastest_runnable_copy(kBuiltTables);
-  return chosen;
-}
-
-std::span<const CpuKernels* const> runnable_cpu_kernels() { return base::runnable_copies(kBuiltTables); }
+ZR_ISA_CHOOSE_COPY(tracking)
 
 bool play_diagonal_round(const DiagonalRound<uint32_t, int32_t>& round) {
   return cpu_kernels().play_diagonal_round(round);
