@@ -76,8 +76,8 @@ class BatchRecords {
     for (size_t shard = 0; shard < kShards; ++shard) {
       std::string& lines = shards_[shard];
       if (lines.empty()) continue;
-      ZR_ASSIGN_OR_RETURN(std::string path,
-                          store::shard_path(zr_dir, store::kDocumentIndexLayer, store::shard_file_name(static_cast<uint8_t>(shard))));
+      const std::string name = store::shard_file_name(static_cast<uint8_t>(shard));
+      ZR_ASSIGN_OR_RETURN(std::string path, store::shard_path(zr_dir, store::kDocumentIndexLayer, name));
       ZR_RETURN_IF_ERROR(store::append_line(path, lines));
       lines.clear();
     }
