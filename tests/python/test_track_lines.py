@@ -10,7 +10,7 @@ from hypothesis import HealthCheck, given, settings, strategies as st
 
 import _zr_bulk
 import _zr_native as zr
-from conftest import store
+from conftest import run_limited, store
 from strategies import raw_lines
 
 EXAMPLES = settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -111,10 +111,14 @@ def test_arguments_are_checked_before_anything_is_written(root):
     assert store_files(root) == before
 
 
-def test_a_store_that_cannot_be_written_raises_as_track_does(tmp_path):
+def test_a_store_that_cannot_be_written_raises_as_track_does(tmp_path, root):
     with pytest.raises(RuntimeError) as bulk_error:
         _zr_bulk.track_lines([b"1"], "f", [], str(tmp_path / "none"))
     with pytest.raises(RuntimeError) as single_error:
         zr.track(1, "f", [], str(tmp_path / "none"))
     assert str(bulk_error.value) == str(single_error.value)
     assert _zr_bulk.track_lines([b"x", b""], "f", [], str(tmp_path / "none")) == [None, None]
+    # A full disk: writes beyond a file-size limit fail.
+    bulk = run_limited('__import__("_zr_bulk").track_lines([b"1"], "f", [], root)', 16, root=str(root))
+    single = run_limited('zr.track(1, "f", [], root)', 16, root=str(root))
+    assert bulk == single and bulk.startswith("error: ")
