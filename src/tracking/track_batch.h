@@ -60,9 +60,10 @@ struct BatchBounds {
 // after the check for a cut-off last line. Returns each line's hash, or an
 // empty string for a line that is blank, not JSON or unreadable: nothing is
 // written for those. The tokenizer name is checked before anything is
-// written, as track() checks it. A failed write stops the call: every file
-// then holds the records of the batches before it, and of the failed batch
-// at most a prefix of whole lines.
+// written, as track() checks it. A failed or killed write stops the call:
+// every file then holds the records of the batches before, and of the
+// failed batch a prefix (a write cut short leaves a fragment of a line,
+// which the next append's check sets apart).
 base::Result<std::vector<std::string>> track_lines(const LineBatch& lines,
                                                    const std::vector<std::optional<uint64_t>>& token_counts,
                                                    std::string_view file, const std::vector<std::string>& sources,

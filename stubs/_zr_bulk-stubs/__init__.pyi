@@ -1,7 +1,10 @@
 """Bulk tracking for the native core: many raw JSON Lines in one call.
 
 A companion of `_zr_native`, built from the same core and installed with it.
-Every parameter may be given by position or by keyword.
+Every parameter may be given by position or by keyword. A broken invariant
+inside the native core raises `_zr_bulk.InternalFault`, which derives from
+BaseException (so `except Exception` does not catch it) and is not an
+attribute of the module.
 """
 
 from collections.abc import Sequence
