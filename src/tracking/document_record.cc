@@ -24,6 +24,14 @@ void DocumentLineFrame::append_line(std::string& out, std::string_view line_hash
   out.append(tail_);
 }
 
+void DocumentLineFrame::append_hex_line(std::string& out, std::string_view line_hash) const {
+  out.append(head_);
+  out.push_back('"');
+  out.append(line_hash);
+  out.push_back('"');
+  out.append(tail_);
+}
+
 std::string document_line(std::string_view line_hash, std::string_view file,
                           const std::vector<std::string>& sources, std::string_view source_type) {
   std::string line;

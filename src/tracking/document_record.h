@@ -37,6 +37,8 @@ class DocumentLineFrame {
   DocumentLineFrame(std::string_view file, const std::vector<std::string>& sources, std::string_view source_type);
   // Appends the stored line of `line_hash`, "\n" included.
   void append_line(std::string& out, std::string_view line_hash) const;
+  // The same for a hash of hex digits, which need no escape.
+  void append_hex_line(std::string& out, std::string_view line_hash) const;
   // The size of a line whose hash needs no escape.
   size_t plain_line_size(size_t hash_size) const { return head_.size() + hash_size + 2 + tail_.size(); }
 

@@ -62,7 +62,7 @@ class BatchRecords {
   void add(std::string_view line_hash, std::optional<uint64_t> token_count) {
     std::string& shard = shards_[shard_of(line_hash)];
     const size_t before = shard.size();
-    document_frame_.append_line(shard, line_hash);
+    document_frame_.append_hex_line(shard, line_hash);
     bytes_ += shard.size() - before;
     if (entry_frame_ && token_count) {
       const size_t entries_before = entries_.size();
@@ -99,17 +99,16 @@ class BatchRecords {
 
 }  // namespace
 
-base::Result<std::vector<std::string>> track_lines(const LineBatch& lines,
-                                                   const std::vector<std::optional<uint64_t>>& token_counts,
-                                                   std::string_view file, const std::vector<std::string>& sources,
-                                                   std::string_view zr_dir, std::optional<std::string_view> tokenizer,
-                                                   BatchBounds bounds) {
+base::Result<LineHashes> track_lines(const LineBatch& lines, const std::vector<std::optional<uint64_t>>& token_counts,
+                                     std::string_view file, const std::vector<std::string>& sources,
+                                     std::string_view zr_dir, std::optional<std::string_view> tokenizer,
+                                     BatchBounds bounds) {
   // Checked first: once a record is written there is no undo.
   if (tokenizer) ZR_RETURN_IF_ERROR(token_index::check_tokenizer_name(*tokenizer));
   if (!token_counts.empty() && token_counts.size() != lines.size()) {
     return base::Status::InternalFault("token counts do not match the lines");
   }
-  std::vector<std::string> hashes(lines.size());
+  LineHashes hashes(lines.size());
   BatchRecords records(file, sources, tokenizer);
   json::Parser parser;
   std::string compact;
@@ -117,10 +116,8 @@ base::Result<std::vector<std::string>> track_lines(const LineBatch& lines,
   for (size_t i = 0; i < lines.size(); ++i) {
     std::optional<std::string_view> text = lines.text(i);
     if (!text || !parser.Canonicalize(*text, lines.readable_after(i), compact)) continue;
-    std::string& line_hash = hashes[i];
-    line_hash.resize(64);
-    store::sha256_hex_into(compact, line_hash.data());
-    records.add(line_hash, token_counts.empty() ? std::nullopt : token_counts[i]);
+    store::sha256_hex_into(compact, hashes.set(i));
+    records.add(hashes.hash(i), token_counts.empty() ? std::nullopt : token_counts[i]);
     if (++gathered >= bounds.max_lines || records.bytes() >= bounds.max_record_bytes) {
       ZR_RETURN_IF_ERROR(records.write(zr_dir, tokenizer));
       gathered = 0;

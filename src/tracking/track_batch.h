@@ -27,6 +27,12 @@ class LineBatch {
   // A line that is no text at all (say, a str the caller could not encode):
   // never tracked, it keeps its place in the results.
   void add_unreadable();
+  // Makes room for `lines` more lines of `bytes` bytes in all, so that the
+  // buffer is not copied as it grows.
+  void reserve(size_t lines, size_t bytes) {
+    lines_.reserve(lines_.size() + lines);
+    buffer_.reserve(buffer_.size() + bytes + lines);
+  }
 
   size_t size() const { return lines_.size(); }
   // The text of line `i`, or nullopt when it is unreadable.
@@ -45,6 +51,30 @@ class LineBatch {
   std::vector<Span> lines_;
 };
 
+// Each line's hash, or none for a line that was not tracked: one buffer of
+// hex digits for all lines, as there may be millions.
+class LineHashes {
+ public:
+  static constexpr size_t kHexLength = 64;
+
+  explicit LineHashes(size_t lines) : hex_(lines * kHexLength, '0'), tracked_(lines, false) {}
+
+  size_t size() const { return tracked_.size(); }
+  bool tracked(size_t i) const { return tracked_[i]; }
+  std::string_view hash(size_t i) const { return std::string_view(hex_).substr(i * kHexLength, kHexLength); }
+  // Marks line `i` tracked and returns where its hash goes.
+  char* set(size_t i) {
+    tracked_[i] = true;
+    return hex_.data() + i * kHexLength;
+  }
+
+  bool operator==(const LineHashes&) const = default;
+
+ private:
+  std::string hex_;
+  std::vector<bool> tracked_;
+};
+
 // How many lines, and how many bytes of records, one batch gathers at most
 // before its files are written.
 struct BatchBounds {
@@ -57,17 +87,16 @@ struct BatchBounds {
 // when a tokenizer and the line's count are given (`token_counts` is empty,
 // or holds one entry per line). Records go out in line order, each file
 // (document-index shard, this process's token file) written once per batch
-// after the check for a cut-off last line. Returns each line's hash, or an
-// empty string for a line that is blank, not JSON or unreadable: nothing is
-// written for those. The tokenizer name is checked before anything is
+// after the check for a cut-off last line. Returns each line's hash, none
+// for a line that is blank, not JSON or unreadable: nothing is written for
+// those. The tokenizer name is checked before anything is
 // written, as track() checks it. A failed or killed write stops the call:
 // every file then holds the records of the batches before, and of the
 // failed batch a prefix (a write cut short leaves a fragment of a line,
 // which the next append's check sets apart).
-base::Result<std::vector<std::string>> track_lines(const LineBatch& lines,
-                                                   const std::vector<std::optional<uint64_t>>& token_counts,
-                                                   std::string_view file, const std::vector<std::string>& sources,
-                                                   std::string_view zr_dir, std::optional<std::string_view> tokenizer,
-                                                   BatchBounds bounds = {});
+base::Result<LineHashes> track_lines(const LineBatch& lines, const std::vector<std::optional<uint64_t>>& token_counts,
+                                     std::string_view file, const std::vector<std::string>& sources,
+                                     std::string_view zr_dir, std::optional<std::string_view> tokenizer,
+                                     BatchBounds bounds = {});
 
 }  // namespace zr::tracking

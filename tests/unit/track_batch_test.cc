@@ -22,7 +22,7 @@ class TrackBatch : public test::TempStoreTest {
   // The store built from `lines` in batches of `bounds`, in a store of its own.
   std::map<std::string, std::string> store_of(const LineBatch& lines,
                                               const std::vector<std::optional<uint64_t>>& counts, BatchBounds bounds,
-                                              std::vector<std::string>& hashes) {
+                                              std::optional<LineHashes>& hashes) {
     const std::string root = path("store" + std::to_string(stores_++));
     EXPECT_TRUE(store::init_store(root).ok());
     auto tracked = track_lines(lines, counts, "data.jsonl", {"s1", "s\"2"}, root, "tk", bounds);
@@ -48,12 +48,12 @@ TEST_F(TrackBatch, AnyBatchBoundsGiveTheSameStoreAndHashes) {
     lines.add(text);
     counts.push_back(random.pick(3) == 0 ? std::nullopt : std::optional<uint64_t>(random.pick(1000)));
   }
-  std::vector<std::string> expected_hashes;
+  std::optional<LineHashes> expected_hashes;
   const auto expected = store_of(lines, counts, BatchBounds{}, expected_hashes);
   ASSERT_GT(expected.size(), 50u);
   for (BatchBounds bounds : {BatchBounds{1, 1 << 20}, BatchBounds{7, 1 << 20}, BatchBounds{1000, 1},
                              BatchBounds{1000, 900}}) {
-    std::vector<std::string> hashes;
+    std::optional<LineHashes> hashes;
     EXPECT_EQ(store_of(lines, counts, bounds, hashes), expected)
         << bounds.max_lines << " lines, " << bounds.max_record_bytes << " bytes";
     EXPECT_EQ(hashes, expected_hashes);

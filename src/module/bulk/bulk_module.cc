@@ -29,9 +29,7 @@ class InterpreterReleased {
   PyThreadState* state_;
 };
 
-using LineHashes = base::Result<std::vector<std::string>>;
-
-UnlessRaised<LineHashes> track_lines(const tracking::LineBatch& lines, const std::string& file,
+UnlessRaised<base::Result<tracking::LineHashes>> track_lines(const tracking::LineBatch& lines, const std::string& file,
                                      const std::vector<std::string>& sources, const std::string& zr_dir,
                                      const std::optional<std::vector<std::optional<uint64_t>>>& token_counts,
                                      const std::optional<std::string>& tokenizer) {
@@ -48,11 +46,21 @@ UnlessRaised<LineHashes> track_lines(const tracking::LineBatch& lines, const std
 }
 
 // Each line's hash, or None for a line that was not tracked.
-PyObject* py_line_hashes(const std::vector<std::string>& hashes) {
-  return py_list(hashes, [](const std::string& hash) {
-    if (hash.empty()) Py_RETURN_NONE;
-    return py_str(hash);
-  });
+PyObject* py_line_hashes(const tracking::LineHashes& hashes) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(hashes.size())));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < hashes.size(); ++i) {
+    PyObject* item = Py_None;
+    if (hashes.tracked(i)) {
+      const std::string_view hash = hashes.hash(i);
+      item = PyUnicode_FromStringAndSize(hash.data(), static_cast<Py_ssize_t>(hash.size()));
+      if (item == nullptr) return nullptr;
+    } else {
+      Py_INCREF(item);
+    }
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
 }
 
 constexpr const char* kTrackLinesDoc =
