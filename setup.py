@@ -1,10 +1,11 @@
-"""Builds the _zr_native extension through the project's CMake build.
+"""Builds the _zr_native extension, and its companion _zr_bulk (bulk
+tracking), through the project's CMake build.
 
-Only the module is configured and built (no unit tests, no benchmarks), for
-the interpreter that runs this build, so a virtual environment's Python gets a
-module of its own ABI. The type stubs travel as the companion package
-`_zr_native-stubs`, where type checkers look for the stubs of a compiled
-module. The pure-Python package `zr_cluster` (tracking on a Dask cluster)
+Only the modules are configured and built (no unit tests, no benchmarks), for
+the interpreter that runs this build, so a virtual environment's Python gets
+modules of its own ABI. The type stubs travel as the companion packages
+`_zr_native-stubs` and `_zr_bulk-stubs`, where type checkers look for the
+stubs of a compiled module. The pure-Python package `zr_cluster` (tracking on a Dask cluster)
 is installed beside the module.
 """
 
@@ -18,7 +19,8 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = Path(__file__).resolve().parent
-STUBS = "_zr_native-stubs"
+MODULES = ["_zr_native", "_zr_bulk"]
+STUBS = [f"{module}-stubs" for module in MODULES]
 
 
 class CMakeModule(Extension):
@@ -53,11 +55,11 @@ class BuildWithCMake(build_ext):
 
 
 setup(
-    ext_modules=[CMakeModule("_zr_native")],
+    ext_modules=[CMakeModule(module) for module in MODULES],
     cmdclass={"build_ext": BuildWithCMake},
-    packages=[STUBS, "zr_cluster"],
-    package_dir={STUBS: f"stubs/{STUBS}"},
-    package_data={STUBS: ["__init__.pyi"]},
+    packages=STUBS + ["zr_cluster"],
+    package_dir={stubs: f"stubs/{stubs}" for stubs in STUBS},
+    package_data={stubs: ["__init__.pyi"] for stubs in STUBS},
     # Keep setuptools' work files apart from the CMake tree in ./build.
     options={"build": {"build_base": "build-package"}},
     zip_safe=False,

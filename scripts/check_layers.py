@@ -23,7 +23,7 @@ from collections import defaultdict
 from pathlib import Path
 
 ROOMS = ["base", "json", "store", "registry", "token_index", "tracking", "index",
-         "revocation", "purge", "maintenance", "bulk", "module"]
+         "revocation", "purge", "maintenance", "module"]
 ROOT = Path(__file__).resolve().parent.parent
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/', re.M)
 

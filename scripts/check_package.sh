@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks the module as users get it: builds the wheel, installs it into a fresh
-# virtual environment, runs the Python suite against the installed module (not
-# ./build), checks that the cluster package zr_cluster is installed beside it,
-# checks the stubs against the module (stubtest) and type-checks the examples,
-# the stub usage cases and zr_cluster with mypy.
+# virtual environment, runs the Python suite against the installed modules
+# (_zr_native and its companion _zr_bulk, not ./build), checks that the
+# cluster package zr_cluster is installed beside them, checks the stubs
+# against the modules (stubtest) and type-checks the examples, the stub usage
+# cases and zr_cluster with mypy.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/apt_install.sh cmake ninja-build g++ python3-dev libssl-dev libsimdjson-dev \
@@ -34,13 +35,15 @@ echo "== Python suite against the installed module"
 # that re-run the parent's main script, and standard input cannot be re-run.
 "$python" -c '
 import sys
+import _zr_bulk
 import _zr_native
 import pytest
-print("module under test:", _zr_native.__file__)
-assert _zr_native.__file__.startswith(sys.prefix + "/"), "the suite must import the installed module"
+for module in (_zr_native, _zr_bulk):
+    print("module under test:", module.__file__)
+    assert module.__file__.startswith(sys.prefix + "/"), "the suite must import the installed modules"
 sys.exit(pytest.main(["-q", "-p", "no:cacheprovider", "tests/python"]))
 '
 
 echo "== stubs"
-"$python" -m mypy.stubtest _zr_native
+"$python" -m mypy.stubtest _zr_native _zr_bulk
 "$python" -m mypy examples tests/typing zr_cluster

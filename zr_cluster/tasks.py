@@ -8,12 +8,13 @@ store is never returned, so it can never be merged.
 """
 from __future__ import annotations
 
-import re
+import itertools
 import tempfile
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Mapping, Sequence
+from typing import Callable, Iterator, Mapping, Sequence
 
+import _zr_bulk
 import _zr_native as zr
 
 from .parts import BadLine, Part, is_blank, lines_of, parse_line
@@ -21,10 +22,9 @@ from .store_files import ScratchStore, pack_store
 
 MAX_BAD_OFFSETS = 10
 
-# How the module words a value its JSON parser refuses (too deep, for one):
-# "<what> at line <L> column <C>". Any other RuntimeError is a fault of the
-# machine (disk full, say) and fails the task.
-_REFUSED_VALUE = re.compile(r" at line \d+ column \d+$")
+# Lines handed to the module per call: enough to write each file of the
+# store once for many lines, few enough to keep a part's copies small.
+LINES_PER_CALL = 16384
 
 TokenCounter = Callable[[object], int]
 
@@ -85,40 +85,44 @@ class _Clock:
         return TaskTime(self.started, time.time(), time.process_time() - self._cpu)
 
 
-def _is_refused_value(error: Exception) -> bool:
-    if isinstance(error, RuntimeError):
-        return bool(_REFUSED_VALUE.search(str(error)))
-    return isinstance(error, (ValueError, RecursionError))
+def _token_count(raw: bytes, count_tokens: TokenCounter) -> int | None:
+    # Counted on Python's reading of the line; a line it cannot read gets no
+    # count (the module refuses it too, or tracks it without a token entry).
+    try:
+        return count_tokens(parse_line(raw))
+    except BadLine:
+        return None
+
+
+def _batches(part: Part) -> Iterator[list[tuple[int, bytes]]]:
+    lines = lines_of(part)
+    while batch := list(itertools.islice(lines, LINES_PER_CALL)):
+        yield batch
 
 
 def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
                count_tokens: TokenCounter | None = None, scratch_dir: str | None = None) -> PartStore:
     """Tracks every line of `part` into a fresh store, recorded as seen in `part.path`.
 
-    Lines that are not JSON, or that the store refuses, are counted as bad
-    and skipped; blank lines are counted apart."""
+    The raw lines go to the module, which reads each one as the store's
+    readers do: a line it cannot read (not JSON, a byte-order mark, a value
+    the store refuses) is counted as bad and skipped, since no purge could
+    ever find it; blank lines are counted apart."""
     clock = _Clock()
     report = FileReport(part.path)
     sources = list(sources)
     with ScratchStore(scratch_dir or scratch_directory()) as scratch:
-        for offset, raw in lines_of(part):
-            if is_blank(raw):
-                report.blank += 1
-                continue
-            try:
-                value = parse_line(raw)
-            except BadLine:
-                report.count_bad(offset)
-                continue
-            count = count_tokens(value) if count_tokens is not None else None
-            try:
-                zr.track(value, part.path, sources, scratch.root, token_count=count, tokenizer=tokenizer)
-            except (RuntimeError, ValueError, RecursionError) as error:
-                if not _is_refused_value(error):
-                    raise
-                report.count_bad(offset)
-                continue
-            report.tracked += 1
+        for batch in _batches(part):
+            raws = [raw for _, raw in batch]
+            counts = [_token_count(raw, count_tokens) for raw in raws] if count_tokens is not None else None
+            hashes = _zr_bulk.track_lines(raws, part.path, sources, scratch.root, counts, tokenizer)
+            for (offset, raw), line_hash in zip(batch, hashes):
+                if line_hash is not None:
+                    report.tracked += 1
+                elif is_blank(raw):
+                    report.blank += 1
+                else:
+                    report.count_bad(offset)
         if tokenizer is not None:
             # A merge reads only the merged chunk files, never per-process ones.
             zr.token_index_merge_pid_files(scratch.root, tokenizer)

@@ -5,15 +5,15 @@
 namespace zr::module {
 
 namespace {
-PyObject* g_internal_fault = nullptr;  // a type object, created once per process
+PyObject* g_internal_fault = nullptr;  // a type object, created once per process and module
 }
 
 PyObject* internal_fault_class() { return g_internal_fault; }
 
-bool create_internal_fault_class() {
+bool create_internal_fault_class(const char* qualified_name) {
   if (g_internal_fault != nullptr) return true;
   g_internal_fault = PyErr_NewExceptionWithDoc(
-      "_zr_native.InternalFault",
+      qualified_name,
       "A broken invariant inside the native core. Derives from BaseException so that "
       "`except Exception` does not swallow it.",
       PyExc_BaseException, nullptr);

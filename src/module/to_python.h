@@ -20,8 +20,9 @@
 namespace zr::module {
 
 // The exception class for internal faults; derives directly from BaseException.
+// Each extension module creates its own, named "<module>.InternalFault".
 PyObject* internal_fault_class();
-bool create_internal_fault_class();
+bool create_internal_fault_class(const char* qualified_name);
 
 // Raises the Python exception for a failed status and returns nullptr.
 PyObject* raise_status(const base::Status& status);

@@ -16,4 +16,9 @@ namespace zr::token_index {
 base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
                                    const std::vector<std::string>& sources);
 
+// Appends stored entry lines (each ending in "\n") to this process's file
+// for `tokenizer` in one write, creating the store directory if missing.
+base::Status token_index_append_pid_lines(std::string_view zr_dir, std::string_view tokenizer,
+                                          std::string_view lines);
+
 }  // namespace zr::token_index

@@ -4,18 +4,28 @@
 
 namespace zr::token_index {
 
+EntryLineFrame::EntryLineFrame(const std::vector<std::string>& sources, std::string_view tokenizer,
+                               bool revoked) {
+  tail_.reserve(64 + tokenizer.size() + sources.size() * 68);
+  tail_.append(",\"sources\":");
+  json::append_string_array(tail_, sources);
+  tail_.append(",\"tokenizer\":");
+  json::append_string(tail_, tokenizer);
+  tail_.append(",\"revoked\":");
+  json::append_bool(tail_, revoked);
+  tail_.append("}\n");
+}
+
+void EntryLineFrame::append_line(std::string& out, uint64_t token_count) const {
+  out.append("{\"token_count\":");
+  json::append_unsigned(out, token_count);
+  out.append(tail_);
+}
+
 std::string entry_line(const TokenIndexEntry& entry) {
   std::string line;
   line.reserve(96);
-  line.append("{\"token_count\":");
-  json::append_unsigned(line, entry.token_count);
-  line.append(",\"sources\":");
-  json::append_string_array(line, entry.sources);
-  line.append(",\"tokenizer\":");
-  json::append_string(line, entry.tokenizer);
-  line.append(",\"revoked\":");
-  json::append_bool(line, entry.revoked);
-  line.append("}\n");
+  EntryLineFrame(entry.sources, entry.tokenizer, entry.revoked).append_line(line, entry.token_count);
   return line;
 }
 

@@ -26,6 +26,18 @@ struct TokenIndexEntry {
 // in that member order, plus "\n".
 std::string entry_line(const TokenIndexEntry& entry);
 
+// The stored lines of one tokenizer, sources and revoked flag differ only in
+// their count: the frame holds the rest once, for writers of many lines.
+class EntryLineFrame {
+ public:
+  EntryLineFrame(const std::vector<std::string>& sources, std::string_view tokenizer, bool revoked);
+  // Appends the stored line of an entry with `token_count`, "\n" included.
+  void append_line(std::string& out, uint64_t token_count) const;
+
+ private:
+  std::string tail_;  // after the count
+};
+
 // The same entry as the generic compact writer would give its JSON object:
 // {"revoked":..,"sources":[..],"token_count":..,"tokenizer":..} plus "\n".
 std::string entry_line_sorted(const TokenIndexEntry& entry);

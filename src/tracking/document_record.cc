@@ -4,19 +4,40 @@
 
 namespace zr::tracking {
 
+DocumentLineFrame::DocumentLineFrame(std::string_view file, const std::vector<std::string>& sources,
+                                     std::string_view source_type) {
+  head_.reserve(32 + file.size());
+  head_.append("{\"file\":");
+  json::append_string(head_, file);
+  head_.append(",\"line_hash\":");
+  tail_.reserve(48 + source_type.size() + sources.size() * 68);
+  tail_.append(",\"revoked\":false,\"source_type\":");
+  json::append_string(tail_, source_type);
+  tail_.append(",\"sources\":");
+  json::append_string_array(tail_, sources);
+  tail_.append("}\n");
+}
+
+void DocumentLineFrame::append_line(std::string& out, std::string_view line_hash) const {
+  out.append(head_);
+  json::append_string(out, line_hash);
+  out.append(tail_);
+}
+
+void DocumentLineFrame::append_hex_line(std::string& out, std::string_view line_hash) const {
+  out.append(head_);
+  out.push_back('"');
+  out.append(line_hash);
+  out.push_back('"');
+  out.append(tail_);
+}
+
 std::string document_line(std::string_view line_hash, std::string_view file,
                           const std::vector<std::string>& sources, std::string_view source_type) {
   std::string line;
-  line.reserve(64 + line_hash.size() + file.size() + source_type.size() + sources.size() * 68);
-  line.append("{\"file\":");
-  json::append_string(line, file);
-  line.append(",\"line_hash\":");
-  json::append_string(line, line_hash);
-  line.append(",\"revoked\":false,\"source_type\":");
-  json::append_string(line, source_type);
-  line.append(",\"sources\":");
-  json::append_string_array(line, sources);
-  line.append("}\n");
+  DocumentLineFrame frame(file, sources, source_type);
+  line.reserve(frame.plain_line_size(line_hash.size()));
+  frame.append_line(line, line_hash);
   return line;
 }
 

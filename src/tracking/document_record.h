@@ -30,6 +30,23 @@ struct DocumentRecord {
 std::string document_line(std::string_view line_hash, std::string_view file,
                           const std::vector<std::string>& sources, std::string_view source_type);
 
+// The stored lines of one file, sources and source type differ only in their
+// hash: the frame holds the rest once, for writers of many lines.
+class DocumentLineFrame {
+ public:
+  DocumentLineFrame(std::string_view file, const std::vector<std::string>& sources, std::string_view source_type);
+  // Appends the stored line of `line_hash`, "\n" included.
+  void append_line(std::string& out, std::string_view line_hash) const;
+  // The same for a hash of hex digits, which need no escape.
+  void append_hex_line(std::string& out, std::string_view line_hash) const;
+  // The size of a line whose hash needs no escape.
+  size_t plain_line_size(size_t hash_size) const { return head_.size() + hash_size + 2 + tail_.size(); }
+
+ private:
+  std::string head_;  // up to the hash
+  std::string tail_;  // after the hash
+};
+
 // How a record treats a member of its own that the object repeats.
 enum class RepeatedMembers {
   kRefuse,    // the record as written is ambiguous: unreadable

@@ -15,9 +15,10 @@ from zr_cluster.store_files import ScratchStore, pack_store, unpack_store
 from zr_cluster.tasks import track_part
 
 TOKENIZER = "tk"
-# Lines every reader refuses: not JSON, a constant JSON lacks, bytes that are
-# not UTF-8, and nesting deeper than the store accepts.
-BAD_LINES = [b"not json", b"NaN", b"{\"a\":", b"\xff\xfe", b"[" * 200 + b"]" * 200]
+# Lines the store's readers refuse: not JSON, a constant JSON lacks, bytes
+# that are not UTF-8, nesting deeper than the store accepts, and a leading
+# byte-order mark (which Python's reader of bytes would drop).
+BAD_LINES = [b"not json", b"NaN", b"{\"a\":", b"\xff\xfe", b"[" * 200 + b"]" * 200, b"\xef\xbb\xbf{\"bom\":1}"]
 
 
 def count_tokens(value):
@@ -84,7 +85,7 @@ def sequential_oracle(root, files):
         with open(path, "rb") as f:
             for raw in f.read().splitlines():
                 try:
-                    value = json.loads(raw)
+                    value = json.loads(raw.decode("utf-8"))  # as text, a byte-order mark is no JSON
                     zr.track(value, path, sources, work, count_tokens(value), TOKENIZER)
                     tracked[path] += 1
                 except (ValueError, RuntimeError):

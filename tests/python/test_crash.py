@@ -19,6 +19,7 @@ from pathlib import Path
 
 import pytest
 
+import _zr_bulk
 import _zr_native as zr
 from conftest import compact, line_hash, write_lines
 
@@ -555,3 +556,64 @@ class TestMergeAbsorb:
             assert not os.path.exists(os.path.join(work, mark))
 
         assert trials.kill_everywhere(check, torn_writes=True) >= 50
+
+
+class TestTrackLines:
+    """Bulk tracking writes each file once per batch, shards in name order and then the token file: a kill
+    leaves in each file its old bytes and a prefix of its new records."""
+
+    LINES = ['{"n":%d}' % i for i in range(40)] + ["not json", "", '{"n":-0}', "[1,2]\r"]
+
+    @staticmethod
+    def files(root):
+        """The store's files; the token file of whichever child wrote it under one name."""
+        return {re.sub(r"token-index\.tk\.\d+$", "token-index.tk.child", path): data
+                for path, data in snapshot(root).items()}
+
+    def test_a_kill_leaves_old_bytes_and_a_prefix_of_the_new_records_in_each_file(self, rig, tmp_path):
+        template, work = tmp_path / "template", tmp_path / "work"
+        sections = tracked_store(template, lines=20)  # old records in many shards
+        zr.token_index_merge_pid_files(str(template), "tk")  # no token file of this process's in the way
+        args = [self.LINES, "data.jsonl", sections[:1], work, list(range(len(self.LINES))), "tk"]
+        trials = Trials(rig, template, work, "_zr_bulk.track_lines", args)
+        old, new = self.files(template), self.files(work)
+        order = sorted(path for path in new if new[path] != old.get(path))  # the order of the writes
+        assert len(order) > 10 and order[-1].endswith("token-index.tk.child")
+
+        def rerun_records_every_line():
+            _zr_bulk.track_lines(*plain(args))
+            for path in order[:-1]:  # the shards (this process's token entries go to a file of its own)
+                assert set(self.readable(new[path])) <= set(self.readable((work / path).read_bytes())), path
+
+        def whole_writes(kill):
+            state = self.files(work)  # a file opened but not yet written is empty
+            assert all(state.get(path, b"") in (old.get(path, b""), new[path]) for path in order)
+            assert [path for path in order if state.get(path) == new[path]] == order[:kill.done["write"]]
+            rerun_records_every_line()
+
+        assert trials.kill_everywhere(whole_writes) == len(order)
+        for at in range(1, len(order) + 1):  # each write cut off half-way
+            trials.reset()
+            assert self.rig_kill(rig, args, at)
+            state = self.files(work)
+            for path in order:
+                data, before = state.get(path, b""), old.get(path, b"")
+                assert data.startswith(before) and new[path].startswith(data), path
+            assert sum(not data.endswith(b"\n") for data in state.values() if data) <= 1
+            rerun_records_every_line()
+
+    @staticmethod
+    def rig_kill(rig, args, at):
+        return rig.run("_zr_bulk.track_lines", args, "write", at, torn=True)["killed"]
+
+    @staticmethod
+    def readable(data):
+        """Every line of `data` that parses (a cut-off one does not)."""
+        found = []
+        for line in data.split(b"\n"):
+            try:
+                found.append(json.loads(line))
+            except ValueError:
+                pass
+        return [compact(value) for value in found]
+

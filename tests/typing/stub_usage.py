@@ -6,6 +6,7 @@ call that the stubs wrongly accept turns into an error.
 
 from typing import TYPE_CHECKING
 
+import _zr_bulk
 import _zr_native as zr
 
 if TYPE_CHECKING:
@@ -27,6 +28,9 @@ def accepted(root: str) -> None:
     tokens = zr.show_by_author_token(root, "Ann", "words")
     merged, handled = zr.token_index_merge_pid_files(root, "words")
     print(status["total_tokens"] + tokens["entries"][0]["token_count"] + merged + handled)
+    hashes: list[str | None] = _zr_bulk.track_lines([b'{"a":1}', b""], "data.jsonl", ["a"], root, [3, None], "words")
+    _zr_bulk.track_lines(['{"a":1}'], "data.jsonl", ("a",), root, tokenizer="words")
+    print(len([h for h in hashes if h is not None]))
 
 
 def refused(root: str) -> None:
@@ -37,3 +41,6 @@ def refused(root: str) -> None:
     zr.write_forget_set("mask", "bits")  # type: ignore[arg-type]
     zr.build_index(root)["missing"]  # type: ignore[typeddict-item]
     zr.purge_reverse(root)  # type: ignore[call-arg]
+    _zr_bulk.track_lines(b'{"a":1}', "data.jsonl", ["a"], root)  # type: ignore[arg-type]
+    _zr_bulk.track_lines('{"a":1}', "data.jsonl", ["a"], root)  # type: ignore[arg-type]
+    _zr_bulk.track_lines([b"1"], "data.jsonl", ["a"], root, ["3"])  # type: ignore[list-item]

@@ -1,0 +1,96 @@
+#include "module/bulk/line_kinds.h"
+
+#include <span>
+
+#include "module/argument_kinds.h"
+#include "module/py_ref.h"
+
+namespace zr::module {
+
+namespace {
+
+// The items of `object` as a list or tuple (an iterable is read into a new
+// list), or nullptr with a TypeError set. A single str or bytes is refused:
+// a list of its characters is never what a caller means.
+PyRef items_of(PyObject* object, const char* what) {
+  PyRef items;
+  if (!PyUnicode_Check(object) && !PyBytes_Check(object) && !PyByteArray_Check(object)) {
+    items.reset(PySequence_Fast(object, ""));
+  }
+  if (!items) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to a sequence of %s", Py_TYPE(object)->tp_name,
+                 what);
+  }
+  return items;
+}
+
+std::span<PyObject*> span_of(const PyRef& items) {
+  return {PySequence_Fast_ITEMS(items.get()), static_cast<size_t>(PySequence_Fast_GET_SIZE(items.get()))};
+}
+
+// The bytes of the lines as far as they are known without encoding them (a
+// str counts its characters, at most its UTF-8 size).
+size_t known_size(std::span<PyObject*> lines) {
+  size_t bytes = 0;
+  for (PyObject* line : lines) {
+    if (PyBytes_Check(line)) bytes += static_cast<size_t>(PyBytes_GET_SIZE(line));
+    if (PyUnicode_Check(line)) bytes += static_cast<size_t>(PyUnicode_GET_LENGTH(line));
+  }
+  return bytes;
+}
+
+bool add_line(PyObject* line, tracking::LineBatch& out) {
+  if (PyBytes_Check(line)) {
+    out.add(std::string_view(PyBytes_AS_STRING(line), static_cast<size_t>(PyBytes_GET_SIZE(line))));
+    return true;
+  }
+  if (PyByteArray_Check(line)) {
+    out.add(std::string_view(PyByteArray_AS_STRING(line), static_cast<size_t>(PyByteArray_GET_SIZE(line))));
+    return true;
+  }
+  if (PyUnicode_Check(line)) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(line, &size);
+    if (data == nullptr) {
+      if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return false;
+      PyErr_Clear();
+      out.add_unreadable();
+      return true;
+    }
+    out.add(std::string_view(data, static_cast<size_t>(size)));
+    return true;
+  }
+  PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'bytes' or 'str'", Py_TYPE(line)->tp_name);
+  return false;
+}
+
+}  // namespace
+
+bool LineList::convert(PyObject* object, Value& out) {
+  PyRef items = items_of(object, "lines");
+  if (!items) return false;
+  const std::span<PyObject*> lines = span_of(items);
+  out.reserve(lines.size(), known_size(lines));
+  for (PyObject* line : lines) {
+    if (!add_line(line, out)) return false;
+  }
+  return true;
+}
+
+bool TokenCounts::convert(PyObject* object, Value& out) {
+  PyRef items = items_of(object, "token counts");
+  if (!items) return false;
+  const std::span<PyObject*> counts = span_of(items);
+  out.reserve(counts.size());
+  for (PyObject* count : counts) {
+    if (count == Py_None) {
+      out.emplace_back();
+    } else if (!U64::convert(count, out.emplace_back().emplace())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace zr::module
