@@ -346,8 +346,17 @@ Status write_file(const std::string& path, std::string_view data) {
 
 Result<std::vector<std::string>> list_directory_names(const std::string& dir) {
   if (has_nul(dir)) return nul_in_path();
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(dir.c_str()), ::closedir);
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return Status::FromErrno(errno);
+  return list_directory_names_at(fd.get());
+}
+
+Result<std::vector<std::string>> list_directory_names_at(int dir_fd) {
+  UniqueFd copy(::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
+  if (!copy.valid()) return Status::FromErrno(errno);
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(copy.get()), ::closedir);
   if (!listing) return Status::FromErrno(errno);
+  copy.release();  // closed with the listing
   std::vector<std::string> names;
   while (true) {
     errno = 0;
@@ -357,8 +366,7 @@ Result<std::vector<std::string>> list_directory_names(const std::string& dir) {
       break;
     }
     std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    names.emplace_back(name);
+    if (name != "." && name != "..") names.emplace_back(name);
   }
   return names;
 }

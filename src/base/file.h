@@ -222,6 +222,9 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir);
 // alone, so that an entry it never picks (a symbolic link loop, say) cannot
 // fail it. Errors carry the system's message only.
 Result<std::vector<std::string>> list_directory_names(const std::string& dir);
+// The same for the directory open on `dir_fd`, which stays open and is not
+// moved (the listing reads through a copy of the descriptor).
+Result<std::vector<std::string>> list_directory_names_at(int dir_fd);
 
 // The paths of the regular files of `dir`, in listing order. A listing
 // failure is the system's error.

@@ -19,25 +19,7 @@ namespace {
 // The names in the directory open on `dir_fd` ("." and ".." excluded), read
 // in full before any of them is removed: removing entries while a listing
 // is under way may make it skip others.
-Result<std::vector<std::string>> entry_names(int dir_fd) {
-  UniqueFd copy(::fcntl(dir_fd, F_DUPFD_CLOEXEC, 0));
-  if (!copy.valid()) return Status::FromErrno(errno);
-  std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(copy.get()), ::closedir);
-  if (!listing) return Status::FromErrno(errno);
-  copy.release();  // closed with the listing
-  std::vector<std::string> names;
-  while (true) {
-    errno = 0;
-    struct dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) return Status::FromErrno(errno);
-      break;
-    }
-    std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  return names;
-}
+Result<std::vector<std::string>> entry_names(int dir_fd) { return list_directory_names_at(dir_fd); }
 
 // Removes `name` in the directory open on `parent` (AT_FDCWD: the current
 // one), with everything below it when it is a directory. False when nothing

@@ -1,11 +1,11 @@
 #include "purge/archive.h"
 
-#include <charconv>
 #include <cstdio>
 #include <utility>
 
 #include "base/file.h"
 #include "base/file_system.h"
+#include "purge/note_text.h"
 #include "store/store_paths.h"
 
 namespace zr::purge {
@@ -68,28 +68,11 @@ std::string purge_archive_detail(uint64_t count, std::string_view path) {
   return "archived " + std::to_string(count) + " lines to " + std::string(path);
 }
 
-namespace {
-
-template <typename Int>
-bool take_number(std::string_view& text, char separator, Int& out) {
-  const char* end = text.data() + text.size();
-  auto [stop, ec] = std::from_chars(text.data(), end, out);
-  if (ec != std::errc() || stop == end || *stop != separator) return false;
-  text.remove_prefix(static_cast<size_t>(stop - text.data()) + 1);
-  return true;
-}
-
-}  // namespace
-
 std::string format_pending_note(const PendingNote& note) {
   const FileIdentity& id = note.identity;
   std::string text;
-  for (int64_t n : {static_cast<int64_t>(id.device), static_cast<int64_t>(id.inode), static_cast<int64_t>(id.size),
-                    id.mtime_s, id.mtime_ns, id.ctime_s, id.ctime_ns}) {
-    if (!text.empty()) text.push_back(' ');
-    text.append(std::to_string(n));
-  }
-  text.push_back('\n');
+  append_note_numbers(text, {static_cast<int64_t>(id.device), static_cast<int64_t>(id.inode),
+                             static_cast<int64_t>(id.size), id.mtime_s, id.mtime_ns, id.ctime_s, id.ctime_ns});
   text.append(note.data_file);
   return text;
 }
@@ -98,9 +81,9 @@ std::optional<PendingNote> parse_pending_note(std::string_view text) {
   PendingNote note;
   FileIdentity& id = note.identity;
   int64_t device = 0, inode = 0, size = 0;
-  if (!take_number(text, ' ', device) || !take_number(text, ' ', inode) || !take_number(text, ' ', size) ||
-      !take_number(text, ' ', id.mtime_s) || !take_number(text, ' ', id.mtime_ns) ||
-      !take_number(text, ' ', id.ctime_s) || !take_number(text, '\n', id.ctime_ns) || text.empty()) {
+  if (!take_note_number(text, ' ', device) || !take_note_number(text, ' ', inode) || !take_note_number(text, ' ', size) ||
+      !take_note_number(text, ' ', id.mtime_s) || !take_note_number(text, ' ', id.mtime_ns) ||
+      !take_note_number(text, ' ', id.ctime_s) || !take_note_number(text, '\n', id.ctime_ns) || text.empty()) {
     return std::nullopt;
   }
   id.device = static_cast<uint64_t>(device);

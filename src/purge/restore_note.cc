@@ -1,23 +1,12 @@
 #include "purge/restore_note.h"
 
-#include <charconv>
-
 #include "base/file.h"
+#include "purge/archive.h"
+#include "purge/note_text.h"
 
 namespace zr::purge {
 
 namespace {
-
-inline constexpr std::string_view kArchiveNamePrefix = "purge.";
-
-template <typename Int>
-bool take_number(std::string_view& text, char separator, Int& out) {
-  const char* end = text.data() + text.size();
-  auto [stop, ec] = std::from_chars(text.data(), end, out);
-  if (ec != std::errc() || stop == end || *stop != separator) return false;
-  text.remove_prefix(static_cast<size_t>(stop - text.data()) + 1);
-  return true;
-}
 
 // The archive a note at `note_path` belongs to.
 std::string archive_path_of(const std::string& note_path) {
@@ -40,19 +29,16 @@ std::string restore_note_path(const std::string& archive_path) {
 }
 
 bool is_restore_note_name(std::string_view name) {
-  return name.starts_with(kRestoreNotePrefix) && name.substr(kRestoreNotePrefix.size()).starts_with(kArchiveNamePrefix);
+  return name.starts_with(kRestoreNotePrefix) && name.substr(kRestoreNotePrefix.size()).starts_with(kPurgeArchivePrefix);
 }
 
 std::string format_restore_note(const RestoreNote& note) {
   const base::FileIdentity& id = note.archive;
   std::string text;
-  for (int64_t n : {static_cast<int64_t>(id.device), static_cast<int64_t>(id.inode), static_cast<int64_t>(id.size),
-                    id.mtime_s, id.mtime_ns, id.ctime_s, id.ctime_ns, static_cast<int64_t>(note.data_size),
-                    int64_t{note.separated}, static_cast<int64_t>(note.data_file.size())}) {
-    if (!text.empty()) text.push_back(' ');
-    text.append(std::to_string(n));
-  }
-  text.push_back('\n');
+  append_note_numbers(text, {static_cast<int64_t>(id.device), static_cast<int64_t>(id.inode),
+                             static_cast<int64_t>(id.size), id.mtime_s, id.mtime_ns, id.ctime_s, id.ctime_ns,
+                             static_cast<int64_t>(note.data_size), int64_t{note.separated},
+                             static_cast<int64_t>(note.data_file.size())});
   text.append(note.data_file);
   return text;
 }
@@ -61,11 +47,11 @@ std::optional<RestoreNote> parse_restore_note(std::string_view text) {
   RestoreNote note;
   base::FileIdentity& id = note.archive;
   int64_t device = 0, inode = 0, size = 0, data_size = 0, separated = 0, path_length = 0;
-  if (!take_number(text, ' ', device) || !take_number(text, ' ', inode) || !take_number(text, ' ', size) ||
-      !take_number(text, ' ', id.mtime_s) || !take_number(text, ' ', id.mtime_ns) ||
-      !take_number(text, ' ', id.ctime_s) || !take_number(text, ' ', id.ctime_ns) ||
-      !take_number(text, ' ', data_size) || !take_number(text, ' ', separated) ||
-      !take_number(text, '\n', path_length)) {
+  if (!take_note_number(text, ' ', device) || !take_note_number(text, ' ', inode) || !take_note_number(text, ' ', size) ||
+      !take_note_number(text, ' ', id.mtime_s) || !take_note_number(text, ' ', id.mtime_ns) ||
+      !take_note_number(text, ' ', id.ctime_s) || !take_note_number(text, ' ', id.ctime_ns) ||
+      !take_note_number(text, ' ', data_size) || !take_note_number(text, ' ', separated) ||
+      !take_note_number(text, '\n', path_length)) {
     return std::nullopt;
   }
   // The path's length is what tells a whole note from one cut short.
