@@ -33,15 +33,19 @@ build_targets() {
 }
 
 # alternate ROUNDS COMMAND ARG...: ROUNDS times, `COMMAND BUILD ARG...` with
-# this tree's build and then with the baseline's; every output, on one line
-# after its side ("new ..." or "base ..."), is added to the array `results`
-# (emptied first).
+# the baseline's build and with this tree's, the baseline first in odd rounds
+# and second in even ones: the first run of a pair can pay for what the one
+# before it left behind (its output still being written back, say), so each
+# side takes each place in turn. Every output, on one line after its side
+# ("new ..." or "base ..."), is added to the array `results` (emptied first).
 alternate() {
-  local rounds=$1 command=$2 side build
+  local rounds=$1 command=$2 side build round sides
   shift 2
   results=()
-  for _ in $(seq "$rounds"); do
-    for side in new base; do
+  for round in $(seq "$rounds"); do
+    sides="base new"
+    [ $((round % 2)) -eq 0 ] && sides="new base"
+    for side in $sides; do
       build=$new
       [ "$side" = base ] && build=$base
       results+=("$side $("$command" "$build" "$@" | tr '\n' ' ')")

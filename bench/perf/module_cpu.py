@@ -49,10 +49,12 @@ def child_cpu(build_dir, setup, call, repetitions):
 
 def best_alternating(runs, rounds):
     """Runs every (name, fn) of `runs` `rounds` times, alternating, and
-    returns {name: (best CPU seconds, result of the last call)}."""
+    returns {name: (best CPU seconds, result of the last call)}. The order
+    turns round every round, so that no run always follows the same one (the
+    first of a round can pay for what the last one left behind)."""
     best = {}
-    for _ in range(rounds):
-        for name, fn in runs:
+    for round_number in range(rounds):
+        for name, fn in (runs if round_number % 2 == 0 else runs[::-1]):
             cpu, result = fn()
             if name not in best or cpu < best[name][0]:
                 best[name] = (cpu, result)
@@ -77,7 +79,7 @@ def compare_builds(name, new_build, base_build, setup, call, rounds, output_dige
             return cpu, result
         return run
 
-    best = best_alternating([("new", timed("new", new_build)), ("base", timed("base", base_build))], rounds)
+    best = best_alternating([("base", timed("base", base_build)), ("new", timed("new", new_build))], rounds)
     if digests["new"] != digests["base"]:
         sys.exit("%s: the builds differ: %r vs %r" % (name, digests["new"], digests["base"]))
     return best
