@@ -234,37 +234,36 @@ Result<FileToMap> FileToMap::Open(const std::string& path) {
   return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
 }
 
-Status write_all(int fd, std::string_view data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
+namespace {
+
+// Hands `data` to `write_some(bytes, size, done)` (one write or pwrite call,
+// `done` bytes already written) until all of it is written, retrying what a
+// signal interrupted.
+template <typename WriteSome>
+Status write_fully(std::string_view data, WriteSome write_some) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = write_some(data.data() + done, data.size() - done, done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Status::FromErrno(errno);
     }
     if (n == 0) return Status::Error("failed to write whole buffer");
-    p += n;
-    left -= static_cast<size_t>(n);
+    done += static_cast<size_t>(n);
   }
   return Status();
 }
 
+}  // namespace
+
+Status write_all(int fd, std::string_view data) {
+  return write_fully(data, [fd](const char* p, size_t n, size_t) { return ::write(fd, p, n); });
+}
+
 Status write_at(int fd, uint64_t offset, std::string_view data) {
-  const char* p = data.data();
-  size_t left = data.size();
-  while (left > 0) {
-    ssize_t n = ::pwrite(fd, p, left, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Status::FromErrno(errno);
-    }
-    if (n == 0) return Status::Error("failed to write whole buffer");
-    p += n;
-    left -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return Status();
+  return write_fully(data, [fd, offset](const char* p, size_t n, size_t done) {
+    return ::pwrite(fd, p, n, static_cast<off_t>(offset + done));
+  });
 }
 
 Status sync_file(int fd) {
@@ -346,7 +345,7 @@ Status write_file(const std::string& path, std::string_view data) {
 
 Result<std::vector<std::string>> list_directory_names(const std::string& dir) {
   if (has_nul(dir)) return nul_in_path();
-  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) return Status::FromErrno(errno);
   return list_directory_names_at(fd.get());
 }
@@ -380,6 +379,12 @@ Result<std::vector<DirEntry>> list_directory(const std::string& dir) {
     ZR_ASSIGN_OR_RETURN(PathKind kind, path_kind(path_join(dir, name)));
     entries.push_back(DirEntry{std::move(name), kind});
   }
+  return entries;
+}
+
+Result<std::vector<DirEntry>> list_directory_if_exists(const std::string& dir) {
+  Result<std::vector<DirEntry>> entries = list_directory(dir);
+  if (!entries.ok() && entries.status().is_missing()) return std::vector<DirEntry>();
   return entries;
 }
 

@@ -217,6 +217,12 @@ struct DirEntry {
 // lists them. Errors carry the system's message only.
 Result<std::vector<DirEntry>> list_directory(const std::string& dir);
 
+// The entries of a directory of the store, read as the store's readers read
+// one: as list_directory, or none when nothing is at `dir`. Anything else
+// there (a regular file) fails with "Not a directory", so that a damaged
+// store never passes for an empty one.
+Result<std::vector<DirEntry>> list_directory_if_exists(const std::string& dir);
+
 // The names of the entries of `dir` ("." and ".." excluded) in listing
 // order, none of them examined: for a caller that picks an entry by its name
 // alone, so that an entry it never picks (a symbolic link loop, say) cannot

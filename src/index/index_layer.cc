@@ -66,9 +66,7 @@ bool has_extension(std::string_view name) {
 base::Result<EntryList> read_index_layer(std::string_view zr_dir) {
   EntryList list;
   const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return list;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> items, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> items, base::list_directory_if_exists(dir));
   RecordReader reader{"id", "refs"};
   for (const base::DirEntry& item : items) {
     if (item.kind != base::PathKind::kRegularFile || has_extension(item.name)) continue;

@@ -51,9 +51,7 @@ size_t name_length_in_characters(std::string_view name) {
 base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
                                                std::string_view layer, std::string_view key_member) {
   std::string layer_dir = store::store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(const bool layer_dir_exists, base::directory_exists(layer_dir));
-  if (!layer_dir_exists) return uint64_t{0};
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(layer_dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(layer_dir));
 
   std::string prefix = base::path_join(archive_dir, layer);
   prefix.push_back('.');

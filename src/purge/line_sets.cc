@@ -111,9 +111,7 @@ base::Status add_revoked_list(std::string_view zr_dir, LineSet& lines) {
 base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir) {
   std::vector<std::string> hashes;
   const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return hashes;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   json::Parser parser;
   json::Value record;
   for (const base::DirEntry& entry : entries) {
@@ -138,9 +136,7 @@ base::Result<std::vector<std::string>> revoked_sections(std::string_view zr_dir)
 base::Status add_documents_of_sections(std::string_view zr_dir, const std::vector<std::string>& sections,
                                        LineSet& lines) {
   const std::string dir = store::store_path(zr_dir, store::kDocumentIndexLayer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return base::Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   const base::StringSet wanted(sections.begin(), sections.end());
   index::DocumentFilter filter(wanted);
   std::vector<tracking::DocumentRecord> records;

@@ -26,9 +26,7 @@ base::Result<std::vector<std::string>> sections_listing(std::string_view zr_dir,
   std::vector<std::string> hashes;
   std::unordered_set<std::string> seen;
   const std::string dir = store::store_path(zr_dir, store::kSectionsLayer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return hashes;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> records, store::jsonl_read(base::path_join(dir, entry.name)));

@@ -31,9 +31,7 @@ base::Status for_each_record(const std::string& path, const std::function<base::
 base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,
                                  const std::function<base::Status(const std::string& path)>& fn) {
   std::string dir = store::store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return base::Status();
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile) continue;
     ZR_RETURN_IF_ERROR(fn(base::path_join(dir, entry.name)));

@@ -22,9 +22,7 @@ base::Result<std::vector<json::Value>> shard_iterate_all(std::string_view zr_dir
   std::vector<json::Value> values;
   std::string dir = store_path(zr_dir, layer);
   // A path holding NUL reads as missing too.
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return values;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile || !is_shard_file_name(entry.name)) continue;
     ZR_ASSIGN_OR_RETURN(std::vector<json::Value> shard, jsonl_read(base::path_join(dir, entry.name)));

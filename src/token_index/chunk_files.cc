@@ -23,9 +23,7 @@ std::optional<uint64_t> parse_chunk_number(std::string_view name) {
 
 base::Result<std::vector<ChunkFile>> chunk_files_in(const std::string& merged_dir) {
   std::vector<ChunkFile> chunks;
-  ZR_ASSIGN_OR_RETURN(const bool merged_dir_exists, base::directory_exists(merged_dir));
-  if (!merged_dir_exists) return chunks;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(merged_dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(merged_dir));
   for (const base::DirEntry& entry : entries) {
     // Deliberately not checked to be a regular file: a numbered directory is
     // a chunk that fails to read, not one that silently shifts entry numbers.

@@ -79,9 +79,7 @@ base::Result<TokenStatus> token_index_token_status(std::string_view zr_dir, std:
 base::Result<std::vector<std::string>> token_index_list_tokenizers(std::string_view zr_dir) {
   std::vector<std::string> names;
   std::string store = store::store_dir(zr_dir);
-  ZR_ASSIGN_OR_RETURN(const bool store_exists, base::directory_exists(store));
-  if (!store_exists) return names;
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(store));
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(store));
   for (const base::DirEntry& entry : entries) {
     std::string name = lossy_utf8(entry.name);
     if (!std::string_view(name).starts_with(kTokenIndexPrefix)) continue;
