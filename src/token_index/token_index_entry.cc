@@ -17,7 +17,7 @@ EntryLineFrame::EntryLineFrame(const std::vector<std::string>& sources, std::str
 }
 
 void EntryLineFrame::append_line(std::string& out, uint64_t token_count) const {
-  out.append("{\"token_count\":");
+  out.append(kHead);
   json::append_unsigned(out, token_count);
   out.append(tail_);
 }

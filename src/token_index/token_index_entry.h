@@ -33,8 +33,13 @@ class EntryLineFrame {
   EntryLineFrame(const std::vector<std::string>& sources, std::string_view tokenizer, bool revoked);
   // Appends the stored line of an entry with `token_count`, "\n" included.
   void append_line(std::string& out, uint64_t token_count) const;
+  // The size of the longest line, for writers that make room once.
+  size_t max_line_size() const { return kHead.size() + kMaxCountDigits + tail_.size(); }
 
  private:
+  static constexpr std::string_view kHead = "{\"token_count\":";
+  static constexpr size_t kMaxCountDigits = 20;  // 2^64-1
+
   std::string tail_;  // after the count
 };
 

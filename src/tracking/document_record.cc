@@ -1,5 +1,7 @@
 #include "tracking/document_record.h"
 
+#include <algorithm>
+
 #include "json/write.h"
 
 namespace zr::tracking {
@@ -24,19 +26,19 @@ void DocumentLineFrame::append_line(std::string& out, std::string_view line_hash
   out.append(tail_);
 }
 
-void DocumentLineFrame::append_hex_line(std::string& out, std::string_view line_hash) const {
-  out.append(head_);
-  out.push_back('"');
-  out.append(line_hash);
-  out.push_back('"');
-  out.append(tail_);
+char* DocumentLineFrame::write_hex_line(char* out, std::string_view line_hash) const {
+  out = std::copy(head_.begin(), head_.end(), out);
+  *out++ = '"';
+  out = std::copy(line_hash.begin(), line_hash.end(), out);
+  *out++ = '"';
+  return std::copy(tail_.begin(), tail_.end(), out);
 }
 
 std::string document_line(std::string_view line_hash, std::string_view file,
                           const std::vector<std::string>& sources, std::string_view source_type) {
   std::string line;
   DocumentLineFrame frame(file, sources, source_type);
-  line.reserve(frame.plain_line_size(line_hash.size()));
+  line.reserve(frame.hex_line_size(line_hash.size()));
   frame.append_line(line, line_hash);
   return line;
 }

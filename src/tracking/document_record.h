@@ -37,10 +37,12 @@ class DocumentLineFrame {
   DocumentLineFrame(std::string_view file, const std::vector<std::string>& sources, std::string_view source_type);
   // Appends the stored line of `line_hash`, "\n" included.
   void append_line(std::string& out, std::string_view line_hash) const;
-  // The same for a hash of hex digits, which need no escape.
-  void append_hex_line(std::string& out, std::string_view line_hash) const;
-  // The size of a line whose hash needs no escape.
-  size_t plain_line_size(size_t hash_size) const { return head_.size() + hash_size + 2 + tail_.size(); }
+  // The same for a hash of hex digits, which need no escape, written at
+  // `out` (room for hex_line_size() bytes); returns the end of the line.
+  char* write_hex_line(char* out, std::string_view line_hash) const;
+  // The size of a line whose hash is `hash_size` hex digits: the same for
+  // every such line, so that a writer can lay many out before writing them.
+  size_t hex_line_size(size_t hash_size) const { return head_.size() + hash_size + 2 + tail_.size(); }
 
  private:
   std::string head_;  // up to the hash

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,40 +16,37 @@
 
 namespace zr::tracking {
 
-// The lines of one call, copied into one buffer: the caller's objects may
-// change or go while the lines are tracked, and the parser may read past a
-// line into the bytes that follow it instead of copying it.
+// The lines of one call. Most are borrowed: the caller keeps their bytes
+// alive and unchanged until the batch is gone, so that millions of lines
+// are not copied once more before they are read. Lines the caller cannot
+// vouch for are copied in.
 class LineBatch {
  public:
-  // One line without its "\n". A final "\r" is dropped as the JSON Lines
-  // readers drop it. A line holding a "\n" is no line of a file: it is kept
-  // as unreadable.
-  void add(std::string_view line);
+  // One line without its "\n", read in place: the caller keeps its bytes as
+  // they are for as long as the batch lives.
+  void add_borrowed(std::string_view line) { lines_.push_back(Span{line.data(), line.size()}); }
+  // One line without its "\n", copied.
+  void add(std::string_view line) { add_borrowed(copies_.emplace_back(line)); }
   // A line that is no text at all (say, a str the caller could not encode):
   // never tracked, it keeps its place in the results.
-  void add_unreadable();
-  // Makes room for `lines` more lines of `bytes` bytes in all, so that the
-  // buffer is not copied as it grows.
-  void reserve(size_t lines, size_t bytes) {
-    lines_.reserve(lines_.size() + lines);
-    buffer_.reserve(buffer_.size() + bytes + lines);
-  }
+  void add_unreadable() { lines_.push_back(Span{nullptr, kUnreadable}); }
+  void reserve(size_t lines) { lines_.reserve(lines_.size() + lines); }
 
   size_t size() const { return lines_.size(); }
-  // The text of line `i`, or nullopt when it is unreadable.
+  // The text of line `i` as the JSON Lines readers read it: a final "\r"
+  // dropped. nullopt when it is unreadable, or holds a "\n" (then it is no
+  // line of a file).
   std::optional<std::string_view> text(size_t i) const;
-  // How many bytes of the buffer follow line `i` (a parser may read them).
-  size_t readable_after(size_t i) const;
 
  private:
   struct Span {
-    size_t offset;
+    const char* data;
     size_t size;  // kUnreadable for a line that is none
   };
   static constexpr size_t kUnreadable = static_cast<size_t>(-1);
 
-  std::string buffer_;
   std::vector<Span> lines_;
+  std::deque<std::string> copies_;  // a deque never moves what it holds
 };
 
 // Each line's hash, or none for a line that was not tracked: one buffer of

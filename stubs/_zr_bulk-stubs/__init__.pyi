@@ -34,8 +34,9 @@ def track_lines(
     with a UTF-8 byte-order mark, undecodable bytes and a str with a lone
     surrogate are not tracked. `token_counts`, when given, has one entry per
     line (None: no token entry for that line); entries are written only with
-    `tokenizer`, as for `track`. The lines are copied first, and the
-    interpreter lock is released while they are hashed and written.
+    `tokenizer`, as for `track`. The interpreter lock is released while the
+    lines are hashed and written; bytes and str lines are read in place (the
+    call holds them), bytearray lines copied first.
 
     Raises:
         TypeError: "argument '<name>': ..." for an argument of the wrong kind

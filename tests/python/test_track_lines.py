@@ -43,22 +43,27 @@ def store_files(root):
     return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*")) if p.is_file()}
 
 
-# token counts given or not; a tokenizer or none; lines as bytes or as str (undecodable bytes become lone
-# surrogates, which have no UTF-8 form)
-CALL_SHAPES = st.tuples(st.booleans(), st.sampled_from([None, "tk"]), st.booleans())
+# token counts given or not; a tokenizer or none; lines as bytes (read in place), bytearray (copied) or str
+# (undecodable bytes become lone surrogates, which have no UTF-8 form); in a list, a tuple or a generator
+# whose lines nothing else holds
+CALL_SHAPES = st.tuples(st.booleans(), st.sampled_from([None, "tk"]), st.sampled_from(["bytes", "bytearray", "str"]),
+                        st.sampled_from([list, tuple, iter]))
 
 
 @EXAMPLES
 @given(lines=st.lists(raw_lines(), max_size=12), shape=CALL_SHAPES, data=st.data())
 def test_the_store_equals_tracking_each_line_through_json_and_track(tmp_path_factory, lines, shape, data):
-    with_counts, tokenizer, as_text = shape
+    with_counts, tokenizer, line_kind, container = shape
     counts = data.draw(st.lists(st.none() | st.integers(0, 2**64 - 1), min_size=len(lines), max_size=len(lines)))
-    if as_text:
+    if line_kind == "str":
         lines = [line.decode("utf-8", "surrogateescape") for line in lines]
+    made = {"bytes": lambda: (bytes(bytearray(line)) for line in lines), "bytearray": lambda: (bytearray(line) for line in lines),
+            "str": lambda: ("".join(line) for line in lines)}[line_kind]
     bulk, single = tmp_path_factory.mktemp("bulk"), tmp_path_factory.mktemp("single")
     zr.init(str(bulk))
     zr.init(str(single))
-    got = _zr_bulk.track_lines(lines, "data.jsonl", SOURCES, str(bulk), counts if with_counts else None, tokenizer)
+    got = _zr_bulk.track_lines(container(made()), "data.jsonl", SOURCES, str(bulk), counts if with_counts else None,
+                               tokenizer)
     expected = track_one_by_one(lines, single, counts if with_counts else [None] * len(lines), tokenizer)
     assert got == expected
     assert store_files(bulk) == store_files(single)

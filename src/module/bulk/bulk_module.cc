@@ -29,19 +29,20 @@ class InterpreterReleased {
   PyThreadState* state_;
 };
 
-UnlessRaised<base::Result<tracking::LineHashes>> track_lines(const tracking::LineBatch& lines, const std::string& file,
+UnlessRaised<base::Result<tracking::LineHashes>> track_lines(const BorrowedLines& lines, const std::string& file,
                                      const std::vector<std::string>& sources, const std::string& zr_dir,
                                      const std::optional<std::vector<std::optional<uint64_t>>>& token_counts,
                                      const std::optional<std::string>& tokenizer) {
   static const std::vector<std::optional<uint64_t>> kNoCounts;
-  if (token_counts && token_counts->size() != lines.size()) {
+  if (token_counts && token_counts->size() != lines.batch.size()) {
     PyErr_Format(PyExc_ValueError, "token_counts has %zu entries for %zu lines", token_counts->size(),
-                 lines.size());
+                 lines.batch.size());
     return {};
   }
-  // Everything below works on copies of the arguments.
+  // Everything below works on copies of the arguments and on lines whose
+  // objects `lines` holds.
   InterpreterReleased released;
-  return {tracking::track_lines(lines, token_counts ? *token_counts : kNoCounts, file, sources, zr_dir,
+  return {tracking::track_lines(lines.batch, token_counts ? *token_counts : kNoCounts, file, sources, zr_dir,
                                 tokenizer ? std::optional<std::string_view>(*tokenizer) : std::nullopt)};
 }
 

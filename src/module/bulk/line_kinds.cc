@@ -29,20 +29,9 @@ std::span<PyObject*> span_of(const PyRef& items) {
   return {PySequence_Fast_ITEMS(items.get()), static_cast<size_t>(PySequence_Fast_GET_SIZE(items.get()))};
 }
 
-// The bytes of the lines as far as they are known without encoding them (a
-// str counts its characters, at most its UTF-8 size).
-size_t known_size(std::span<PyObject*> lines) {
-  size_t bytes = 0;
-  for (PyObject* line : lines) {
-    if (PyBytes_Check(line)) bytes += static_cast<size_t>(PyBytes_GET_SIZE(line));
-    if (PyUnicode_Check(line)) bytes += static_cast<size_t>(PyUnicode_GET_LENGTH(line));
-  }
-  return bytes;
-}
-
 bool add_line(PyObject* line, tracking::LineBatch& out) {
   if (PyBytes_Check(line)) {
-    out.add(std::string_view(PyBytes_AS_STRING(line), static_cast<size_t>(PyBytes_GET_SIZE(line))));
+    out.add_borrowed(std::string_view(PyBytes_AS_STRING(line), static_cast<size_t>(PyBytes_GET_SIZE(line))));
     return true;
   }
   if (PyByteArray_Check(line)) {
@@ -58,7 +47,7 @@ bool add_line(PyObject* line, tracking::LineBatch& out) {
       out.add_unreadable();
       return true;
     }
-    out.add(std::string_view(data, static_cast<size_t>(size)));
+    out.add_borrowed(std::string_view(data, static_cast<size_t>(size)));
     return true;
   }
   PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'bytes' or 'str'", Py_TYPE(line)->tp_name);
@@ -70,10 +59,12 @@ bool add_line(PyObject* line, tracking::LineBatch& out) {
 bool LineList::convert(PyObject* object, Value& out) {
   PyRef items = items_of(object, "lines");
   if (!items) return false;
-  const std::span<PyObject*> lines = span_of(items);
-  out.reserve(lines.size(), known_size(lines));
+  out.holder = PyList_Check(items.get()) ? PyRef(PyList_AsTuple(items.get())) : std::move(items);
+  if (!out.holder) return false;
+  const std::span<PyObject*> lines = span_of(out.holder);
+  out.batch.reserve(lines.size());
   for (PyObject* line : lines) {
-    if (!add_line(line, out)) return false;
+    if (!add_line(line, out.batch)) return false;
   }
   return true;
 }
