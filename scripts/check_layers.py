@@ -48,9 +48,9 @@ def include_faults() -> list[str]:
 
 
 def symbols(obj: Path) -> tuple[set[str], set[str]]:
-    out = subprocess.run(["nm", "--defined-only", "-g", str(obj)], capture_output=True, text=True).stdout
+    out = subprocess.run(["nm", "--defined-only", "-g", str(obj)], capture_output=True, text=True, check=True).stdout
     defined = {line.split()[-1] for line in out.splitlines() if len(line.split()) >= 3 and line.split()[1] not in "wWvV"}
-    out = subprocess.run(["nm", "-u", str(obj)], capture_output=True, text=True).stdout
+    out = subprocess.run(["nm", "-u", str(obj)], capture_output=True, text=True, check=True).stdout
     needed = {line.split()[-1] for line in out.splitlines() if line.strip()}
     return defined, needed
 
@@ -60,17 +60,16 @@ def link_faults(build: Path) -> list[str]:
     if not objects:
         return [f"{build}: no object files of the core library"]
     owner: dict[str, str] = {}
-    needs: dict[Path, set[str]] = {}
+    needs: dict[Path, tuple[str, set[str]]] = {}
     for obj in objects:
         room = obj.relative_to(build / "CMakeFiles" / "zr_core.dir" / "src").parts[0]
         defined, needed = symbols(obj)
         for name in defined:
             owner.setdefault(name, room)
-        needs[obj] = needed
+        needs[obj] = (room, needed)
     faults = []
     seen = defaultdict(set)
-    for obj, needed in needs.items():
-        room = obj.relative_to(build / "CMakeFiles" / "zr_core.dir" / "src").parts[0]
+    for obj, (room, needed) in needs.items():
         for name in needed:
             used = owner.get(name)
             if used and floor(used) > floor(room) and name not in seen[room]:

@@ -22,9 +22,10 @@ out=$(TMPDIR="$work" PYTHONPATH="$new/python" "${pin[@]}" /usr/bin/python3 bench
 import sys
 
 values = dict(line.split("=", 1) for line in sys.argv[1].split() if "=" in line)
-bulk, loop, floor = (float(values[k]) for k in ("bulk_us", "loop_us", "floor_cpp_us"))
+bulk, loop, floor = (float(values[k]) for k in ("bulk_us", "loop_us", values["floor"] + "_us"))
 print(f"track_lines: {bulk:.2f} us/line, loop {loop:.2f} us/line, floor {floor:.2f} us/line", file=sys.stderr)
 print("\t".join(["ROW", "track_lines (from Python), 1 core", f"{values['lines']} lines, token entries included",
-                 f"{bulk:.2f} us/line CPU", f"{floor:.2f} us/line CPU (SHA-256 + 1 append per shard per batch)",
+                 f"{bulk:.2f} us/line CPU",
+                 f"{floor:.2f} us/line CPU (SHA-256 + 1 append per shard per batch, {values['floor']})",
                  f"{bulk / floor:.2f}", f"{loop / bulk:.2f}x vs per-line loop"]))
 PY

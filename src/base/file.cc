@@ -17,12 +17,6 @@ namespace {
 bool has_nul(std::string_view path) { return path.find('\0') != std::string_view::npos; }
 Status nul_in_path() { return Status::FromErrno(ENOENT, "path contains a NUL byte"); }
 
-PathKind kind_of(const struct stat& st) {
-  if (S_ISREG(st.st_mode)) return PathKind::kRegularFile;
-  if (S_ISDIR(st.st_mode)) return PathKind::kDirectory;
-  return PathKind::kOther;
-}
-
 // Opens `path` for reading without waiting on a FIFO found where a file
 // should be (O_NONBLOCK changes nothing for regular files). -1 and errno on
 // failure.
@@ -193,7 +187,13 @@ Result<PathKind> path_kind(const std::string& path) {
     if (errno == ENOENT) return PathKind::kMissing;
     return Status::FromErrno(errno);
   }
-  return kind_of(st);
+  return path_kind_of_mode(st.st_mode);
+}
+
+PathKind path_kind_of_mode(uint32_t mode) {
+  if (S_ISREG(mode)) return PathKind::kRegularFile;
+  if (S_ISDIR(mode)) return PathKind::kDirectory;
+  return PathKind::kOther;
 }
 
 Result<bool> directory_exists(const std::string& path) {
@@ -231,7 +231,7 @@ Result<FileToMap> FileToMap::Open(const std::string& path) {
   if (!fd.valid()) return Status::FromErrno(errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Status::FromErrno(errno);
-  return FileToMap(std::move(fd), kind_of(st), static_cast<uint64_t>(st.st_size));
+  return FileToMap(std::move(fd), path_kind_of_mode(st.st_mode), static_cast<uint64_t>(st.st_size));
 }
 
 namespace {
@@ -268,6 +268,13 @@ Status write_at(int fd, uint64_t offset, std::string_view data) {
 
 Status sync_file(int fd) {
   if (::fsync(fd) != 0) return Status::FromErrno(errno);
+  return Status();
+}
+
+Status truncate_file(int fd, uint64_t size) {
+  while (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return Status::FromErrno(errno);
+  }
   return Status();
 }
 
@@ -389,7 +396,7 @@ Result<std::vector<DirEntry>> list_directory_if_exists(const std::string& dir) {
 }
 
 Result<std::vector<std::string>> regular_files_in(const std::string& dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory(dir));
+  ZR_ASSIGN_OR_RETURN(std::vector<DirEntry> entries, list_directory_if_exists(dir));
   std::vector<std::string> files;
   files.reserve(entries.size());
   for (const DirEntry& entry : entries) {

@@ -99,6 +99,8 @@ enum class PathKind { kMissing, kRegularFile, kDirectory, kOther };
 // should be on the way, an I/O error) is the system's error, so that a store
 // the caller cannot read never passes for an empty one.
 Result<PathKind> path_kind(const std::string& path);
+// The kind a file's mode bits (st_mode) spell.
+PathKind path_kind_of_mode(uint32_t mode);
 
 // Whether there is a directory at `path` to read: false only when nothing is
 // there. Anything else there (a regular file, a FIFO) fails with "Not a
@@ -125,6 +127,10 @@ Status write_at(int fd, uint64_t offset, std::string_view data);
 
 // Flushes the file open on `fd` to stable storage and waits for it.
 Status sync_file(int fd);
+
+// Cuts the file open on `fd` back to `size` bytes: how an append that failed
+// part-way is undone.
+Status truncate_file(int fd, uint64_t size);
 
 // Asks the system to start writing `length` bytes from `offset` of the file
 // to storage without waiting for it (0 length: to the end). Only a hint: a
@@ -232,8 +238,9 @@ Result<std::vector<std::string>> list_directory_names(const std::string& dir);
 // moved (the listing reads through a copy of the descriptor).
 Result<std::vector<std::string>> list_directory_names_at(int dir_fd);
 
-// The paths of the regular files of `dir`, in listing order. A listing
-// failure is the system's error.
+// The paths of the regular files of a directory of the store, in listing
+// order, read as list_directory_if_exists reads it: none when nothing is at
+// `dir`, "Not a directory" for anything else there.
 Result<std::vector<std::string>> regular_files_in(const std::string& dir);
 
 // The length of the unique part that create_temp_file puts after a prefix.

@@ -16,11 +16,6 @@ namespace zr::base {
 
 namespace {
 
-// The names in the directory open on `dir_fd` ("." and ".." excluded), read
-// in full before any of them is removed: removing entries while a listing
-// is under way may make it skip others.
-Result<std::vector<std::string>> entry_names(int dir_fd) { return list_directory_names_at(dir_fd); }
-
 // Removes `name` in the directory open on `parent` (AT_FDCWD: the current
 // one), with everything below it when it is a directory. False when nothing
 // was there.
@@ -39,7 +34,9 @@ Result<bool> remove_entry_at(int parent, const char* name) {
   if (!S_ISDIR(st.st_mode)) return Status::FromErrno(unlink_error);
   UniqueFd dir(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir.valid()) return Status::FromErrno(errno);
-  ZR_ASSIGN_OR_RETURN(std::vector<std::string> names, entry_names(dir.get()));
+  // Read in full before any entry is removed: removing entries while a
+  // listing is under way may make it skip others.
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> names, list_directory_names_at(dir.get()));
   for (const std::string& entry : names) ZR_RETURN_IF_ERROR(remove_entry_at(dir.get(), entry.c_str()).status());
   dir.reset();
   if (::unlinkat(parent, name, AT_REMOVEDIR) != 0 && errno != ENOENT) return Status::FromErrno(errno);
@@ -94,8 +91,11 @@ Result<bool> rename_no_replace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno == EEXIST) return false;
   if (errno != EINVAL && errno != ENOSYS) return Status::FromErrno(errno);
-  ZR_ASSIGN_OR_RETURN(PathKind existing, path_kind(to));
-  if (existing != PathKind::kMissing) return false;
+  // Looked at without following a link: a link that leads nowhere is still
+  // something that must not be replaced.
+  Result<FileIdentity> existing = file_identity(to);
+  if (existing.ok()) return false;
+  if (!existing.status().is_missing()) return existing.status();
   ZR_RETURN_IF_ERROR(rename_path(from, to));
   return true;
 }
@@ -104,9 +104,7 @@ namespace {
 
 FileStatus status_of(const struct stat& st) {
   FileStatus status;
-  status.kind = S_ISREG(st.st_mode) ? PathKind::kRegularFile
-                : S_ISDIR(st.st_mode) ? PathKind::kDirectory
-                                      : PathKind::kOther;
+  status.kind = path_kind_of_mode(st.st_mode);
   status.size = static_cast<uint64_t>(st.st_size);
   status.permissions = st.st_mode & 07777;
   status.modified = FileTime{st.st_mtim.tv_sec, st.st_mtim.tv_nsec};

@@ -23,8 +23,6 @@ namespace {
 template <typename Add>
 base::Status read_layer(std::string_view zr_dir, std::string_view layer, Add&& add) {
   const std::string dir = store::store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(const bool exists, base::directory_exists(dir));
-  if (!exists) return base::Status();
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   for (const std::string& path : files) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, base::MappedFile::OpenIfExists(path));

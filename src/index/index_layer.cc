@@ -22,11 +22,8 @@ int hex_digit(char c) {
 
 base::Status replace_index_layer(std::string_view zr_dir, const std::vector<IndexGroup>& groups) {
   const std::string dir = store::store_path(zr_dir, store::kIndexLayer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (dir_exists) {
-    ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, base::regular_files_in(dir));
-    for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
-  }
+  ZR_ASSIGN_OR_RETURN(std::vector<std::string> stale, base::regular_files_in(dir));
+  for (const std::string& path : stale) ZR_RETURN_IF_ERROR(base::remove_file(path));
   ZR_RETURN_IF_ERROR(base::make_directories(dir));
   // Each file appears whole (a crash can leave the layer short of files, never
   // a cut-off one). The temporary files wait in the store directory, where no

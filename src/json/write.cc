@@ -1,5 +1,5 @@
 // The compact text of a whole value (strings and numbers are written by
-// json_write_string.cc and json_write_number.cc).
+// write_string.cc and write_number.cc).
 #include "json/write.h"
 
 namespace zr::json {

@@ -103,21 +103,23 @@ namespace {
 // Records are gathered into writes of about this size.
 constexpr size_t kBufferSize = 64 * 1024;
 
-std::string records_path_of(const std::string& note_path) {
-  std::string path = note_path;
+// Removes the pending pair when the data file was never replaced.
+void discard_if_data_file_unchanged(const PendingNote& note, const std::string& note_path) {
+  if (data_file_unchanged(note)) remove_pending_pair(note_path);
+}
+
+}  // namespace
+
+std::string pending_records_path(std::string_view note_path) {
+  std::string path(note_path);
   path.append(kPendingRecordsSuffix);
   return path;
 }
 
-// Removes the pending pair (records first, so that a note never names
-// records that are half gone) when the data file was never replaced.
-void discard_if_data_file_unchanged(const PendingNote& note, const std::string& note_path) {
-  if (!data_file_unchanged(note)) return;
-  if (!base::remove_file(records_path_of(note_path)).ok()) return;
+void remove_pending_pair(const std::string& note_path) {
+  if (!base::remove_file(pending_records_path(note_path)).ok()) return;
   (void)base::remove_file(note_path);
 }
-
-}  // namespace
 
 bool is_pending_note_name(std::string_view name) {
   if (!name.starts_with(kPendingArchivePrefix)) return false;
@@ -145,7 +147,7 @@ base::Result<PendingPurgeArchive> PendingPurgeArchive::Open(std::string_view zr_
   ZR_ASSIGN_OR_RETURN(pending.note_fd_, base::create_temp_file(pending.dir_, prefix, note_path));
   pending.note_path_ = note_path;
   ZR_RETURN_IF_ERROR(base::write_all(pending.note_fd_.get(), format_pending_note(note)));
-  pending.records_path_ = records_path_of(note_path);
+  pending.records_path_ = pending_records_path(note_path);
   ZR_ASSIGN_OR_RETURN(pending.fd_, base::create_for_append(pending.records_path_));
   pending.buffer_.reserve(kBufferSize);
   return pending;
@@ -203,8 +205,19 @@ base::Status PendingPurgeArchive::Flush() {
 base::Status PendingPurgeArchive::AppendRecordsToArchive() {
   ZR_ASSIGN_OR_RETURN(base::MappedFile records, base::MappedFile::Open(records_path_));
   ZR_ASSIGN_OR_RETURN(base::RegularAppendFile archive, base::open_regular_for_append(archive_path_));
-  ZR_RETURN_IF_ERROR(base::append_lines(archive.fd.get(), records.view()));
-  ZR_RETURN_IF_ERROR(base::sync_file(archive.fd.get()));
+  base::Status appended = base::append_lines(archive.fd.get(), records.view());
+  if (appended.ok()) appended = base::sync_file(archive.fd.get());
+  if (!appended.ok()) {
+    // The records stay pending, so what got into the archive (a prefix, its
+    // last line perhaps cut off) is taken out again: a restore from both
+    // would bring those lines back twice.
+    if (archive.created) {
+      (void)base::remove_file(archive_path_);
+    } else {
+      (void)base::truncate_file(archive.fd.get(), archive.old_size);
+    }
+    return appended;
+  }
   return base::remove_file(records_path_);
 }
 

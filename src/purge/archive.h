@@ -113,6 +113,11 @@ inline constexpr std::string_view kPendingRecordsSuffix = ".lines";
 
 // True for the name of a pending note (not of its records).
 bool is_pending_note_name(std::string_view name);
+// The records file beside the pending note at `note_path`.
+std::string pending_records_path(std::string_view note_path);
+// Removes a pending pair: its records first, so that a note never names
+// records that are half gone; the note stays when the records cannot go.
+void remove_pending_pair(const std::string& note_path);
 
 // The archive records of one purge run, pending until the data file has
 // been replaced (steps 3 and 5 of the crash protocol above).

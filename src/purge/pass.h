@@ -77,8 +77,6 @@ class DataFileReplacement {
   // Renames the finished file over the data file.
   base::Status Commit();
 
-  const std::string& temp_path() const { return file_.temp_path(); }
-
  private:
   DataFileReplacement(base::FileReplacement file, mode_t mode) : file_(std::move(file)), mode_(mode) {}
   base::Status Drain();

@@ -24,9 +24,12 @@ void report_no_archive() {
   std::fflush(stdout);
 }
 
-// The name of the newest purge archive: names sort in time order.
+// The name of the newest purge archive (names sort in time order), none
+// when there is no archive directory.
 base::Result<std::optional<std::string>> newest_purge_archive(const std::string& dir) {
-  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory(dir));
+  // Something else where the archive directory belongs is a damaged store,
+  // not one without archives.
+  ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(dir));
   std::optional<std::string> newest;
   for (const base::DirEntry& entry : entries) {
     if (!entry.name.starts_with(kPurgeArchivePrefix)) continue;
@@ -106,13 +109,6 @@ base::Status finish_interrupted_append(const std::string& data_file, const std::
 
 base::Result<uint64_t> purge_reverse(std::string_view zr_dir, const std::string& data_file) {
   std::string dir = archive_dir(zr_dir);
-  // Something else where the archive directory belongs is a damaged store,
-  // not one without archives.
-  ZR_ASSIGN_OR_RETURN(const bool has_archives, base::directory_exists(dir));
-  if (!has_archives) {
-    report_no_archive();
-    return uint64_t{0};
-  }
   ZR_ASSIGN_OR_RETURN(std::optional<std::string> newest, newest_purge_archive(dir));
   if (!newest) {
     report_no_archive();

@@ -16,6 +16,7 @@
 #include "purge/archive.h"
 #include "store/record_archive_io.h"
 #include "store/content_hash.h"
+#include "store/jsonl.h"
 #include "store/sha256.h"
 
 namespace zr::purge {
@@ -32,7 +33,7 @@ struct KeyHasher {
 
 // Copies of lines, by content hash.
 using LineCounts = std::unordered_map<store::HashKey, uint64_t, KeyHasher>;
-using LineSet = std::unordered_set<store::HashKey, KeyHasher>;
+using DigestSet = std::unordered_set<store::HashKey, KeyHasher>;
 
 struct PendingPair {
   std::string note_path;
@@ -46,18 +47,6 @@ struct PurgeArchive {
   std::string stamp;
   LineCounts counts;  // of the lines some pending record needs
 };
-
-std::string records_path_of(const std::string& note_path) {
-  std::string path = note_path;
-  path.append(kPendingRecordsSuffix);
-  return path;
-}
-
-void remove_pair(const std::string& note_path) {
-  // Records first, so that a note never names records that are half gone.
-  if (!base::remove_file(records_path_of(note_path)).ok()) return;
-  (void)base::remove_file(note_path);
-}
 
 bool in_scope(const PendingNote& note, const std::optional<std::string>& only_data_file) {
   return !only_data_file || note.data_file == *only_data_file;
@@ -88,26 +77,18 @@ base::Status for_each_archived_line(const std::string& path, Fn&& fn) {
 // Counts the lines of a data file whose hash is in `needed`, split and
 // hashed as the purge pass does. A file that no longer exists holds none;
 // nullopt when it cannot be read.
-std::optional<LineCounts> count_data_file_lines(const std::string& path, const LineSet& needed) {
+std::optional<LineCounts> count_data_file_lines(const std::string& path, const DigestSet& needed) {
   base::Result<base::MappedFile> mapped = base::MappedFile::OpenIfExists(path);
   if (!mapped.ok()) return std::nullopt;
-  const std::string_view text = mapped->view();
   LineCounts counts;
   json::Parser parser;
   std::string canonical;
   store::HashKey digest;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t stop = text.find('\n', pos);
-    if (stop == std::string_view::npos) stop = text.size();
-    size_t end = stop;
-    if (end > pos && text[end - 1] == '\r') --end;
-    if (end > pos && parser.Canonicalize(text.substr(pos, end - pos), text.size() - end, canonical)) {
-      store::sha256(canonical, digest);
-      if (needed.contains(digest)) ++counts[digest];
-    }
-    pos = stop + 1;
-  }
+  store::for_each_line(mapped->view(), [&](std::string_view line, size_t readable_after) {
+    if (!parser.Canonicalize(line, readable_after, canonical)) return;
+    store::sha256(canonical, digest);
+    if (needed.contains(digest)) ++counts[digest];
+  });
   return counts;
 }
 
@@ -128,7 +109,7 @@ std::vector<PendingPair> find_pairs(const std::string& dir, const std::vector<ba
     PendingPair pair;
     pair.note_path = base::path_join(dir, entry.name);
     pair.stamp = entry.name.substr(kPendingArchivePrefix.size(), kPurgeStampLength);
-    base::Result<base::PathKind> records_kind = base::path_kind(records_path_of(pair.note_path));
+    base::Result<base::PathKind> records_kind = base::path_kind(pending_records_path(pair.note_path));
     if (!records_kind.ok()) continue;  // cannot tell: the pair stays
     std::optional<PendingNote> note = read_note(pair.note_path);
     if (*records_kind == base::PathKind::kMissing) {
@@ -149,9 +130,9 @@ std::vector<PendingPair> find_pairs(const std::string& dir, const std::vector<ba
 // False when something that could vouch or need could not be read.
 bool judge_by_content(const std::string& dir, const std::vector<base::DirEntry>& entries,
                       std::vector<PendingPair>& pairs, std::vector<bool>& stale) {
-  LineSet needed;
+  DigestSet needed;
   for (PendingPair& pair : pairs) {
-    base::Status read = for_each_archived_line(records_path_of(pair.note_path), [&](const store::HashKey& line) {
+    base::Status read = for_each_archived_line(pending_records_path(pair.note_path), [&](const store::HashKey& line) {
       pair.lines.push_back(line);
       needed.insert(line);
     });
@@ -218,13 +199,17 @@ void discard_stale_pending_purges(std::string_view zr_dir, const std::optional<s
 
   std::vector<bool> stale(pairs.size(), false);
   for (size_t i = 0; i < pairs.size(); ++i) stale[i] = pairs[i].unchanged;
-  const bool any_replaced = std::any_of(pairs.begin(), pairs.end(), [](const PendingPair& p) { return !p.unchanged; });
+  // Only a replaced pair of the data files in question can be judged stale
+  // by content; the others' judgement would be read for nothing.
+  const bool any_replaced = std::any_of(pairs.begin(), pairs.end(), [&](const PendingPair& p) {
+    return !p.unchanged && in_scope(p.note, only_data_file);
+  });
   if (any_replaced && !judge_by_content(dir, *entries, pairs, stale)) {
     for (size_t i = 0; i < pairs.size(); ++i) stale[i] = pairs[i].unchanged;
   }
 
   for (size_t i = 0; i < pairs.size(); ++i) {
-    if (stale[i] && in_scope(pairs[i].note, only_data_file)) remove_pair(pairs[i].note_path);
+    if (stale[i] && in_scope(pairs[i].note, only_data_file)) remove_pending_pair(pairs[i].note_path);
   }
 }
 

@@ -27,8 +27,6 @@ base::Result<std::vector<T>> scan_layer_files(std::string_view zr_dir, std::stri
                                               Read&& read) {
   std::vector<T> joined;
   const std::string dir = store_path(zr_dir, layer);
-  ZR_ASSIGN_OR_RETURN(const bool dir_exists, base::directory_exists(dir));
-  if (!dir_exists) return joined;
   ZR_ASSIGN_OR_RETURN(std::vector<std::string> files, base::regular_files_in(dir));
   if (!can_match) return joined;
   std::vector<base::Status> failures(files.size());

@@ -13,7 +13,6 @@ namespace zr::token_index {
 
 base::Status token_index_write_pid(std::string_view zr_dir, std::string_view tokenizer, uint64_t token_count,
                                    const std::vector<std::string>& sources) {
-  ZR_RETURN_IF_ERROR(check_tokenizer_name(tokenizer));
   TokenIndexEntry entry{token_count, sources, std::string(tokenizer), false};
   return token_index_append_pid_lines(zr_dir, tokenizer, entry_line(entry));
 }

@@ -32,6 +32,18 @@ def store(root, *parts):
     return os.path.join(root, ".zr", *parts)
 
 
+def store_files(root):
+    """Every file of the store of `root` with its bytes, by its path inside the store."""
+    base = store(root)
+    files = {}
+    for dirpath, _, names in os.walk(base):
+        for name in names:
+            path = os.path.join(dirpath, name)
+            with open(path, "rb") as f:
+                files[os.path.relpath(path, base)] = f.read()
+    return files
+
+
 def compact(value):
     """The store's text of a JSON value: sorted keys, no spaces, raw UTF-8."""
     return json.dumps(value, sort_keys=True, separators=(",", ":"), ensure_ascii=False)

@@ -423,7 +423,7 @@ def restore_everything(root, data):
             out.write(Path(archive, name).read_bytes())
         os.remove(os.path.join(archive, name))
         os.remove(os.path.join(archive, name[:-len(".lines")]))
-    while any(n.startswith("purge.") for n in os.listdir(archive) if os.path.isdir(archive)):
+    while purge_archives(root):
         zr.purge_reverse(str(root), str(data))
 
 

@@ -1,14 +1,13 @@
 """Bulk tracking: track_lines builds, byte for byte, the store that tracking each line through Python's json
 reader and track builds, and refuses exactly the lines the store's readers cannot read back."""
 import json
-from pathlib import Path
 
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import _zr_bulk
 import _zr_native as zr
-from conftest import run_limited, store
+from conftest import run_limited, store_files
 from strategies import raw_lines
 
 EXAMPLES = settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -36,11 +35,6 @@ def track_one_by_one(lines, root, counts, tokenizer):
         except (ValueError, RuntimeError, RecursionError):
             hashes.append(None)
     return hashes
-
-
-def store_files(root):
-    base = Path(store(root))
-    return {str(p.relative_to(base)): p.read_bytes() for p in sorted(base.rglob("*")) if p.is_file()}
 
 
 # token counts given or not; a tokenizer or none; lines as bytes (read in place), bytearray (copied) or str

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -111,6 +115,35 @@ TEST_F(PendingPurgeArchiveTest, AFailedRunLeavesNothingWhileItsDataFileIsUnchang
   ASSERT_TRUE(begin(0, "{}"));
   EXPECT_EQ(archive_names(), std::vector<std::string>{"purge.19700101T000000"});
   EXPECT_EQ(read(purge_archive_path(root_, purge_archive_stamp(0))), "old\n");
+}
+
+// The disk fills while the records join an archive of the same second: the
+// archive is cut back to what it held, its torn last line included, and the
+// records stay pending, so that they exist exactly once.
+TEST_F(PendingPurgeArchiveTest, AnAppendToTheArchiveTheDiskCannotTakeIsUndone) {
+  std::filesystem::create_directories(archive_dir(root_));
+  const std::string path = purge_archive_path(root_, purge_archive_stamp(0));
+  write(path, "{\"archived_at\":\"19700101T000000\",\"li");  // a line cut off earlier
+  std::optional<PendingPurgeArchive> run = begin(0, "[7]");
+  ASSERT_TRUE(run);
+  replace_data_file();
+
+  // A file size limit stands for the full disk: writes stop a few bytes in.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limited = saved;
+  limited.rlim_cur = read(path).size() + 8;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const base::Status promoted = run->Promote();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, saved_handler);
+
+  EXPECT_EQ(promoted.error_number(), EFBIG) << promoted.ToString();
+  EXPECT_EQ(read(path), "{\"archived_at\":\"19700101T000000\",\"li");
+  std::vector<std::string> names = archive_names();
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(read(archive_dir(root_) + "/" + names[1]), "{\"archived_at\":\"19700101T000000\",\"line\":[7]}\n");
 }
 
 TEST_F(PendingPurgeArchiveTest, RecordsOfAReplacedDataFileAreNeverDiscarded) {

@@ -207,11 +207,7 @@ class LineMaker {
   std::vector<std::string> keys_;
 };
 
-class TokenBinFastPathTest : public test::TokenChunksTest {
- protected:
-  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
-  std::string index_bytes() { return read(binary_index_path()); }
-};
+using TokenBinFastPathTest = test::TokenChunksTest;
 
 TEST_F(TokenBinFastPathTest, RandomAndDamagedChunksBuildTheFullReadersIndex) {
   for (uint32_t seed = 1; seed <= 6; ++seed) {
@@ -233,7 +229,7 @@ TEST_F(TokenBinFastPathTest, RandomAndDamagedChunksBuildTheFullReadersIndex) {
 
     base::Result<BinaryIndexCounts> built = token_index_build_binary_index(root_, "tk");
     ASSERT_TRUE(built.ok()) << built.status().message();
-    const std::string built_bytes = index_bytes();
+    const std::string built_bytes = read(binary_index_path());
     ASSERT_TRUE(built_bytes == expected.index)
         << "seed " << seed << ": sizes " << built_bytes.size() << " and " << expected.index.size()
         << ", first difference at byte " << first_difference(built_bytes, expected.index);

@@ -15,8 +15,6 @@ const std::string kH1(64, 'c');
 
 class ToggleMatching : public test::TokenChunksTest {
  protected:
-  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
-  std::string read_chunk(const std::string& name) { return read(merged() + "/" + name); }
   uint64_t toggle(const std::vector<std::string>& targets) {
     base::Result<uint64_t> r = token_index_toggle_matching(root_, "tk", targets);
     EXPECT_TRUE(r.ok()) << r.status().ToString();

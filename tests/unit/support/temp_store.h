@@ -43,6 +43,8 @@ class TokenChunksTest : public TempStoreTest {
 
   std::string merged() const { return store_dir() + "/token-index.tk"; }
   std::string binary_index_path() const { return store_dir() + "/token-index.tk.bin"; }
+  void write_chunk(const std::string& name, const std::string& bytes) { write(merged() + "/" + name, bytes); }
+  std::string read_chunk(const std::string& name) { return read(merged() + "/" + name); }
 };
 
 }  // namespace zr::test
