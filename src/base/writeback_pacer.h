@@ -18,14 +18,13 @@ class WritebackPacer {
  public:
   static constexpr uint64_t kStep = 8 * 1024 * 1024;
 
-  // Records that `n` more bytes were written to `fd`; starts writeback of the
-  // bytes not yet handed to the disk once a step's worth has gathered.
-  void Wrote(int fd, size_t n);
-
-  // Writes all of `bytes` to `fd`, then records them as Wrote does.
+  // Writes all of `bytes` to `fd`; starts writeback of the bytes not yet
+  // handed to the disk once a step's worth has gathered.
   Status WriteAll(int fd, std::string_view bytes);
 
  private:
+  void Wrote(int fd, size_t n);
+
   uint64_t written_ = 0;
   uint64_t started_ = 0;  // writeback started up to here
 };

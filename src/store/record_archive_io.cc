@@ -1,5 +1,7 @@
 #include "store/record_archive_io.h"
 
+#include <cerrno>
+
 #include "base/file.h"
 #include "json/parse.h"
 #include "json/write.h"
@@ -9,11 +11,14 @@
 namespace zr::store {
 
 base::Result<base::MappedFile> map_record_file(const std::string& path) {
-  ZR_ASSIGN_OR_RETURN(base::PathKind kind, base::path_kind(path));
-  if (kind == base::PathKind::kMissing) return base::MappedFile();
-  // Opening a FIFO or a device for reading could block for ever.
-  if (kind == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
-  return base::MappedFile::Open(path);
+  base::Result<base::FileToMap> file = base::FileToMap::Open(path);
+  if (!file.ok()) {
+    if (file.status().is_missing()) return base::MappedFile();
+    return file.status();
+  }
+  if (file->kind() == base::PathKind::kOther) return base::Status::Error("not a regular file: " + path);
+  if (file->kind() == base::PathKind::kDirectory) return base::Status::FromErrno(EISDIR);
+  return file->Map();
 }
 
 base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {

@@ -4,16 +4,26 @@
 
 namespace zr::token_index {
 
+namespace {
+
+// What follows the count in a stored line.
+void append_tail(std::string& out, const std::vector<std::string>& sources, std::string_view tokenizer,
+                 bool revoked) {
+  out.append(",\"sources\":");
+  json::append_string_array(out, sources);
+  out.append(",\"tokenizer\":");
+  json::append_string(out, tokenizer);
+  out.append(",\"revoked\":");
+  json::append_bool(out, revoked);
+  out.append("}\n");
+}
+
+}  // namespace
+
 EntryLineFrame::EntryLineFrame(const std::vector<std::string>& sources, std::string_view tokenizer,
                                bool revoked) {
   tail_.reserve(64 + tokenizer.size() + sources.size() * 68);
-  tail_.append(",\"sources\":");
-  json::append_string_array(tail_, sources);
-  tail_.append(",\"tokenizer\":");
-  json::append_string(tail_, tokenizer);
-  tail_.append(",\"revoked\":");
-  json::append_bool(tail_, revoked);
-  tail_.append("}\n");
+  append_tail(tail_, sources, tokenizer, revoked);
 }
 
 void EntryLineFrame::append_line(std::string& out, uint64_t token_count) const {
@@ -24,8 +34,10 @@ void EntryLineFrame::append_line(std::string& out, uint64_t token_count) const {
 
 std::string entry_line(const TokenIndexEntry& entry) {
   std::string line;
-  line.reserve(96);
-  EntryLineFrame(entry.sources, entry.tokenizer, entry.revoked).append_line(line, entry.token_count);
+  line.reserve(96 + entry.tokenizer.size() + entry.sources.size() * 68);
+  line.append(EntryLineFrame::kHead);
+  json::append_unsigned(line, entry.token_count);
+  append_tail(line, entry.sources, entry.tokenizer, entry.revoked);
   return line;
 }
 

@@ -36,8 +36,10 @@ class EntryLineFrame {
   // The size of the longest line, for writers that make room once.
   size_t max_line_size() const { return kHead.size() + kMaxCountDigits + tail_.size(); }
 
- private:
+  // Up to the count.
   static constexpr std::string_view kHead = "{\"token_count\":";
+
+ private:
   static constexpr size_t kMaxCountDigits = 20;  // 2^64-1
 
   std::string tail_;  // after the count
