@@ -75,6 +75,10 @@ bool bind(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs,
 
 }  // namespace
 
+std::string method_doc(const FunctionRecord& record) {
+  return record.signature + "\n--\n\n" + (record.doc ? record.doc : "");
+}
+
 PyObject* call_function(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   try {
     PyObject* bound[kMaxParams];

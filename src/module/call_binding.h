@@ -7,6 +7,8 @@
 
 #include <Python.h>
 
+#include <string>
+
 #include "module/function_record.h"
 
 namespace zr::module {
@@ -14,5 +16,10 @@ namespace zr::module {
 // Runs the record's operation on a call's arguments (vectorcall
 // convention); a new reference, or nullptr with a Python exception set.
 PyObject* call_function(const FunctionRecord& record, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The record's docstring as a method table holds it: the interpreter reads a
+// function's text signature from its head, "<signature>\n--\n\n", followed
+// by the docstring proper.
+std::string method_doc(const FunctionRecord& record);
 
 }  // namespace zr::module

@@ -40,9 +40,7 @@ PyObject* trampoline(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
   return call_function(function_table()[I], args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
-// The interpreter reads a function's text signature from the head of its
-// docstring: "<signature>\n--\n\n", followed by the docstring proper.
-std::array<std::string, kMaxFunctions> g_docs;
+std::array<std::string, kMaxFunctions> g_docs;  // method_doc of each function
 PyMethodDef g_methods[kMaxFunctions + 1];
 
 using Trampoline = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
@@ -60,7 +58,7 @@ bool fill_methods() {
     return false;
   }
   for (size_t i = 0; i < table.size(); ++i) {
-    g_docs[i] = table[i].signature + "\n--\n\n" + (table[i].doc ? table[i].doc : "");
+    g_docs[i] = method_doc(table[i]);
     g_methods[i] = PyMethodDef{table[i].name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(kTrampolines[i])),
                                METH_FASTCALL | METH_KEYWORDS, g_docs[i].c_str()};
   }

@@ -85,9 +85,7 @@ PyObject* track_lines_method(PyObject* /*module*/, PyObject* const* args, Py_ssi
   return call_function(track_lines_record(), args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
-// The interpreter reads a function's text signature from the head of its
-// docstring: "<signature>\n--\n\n", followed by the docstring proper.
-std::string g_track_lines_doc;
+std::string g_track_lines_doc;  // method_doc of track_lines
 PyMethodDef g_methods[] = {
     {"track_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(track_lines_method)),
      METH_FASTCALL | METH_KEYWORDS, nullptr},
@@ -105,8 +103,7 @@ PyModuleDef g_module = {
 PyMODINIT_FUNC PyInit__zr_bulk() {
   using namespace zr::module;
   if (g_methods[0].ml_doc == nullptr) {
-    const FunctionRecord& record = track_lines_record();
-    g_track_lines_doc = record.signature + "\n--\n\n" + record.doc;
+    g_track_lines_doc = method_doc(track_lines_record());
     g_methods[0].ml_doc = g_track_lines_doc.c_str();
   }
   if (!create_internal_fault_class("_zr_bulk.InternalFault")) return nullptr;
