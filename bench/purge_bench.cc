@@ -34,6 +34,7 @@
 #include "store/init.h"
 #include "store/sha256.h"
 #include "json/parse.h"
+#include "cpu_time.h"
 #include "python_json_string.h"
 #include "store/jsonl.h"
 
@@ -175,12 +176,6 @@ double time_raw_sha(const std::string& text) {
 
 // The fastest repetition: the one least disturbed by anything else running.
 double best(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-
-double cpu_seconds() {
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int run(const std::string& dir, int repetitions) {
   auto mapped = zr::base::MappedFile::Open(pristine(dir));

@@ -17,8 +17,6 @@
 //   lookup     the entries naming one source: open + lookup from the index,
 //              against the chunk-file scan that parses only candidate lines.
 // Ratios are baseline time over index time.
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cinttypes>
@@ -42,6 +40,7 @@
 #include "token_index/token_bin_reader.h"
 #include "token_index/token_index_entry.h"
 #include "token_index/token_index_names.h"
+#include "cpu_time.h"
 
 namespace ti = zr::token_index;
 using Clock = std::chrono::steady_clock;
@@ -60,12 +59,6 @@ void check(const zr::base::Status& status, const char* what) {
 }
 
 // Time this process spent on a CPU: steadier than wall time on a shared machine.
-double cpu_seconds() {
-  struct timespec t;
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 template <typename Fn>
 double best_seconds(int runs, Fn&& fn) {
   double best = 1e30;
