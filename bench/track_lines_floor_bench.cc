@@ -14,10 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,16 +24,11 @@
 #include "base/file.h"
 #include "store/content_hash.h"
 #include "store/jsonl.h"
+#include "cpu_time.h"
 
 namespace {
 
 constexpr size_t kBatch = 16384;
-
-double cpu_seconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 void append_to(const std::string& path, const std::string& bytes) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
@@ -69,28 +63,32 @@ int main(int argc, char** argv) {
                             std::string(64, 'b') + "\"],\"tokenizer\":\"tk\",\"revoked\":false}\n";
   const std::string layer = root + "/.zr/document-index/";
   const std::string token_file = root + "/.zr/token-index.tk." + std::to_string(::getpid());
-  static constexpr char kHex[] = "0123456789abcdef";
 
   double best = 1e300;
   for (int run = 0; run < runs; ++run) {
     const double start = cpu_seconds();
-    std::array<std::string, 256> shards;
+    // Each shard's buffer under its name, the hash's first two characters
+    // (as a 16-bit number), and the names with records, in first-use order.
+    std::vector<std::string> shards(size_t{1} << 16);
+    std::vector<uint16_t> named;
     std::string entries;
     for (size_t lo = 0; lo < lines.size(); lo += kBatch) {
       const size_t hi = std::min(lines.size(), lo + kBatch);
       for (size_t i = lo; i < hi; ++i) {
         char hash[64];
         zr::store::sha256_hex_into(lines[i], hash);
-        std::string& shard = shards[static_cast<size_t>((hash[0] <= '9' ? hash[0] - '0' : hash[0] - 'a' + 10) * 16 +
-                                                        (hash[1] <= '9' ? hash[1] - '0' : hash[1] - 'a' + 10))];
+        const auto name =
+            static_cast<uint16_t>(static_cast<unsigned char>(hash[0]) << 8 | static_cast<unsigned char>(hash[1]));
+        std::string& shard = shards[name];
+        if (shard.empty()) named.push_back(name);
         shard.append(head).append(hash, 64).append(tail);
         entries.append(entry);
       }
-      for (size_t s = 0; s < shards.size(); ++s) {
-        if (shards[s].empty()) continue;
-        append_to(layer + kHex[s >> 4] + kHex[s & 15], shards[s]);
-        shards[s].clear();
+      for (uint16_t name : named) {
+        append_to(layer + static_cast<char>(name >> 8) + static_cast<char>(name & 0xFF), shards[name]);
+        shards[name].clear();
       }
+      named.clear();
       append_to(token_file, entries);
       entries.clear();
     }
