@@ -4,6 +4,7 @@
 # on one core, and prints them side by side.
 #
 #   bench/run_line_hash.sh            # 64 MB corpus, build directory "build"
+#                                     # (configured as Release if new)
 #   SIZE_MB=100 ZR_BUILD_DIR=build-x bench/run_line_hash.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,8 +16,7 @@ runs=${RUNS:-10}
 work=$(mktemp -d "${TMPDIR:-/tmp}/zr-line-hash.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-cmake -S . -B "$build" -G Ninja >/dev/null
-ninja -C "$build" -j2 line_hash_bench >/dev/null
+build_targets "$build" line_hash_bench
 
 corpus="$work/corpus.jsonl"
 "$build/line_hash_bench" --generate "$corpus" --size-mb "$size_mb"
