@@ -31,6 +31,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import module_cpu  # noqa: E402
+
 ENTRIES_PER_FILE = 10_000
 TOKENIZER = "tk"
 SYNC_FILE_RANGE_WRITE = 2
@@ -157,9 +160,9 @@ def child(args, pythonpath=None):
     return json.loads(out.strip().splitlines()[-1])
 
 
-def bench(op, new_build, base_build, work):
-    files = 10 if os.environ.get("SIZE") == "small" else 100
-    repeats = 2 if files == 10 else 3
+def bench(op, new_build, base_build, work, small):
+    files = 10 if small else 100
+    rounds = 2 if small else 3
     pristine = os.path.join(work, f"token-fold-{files}")
     if not os.path.isdir(pristine):
         generate(pristine + ".partial", files)
@@ -168,37 +171,43 @@ def bench(op, new_build, base_build, work):
     input_bytes = sum(os.path.getsize(os.path.join(pristine_store, n)) for n in pid_files(pristine_store))
     root = os.path.join(work, "token-fold-run")
 
-    best = {"new": None, "base": None, "probe": None}
     digests = {}
     bin_size = 0
-    for _ in range(repeats):
-        for side, build in (("new", new_build), ("base", base_build)):
+
+    def side(name, build):
+        def run():
+            nonlocal bin_size
             fresh_copy(pristine, root)
-            run = child(["run", op, root], os.path.join(build, "python"))
-            digests.setdefault(side, store_digest(root))
-            if side == "new":
+            report = child(["run", op, root], os.path.join(build, "python"))
+            digests.setdefault(name, store_digest(root))
+            if name == "new":
                 bin_path = os.path.join(root, ".zr", f"token-index.{TOKENIZER}.bin")
                 bin_size = os.path.getsize(bin_path) if os.path.exists(bin_path) else 0
-            if best[side] is None or run["wall"] < best[side]["wall"]:
-                best[side] = run
+            return report["wall"], report
+        return run
+
+    def limit_probe():
+        # The new build has run before it in the first round: the index it wrote gives bin_size.
         fresh_copy(pristine, root)
-        run = child(["probe", op, root, str(bin_size)])
-        if best["probe"] is None or run["wall"] < best["probe"]["wall"]:
-            best["probe"] = run
+        report = child(["probe", op, root, str(bin_size)])
+        return report["wall"], report
+
+    best = module_cpu.best_alternating(
+        [("base", side("base", base_build)), ("new", side("new", new_build)), ("probe", limit_probe)], rounds)
     shutil.rmtree(root, ignore_errors=True)
 
     same = digests["new"] == digests["base"]
-    new, base, limit = best["new"], best["base"], best["probe"]
+    new, base, limit = best["new"][1], best["base"][1], best["probe"][1]
     name = "token_index_merge_pid_files" if op == "merge" else "clean"
-    for side in ("new", "base", "probe"):
-        print(f"{name}: {side:5} {best[side]['wall']:.3f} s wall, {best[side]['cpu']:.3f} s CPU", file=sys.stderr)
+    for label, report in (("new", new), ("base", base), ("probe", limit)):
+        print(f"{name}: {label:5} {report['wall']:.3f} s wall, {report['cpu']:.3f} s CPU", file=sys.stderr)
     print(f"{name}: CPU speed-up {base['cpu'] / new['cpu']:.2f}x; stores identical: {same}", file=sys.stderr)
     if not same:
         print(f"{name}: the new build's store differs from the baseline's", file=sys.stderr)
         return 1
     work_text = f"{files} files x {ENTRIES_PER_FILE:,} entries ({input_bytes / 1e6:.0f} MB)"
-    print("\t".join(["ROW", name, work_text, f"{new['wall']:.3f} s wall", f"{limit['wall']:.3f} s wall",
-                     f"{new['wall'] / limit['wall']:.2f}", f"{base['wall'] / new['wall']:.2f}x"]))
+    module_cpu.row(name, work_text, f"{new['wall']:.3f} s wall", f"{limit['wall']:.3f} s wall",
+                   new["wall"] / limit["wall"], base["wall"] / new["wall"])
     return 0
 
 
@@ -208,7 +217,9 @@ def main(argv):
     elif argv[0] == "probe":
         probe(argv[1], argv[2], int(argv[3]))
     elif argv[0] == "bench":
-        return bench(argv[1], argv[2], argv[3], argv[4])
+        # bench_arguments reads the builds and the work dir after the script's name; the operation stands there.
+        new_build, base_build, work, small = module_cpu.bench_arguments(argv[1:])
+        return bench(argv[1], new_build, base_build, work, small)
     else:
         print(__doc__, file=sys.stderr)
         return 2
