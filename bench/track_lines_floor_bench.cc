@@ -14,7 +14,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdint>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -63,32 +63,28 @@ int main(int argc, char** argv) {
                             std::string(64, 'b') + "\"],\"tokenizer\":\"tk\",\"revoked\":false}\n";
   const std::string layer = root + "/.zr/document-index/";
   const std::string token_file = root + "/.zr/token-index.tk." + std::to_string(::getpid());
+  static constexpr char kHex[] = "0123456789abcdef";
 
   double best = 1e300;
   for (int run = 0; run < runs; ++run) {
     const double start = cpu_seconds();
-    // Each shard's buffer under its name, the hash's first two characters
-    // (as a 16-bit number), and the names with records, in first-use order.
-    std::vector<std::string> shards(size_t{1} << 16);
-    std::vector<uint16_t> named;
+    std::array<std::string, 256> shards;
     std::string entries;
     for (size_t lo = 0; lo < lines.size(); lo += kBatch) {
       const size_t hi = std::min(lines.size(), lo + kBatch);
       for (size_t i = lo; i < hi; ++i) {
         char hash[64];
         zr::store::sha256_hex_into(lines[i], hash);
-        const auto name =
-            static_cast<uint16_t>(static_cast<unsigned char>(hash[0]) << 8 | static_cast<unsigned char>(hash[1]));
-        std::string& shard = shards[name];
-        if (shard.empty()) named.push_back(name);
+        std::string& shard = shards[static_cast<size_t>((hash[0] <= '9' ? hash[0] - '0' : hash[0] - 'a' + 10) * 16 +
+                                                        (hash[1] <= '9' ? hash[1] - '0' : hash[1] - 'a' + 10))];
         shard.append(head).append(hash, 64).append(tail);
         entries.append(entry);
       }
-      for (uint16_t name : named) {
-        append_to(layer + static_cast<char>(name >> 8) + static_cast<char>(name & 0xFF), shards[name]);
-        shards[name].clear();
+      for (size_t s = 0; s < shards.size(); ++s) {
+        if (shards[s].empty()) continue;
+        append_to(layer + kHex[s >> 4] + kHex[s & 15], shards[s]);
+        shards[s].clear();
       }
-      named.clear();
       append_to(token_file, entries);
       entries.clear();
     }
