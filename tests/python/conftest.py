@@ -85,6 +85,18 @@ def log_ops(root):
     return entries
 
 
+def run_child(code, *argv, other_user=False, **kwargs):
+    """Runs `code` in a child interpreter that imports this build's modules,
+    with `argv` as its arguments, and returns the finished process; `kwargs`
+    go to subprocess.run (a timeout of 60 s unless given). With `other_user`,
+    a child of root runs as user nobody, whom permission bits apply to."""
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
+    if other_user and os.geteuid() == 0:
+        kwargs.update(user=65534, group=65534, extra_groups=[])
+    kwargs.setdefault("timeout", 60)
+    return subprocess.run([sys.executable, "-c", code, *argv], env=env, **kwargs)
+
+
 def run_limited(call, file_size_limit, **names):
     """Runs the expression `call` in a child interpreter under a file-size
     limit (writes beyond it fail with EFBIG instead of killing the process)
@@ -100,6 +112,6 @@ def run_limited(call, file_size_limit, **names):
             print("error:", e)
     """) % (file_size_limit, call)
     assignments = "".join("%s = %r\n" % item for item in names.items())
-    result = subprocess.run([sys.executable, "-c", assignments + code], capture_output=True, text=True, timeout=60)
+    result = run_child(assignments + code, capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     return result.stdout.strip()

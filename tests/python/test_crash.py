@@ -134,9 +134,9 @@ def assert_no_loss_and_bounded_doubles(found, expected, per_file):
     return bool(extra)
 
 
-# Where a call was killed: before call number `at` of `kind`, after `done`
-# calls of each kind had run.
-Kill = collections.namedtuple("Kill", "kind at done")
+# Where a call was killed: before call number `at` of `kind` (or, `torn`,
+# after half of that write's bytes), after `done` calls of each kind had run.
+Kill = collections.namedtuple("Kill", "kind at done torn")
 
 
 class Trials:
@@ -168,7 +168,7 @@ class Trials:
                 if not outcome["killed"]:
                     assert outcome["error"] is None
                     break
-                check(Kill(kind, at, outcome["done"]))
+                check(Kill(kind, at, outcome["done"], torn))
                 kills += 1
                 at += 1
         KILLS[self.call] += kills
@@ -583,37 +583,22 @@ class TestTrackLines:
         def rerun_records_every_line():
             _zr_bulk.track_lines(*plain(args))
             for path in order[:-1]:  # the shards (this process's token entries go to a file of its own)
-                assert set(self.readable(new[path])) <= set(self.readable((work / path).read_bytes())), path
+                assert set(readable_lines(new[path])) <= set(readable_lines((work / path).read_bytes())), path
 
-        def whole_writes(kill):
+        kills = collections.Counter()
+
+        def check(kill):
+            kills[kill.torn] += 1
             state = self.files(work)  # a file opened but not yet written is empty
-            assert all(state.get(path, b"") in (old.get(path, b""), new[path]) for path in order)
-            assert [path for path in order if state.get(path) == new[path]] == order[:kill.done["write"]]
+            if kill.torn:  # a write cut off half-way
+                for path in order:
+                    data, before = state.get(path, b""), old.get(path, b"")
+                    assert data.startswith(before) and new[path].startswith(data), path
+                assert sum(not data.endswith(b"\n") for data in state.values() if data) <= 1
+            else:
+                assert all(state.get(path, b"") in (old.get(path, b""), new[path]) for path in order)
+                assert [path for path in order if state.get(path) == new[path]] == order[:kill.done["write"]]
             rerun_records_every_line()
 
-        assert trials.kill_everywhere(whole_writes) == len(order)
-        for at in range(1, len(order) + 1):  # each write cut off half-way
-            trials.reset()
-            assert self.rig_kill(rig, args, at)
-            state = self.files(work)
-            for path in order:
-                data, before = state.get(path, b""), old.get(path, b"")
-                assert data.startswith(before) and new[path].startswith(data), path
-            assert sum(not data.endswith(b"\n") for data in state.values() if data) <= 1
-            rerun_records_every_line()
-
-    @staticmethod
-    def rig_kill(rig, args, at):
-        return rig.run("_zr_bulk.track_lines", args, "write", at, torn=True)["killed"]
-
-    @staticmethod
-    def readable(data):
-        """Every line of `data` that parses (a cut-off one does not)."""
-        found = []
-        for line in data.split(b"\n"):
-            try:
-                found.append(json.loads(line))
-            except ValueError:
-                pass
-        return [compact(value) for value in found]
-
+        trials.kill_everywhere(check, torn_writes=True)
+        assert kills == {False: len(order), True: len(order)}

@@ -10,8 +10,6 @@ import calendar
 import json
 import os
 import shutil
-import subprocess
-import sys
 import tempfile
 import textwrap
 import time
@@ -19,7 +17,7 @@ import time
 import pytest
 
 import _zr_native as zr
-from conftest import compact, line_hash, store
+from conftest import compact, line_hash, run_child, store
 
 FRAGMENT = b'{"line_hash":"ab'
 
@@ -214,10 +212,7 @@ def shared_project():
 def run_as_another_user(r, section):
     """Runs the calls in a child that the permission bits apply to (root
     reads everything, so a root test drops to user nobody)."""
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
-    extra = {"user": 65534, "group": 65534, "extra_groups": []} if os.geteuid() == 0 else {}
-    done = subprocess.run([sys.executable, "-c", UNREADABLE_CALLS, r, section], env=env, capture_output=True,
-                          text=True, timeout=60, **extra)
+    done = run_child(UNREADABLE_CALLS, r, section, other_user=True, capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     return dict(line.split(" ", 1) for line in done.stdout.splitlines())
 

@@ -6,14 +6,12 @@ import random
 import shutil
 import stat
 import struct
-import subprocess
-import sys
 import tempfile
 
 import pytest
 
 import _zr_native as zr
-from conftest import run_limited, token_entry
+from conftest import run_child, run_limited, token_entry
 
 TK = "tk"
 
@@ -227,10 +225,9 @@ class TestWriteForgetSet:
         code = ("import _zr_native as zr\n"
                 "zr.write_forget_set('/dev/stdout', b'MASK')\n"
                 "print('after', flush=True)\n")
-        env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
         with open(out, "ab") as f:
             inode = os.fstat(f.fileno()).st_ino
-            subprocess.run([sys.executable, "-c", code], env=env, stdout=f, check=True, timeout=60)
+            run_child(code, stdout=f, check=True)
         assert out.read_bytes() == b"MASKafter\n" and out.stat().st_ino == inode
         assert sorted(os.listdir(tmp_path)) == ["out", "pipe"]
 
@@ -247,10 +244,7 @@ class TestWriteForgetSet:
             code = ("import sys, _zr_native as zr\n"
                     "try:\n    zr.write_forget_set(sys.argv[1], b'new')\n"
                     "except RuntimeError as e:\n    print(e)\n")
-            env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
-            extra = {"user": 65534, "group": 65534, "extra_groups": []} if os.geteuid() == 0 else {}
-            done = subprocess.run([sys.executable, "-c", code, path], env=env, capture_output=True, text=True,
-                                  timeout=60, **extra)
+            done = run_child(code, path, other_user=True, capture_output=True, text=True)
             assert (done.returncode, done.stdout) == (0, "Permission denied\n"), done.stderr
             assert open(path, "rb").read() == b"old" and os.listdir(top) == ["forget.bin"]
         finally:

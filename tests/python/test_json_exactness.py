@@ -2,7 +2,6 @@
 (big integers as floats, NaN and Infinity refused), whatever whitespace surrounds it and wherever it stands."""
 
 import json
-import random
 
 import pytest
 from hypothesis import HealthCheck, assume, given, settings, strategies as st
@@ -10,105 +9,11 @@ from hypothesis import HealthCheck, assume, given, settings, strategies as st
 import _zr_native as zr
 from conftest import sha256
 from json_reference import Refused, as_python, compact, content_hash, read
-from strategies import big_integers, blanks, finite_floats, json_values
+from strategies import (big_integers, blanks, containers, float_texts, integer_texts, json_texts, json_values,
+                        literal_texts, one_line)
 
 EXAMPLES = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 FEWER = settings(EXAMPLES, max_examples=100)  # each example rewrites a data file and waits for the disk
-
-
-
-# Leaves are spelled from one drawn seed each: drawing them digit by digit costs far more than the
-# native calls under test.
-def digits(rnd, count):
-    return str(rnd.randrange(10 ** (count - 1), 10**count))
-
-
-def integer_text(rnd):
-    """1 to 400 digits, either sign, often near the 64-bit limits."""
-    kind = rnd.randrange(6)
-    if kind == 0:
-        body = "0"
-    elif kind == 1:
-        body = str(rnd.choice([2**63, 2**64]) + rnd.randint(-3, 3))
-    else:
-        body = digits(rnd, rnd.randint(1, 25) if kind < 4 else rnd.randint(1, 400))
-    return rnd.choice(["", "-"]) + body
-
-
-def float_text(rnd):
-    """Fractions and exponents in every spelling: signed, with leading zeros, up to hundreds of digits."""
-    whole = "0" if rnd.random() < 0.4 else digits(rnd, rnd.randint(1, 30))
-    fraction = ""
-    if rnd.random() < 0.7:
-        zeros = rnd.randint(0, 340) if rnd.random() < 0.2 else rnd.randint(0, 3)
-        fraction = "." + "0" * zeros + str(rnd.randrange(10 ** rnd.randint(1, 30)))
-    exponent = ""
-    if rnd.random() < 0.6:
-        zeros = rnd.randint(0, 25) if rnd.random() < 0.5 else 0
-        size = rnd.randint(0, 30) if rnd.random() < 0.7 else rnd.randint(0, 400)
-        exponent = rnd.choice("eE") + rnd.choice(["", "+", "-"]) + "0" * zeros + str(size)
-    return rnd.choice(["", "-"]) + whole + (fraction or ("" if exponent else ".0")) + exponent
-
-
-SHORT_ESCAPES = {'"': '\\"', "\\": "\\\\", "\n": "\\n", "\r": "\\r", "\t": "\\t", "\b": "\\b", "\f": "\\f"}
-
-
-def escape(c, how):
-    """`c` written raw where JSON allows (how 0), as its short escape, or as \\u escapes (lower or upper hex)."""
-    if how == 0 and c >= " " and c not in '"\\':
-        return c
-    if how == 0 and c in SHORT_ESCAPES:
-        return SHORT_ESCAPES[c]
-    if c == "/" and how == 2:
-        return "\\/"
-    code = ord(c)
-    units = [code] if code < 0x10000 else [0xD800 + ((code - 0x10000) >> 10), 0xDC00 + (code & 0x3FF)]
-    return "".join(("\\u%04x" if how == 1 else "\\u%04X") % u for u in units)
-
-
-CODE_POINTS = [(0x20, 0x7E), (0x00, 0x1F), (0x7F, 0x7F), (0x2F, 0x2F), (0x80, 0x7FF), (0x800, 0xD7FF),
-               (0xE000, 0xFFFF), (0x10000, 0x10FFFF)]
-
-
-def string_text(rnd, alphabet=None):
-    """Any characters but lone surrogates, each written raw or escaped in one of the ways JSON allows."""
-    chars = [rnd.choice(alphabet) if alphabet else chr(rnd.randint(*rnd.choice(CODE_POINTS)))
-             for _ in range(rnd.randint(0, 1 if alphabet else 6))]
-    return '"' + "".join(escape(c, rnd.randrange(3)) for c in chars) + '"'
-
-
-def spelled(make):
-    return st.builds(make, st.randoms(use_true_random=True))
-
-
-def key_text(rnd):
-    return string_text(rnd, "abé")  # few keys, so some repeat (the last one wins)
-
-
-integer_texts = spelled(integer_text)
-float_texts = spelled(float_text)
-literal_texts = st.sampled_from(["true", "false", "null"])
-scalar_texts = st.one_of(integer_texts, float_texts, literal_texts, spelled(string_text),
-                         st.builds(repr, finite_floats))
-
-
-def join_array(items, blank):
-    return "[" + ",".join(before + item + after for before, item, after in items) + (blank if not items else "") + "]"
-
-
-def join_object(members):
-    return "{" + ",".join("".join(parts[:3]) + ":" + "".join(parts[3:]) for parts in members) + "}"
-
-
-def containers(items):
-    # Built once per level: strategies made while drawing would cost more than the tests themselves.
-    return st.one_of(
-        st.builds(join_array, st.lists(st.tuples(blanks, items, blanks), max_size=4), blanks),
-        st.builds(join_object, st.lists(st.tuples(blanks, spelled(key_text), blanks, blanks, items, blanks),
-                                        max_size=4)))
-
-
-json_texts = st.recursive(scalar_texts, containers, max_leaves=8)
 
 
 def reading(text):
@@ -122,11 +27,6 @@ def surroundings(text, pads):
     """The text alone, padded, and inside containers: it must read the same in each."""
     left, right = pads
     return [text, left + text + right, "[" + left + text + right + "]", '{"k":' + left + text + right + "}"]
-
-
-def one_line(text):
-    # Raw LF occurs only as a blank between tokens (strings escape it), so a tab can stand in for it.
-    return text.replace("\n", "\t")
 
 
 # --- the parse of a line, and of Python objects ------------------------------------------------------

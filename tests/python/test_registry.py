@@ -5,14 +5,12 @@ import errno
 import json
 import os
 import stat
-import subprocess
-import sys
 import time
 
 import pytest
 
 import _zr_native as zr
-from conftest import compact, sha256
+from conftest import compact, run_child, sha256
 
 
 def jstr(text):
@@ -131,8 +129,7 @@ def test_author_add_refuses_a_fifo_in_the_shard_place_at_once(root):
             "    zr.author_add('Ann', 'x', sys.argv[1])\n"
             "except RuntimeError as e:\n"
             "    print(e.args[0])\n")
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
-    done = subprocess.run([sys.executable, "-c", code, root], env=env, capture_output=True, text=True, timeout=30)
+    done = run_child(code, root, capture_output=True, text=True, timeout=30)
     assert done.returncode == 0
     assert done.stdout.startswith("opening shard " + shard)
     assert stat.S_ISFIFO(os.stat(shard).st_mode)
@@ -293,8 +290,7 @@ def test_worker_threads_do_not_keep_the_interpreter_alive(root):
     for i in range(50):
         zr.author_add("Ann", "e%d" % i, root)
     code = "import _zr_native as zr, sys; sys.exit(0 if len(zr.author_query(sys.argv[1], 'Ann', None)) == 50 else 3)"
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(zr.__file__))
-    done = subprocess.run([sys.executable, "-c", code, root], env=env, timeout=60)
+    done = run_child(code, root)
     assert done.returncode == 0
 
 
