@@ -77,6 +77,10 @@ def test_every_line_reported_tracked_is_found_by_blame_and_purged_and_no_other(r
     zr.revoke_section(str(root), section)
     assert zr.purge_revoked(str(root), str(data), False)["purged"] == 4
     assert data.read_bytes() == b'\xef\xbb\xbf{"bom":1}\nnot json\n' + lines[-1] + b"\n"
+    # A line holding a line feed is no line of a file: never tracked, nothing written.
+    before = store_files(root)
+    assert _zr_bulk.track_lines([b'{"n":1}\n', b"1\n2", "[1]\n"], str(data), [section], str(root)) == [None] * 3
+    assert store_files(root) == before
 
 
 def test_arguments_are_checked_before_anything_is_written(root):
