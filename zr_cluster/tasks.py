@@ -115,8 +115,8 @@ def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
         for batch in _batches(part):
             raws = [raw for _, raw in batch]
             # Counts go only into token entries, which need a tokenizer.
-            counting = count_tokens is not None and tokenizer is not None
-            counts = [_token_count(raw, count_tokens) for raw in raws] if counting else None
+            counts = ([_token_count(raw, count_tokens) for raw in raws]
+                      if count_tokens is not None and tokenizer is not None else None)
             hashes = _zr_bulk.track_lines(raws, part.path, sources, scratch.root, counts, tokenizer)
             for (offset, raw), line_hash in zip(batch, hashes):
                 if line_hash is not None:
