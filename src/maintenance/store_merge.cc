@@ -12,8 +12,6 @@
 
 namespace zr::maintenance {
 
-namespace {
-
 std::string merge_detail(std::string_view source, const StoreMergeCounts& c) {
   std::string detail = "source=";
   detail.append(source);
@@ -22,8 +20,6 @@ std::string merge_detail(std::string_view source, const StoreMergeCounts& c) {
             " skipped=" + std::to_string(c.skipped);
   return detail;
 }
-
-}  // namespace
 
 base::Result<StoreMergeCounts> merge_absorb(std::string_view source, std::string_view target) {
   return merge_absorb_by_route(source, target, MergeRoute::kQuick);

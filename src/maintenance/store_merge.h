@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "base/status.h"
@@ -18,6 +19,9 @@ struct StoreMergeCounts {
   uint64_t token_index_added = 0;
   uint64_t skipped = 0;  // duplicates and records that cannot be placed
 };
+
+// The detail of the "merge" log entry: the source as given, then the counts.
+std::string merge_detail(std::string_view source, const StoreMergeCounts& counts);
 
 // Records are compared by identity, not by text: a record the target holds
 // under the same identity stays as it is there (revoked or not). The

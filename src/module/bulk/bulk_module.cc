@@ -3,11 +3,14 @@
 // it binds its function through the same records, conversions and binder.
 #include <Python.h>
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "module/bulk/interpreter_released.h"
 #include "module/bulk/line_kinds.h"
+#include "module/bulk/range_merge_functions.h"
 #include "module/call_binding.h"
 #include "module/function_record.h"
 #include "module/to_python.h"
@@ -15,19 +18,6 @@
 
 namespace zr::module {
 namespace {
-
-// Gives up the interpreter's lock for as long as it lives, so that other
-// threads run Python meanwhile; taken back however the scope is left.
-class InterpreterReleased {
- public:
-  InterpreterReleased() : state_(PyEval_SaveThread()) {}
-  ~InterpreterReleased() { PyEval_RestoreThread(state_); }
-  InterpreterReleased(const InterpreterReleased&) = delete;
-  InterpreterReleased& operator=(const InterpreterReleased&) = delete;
-
- private:
-  PyThreadState* state_;
-};
 
 UnlessRaised<base::Result<tracking::LineHashes>> track_lines(const BorrowedLines& lines, const std::string& file,
                                      const std::vector<std::string>& sources, const std::string& zr_dir,
@@ -81,20 +71,45 @@ const FunctionRecord& track_lines_record() {
   return record;
 }
 
-PyObject* track_lines_method(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return call_function(track_lines_record(), args, PyVectorcall_NARGS(nargsf), kwnames);
+template <const FunctionRecord& (*Record)()>
+PyObject* method(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return call_function(Record(), args, PyVectorcall_NARGS(nargsf), kwnames);
 }
 
-std::string g_track_lines_doc;  // method_doc of track_lines
-PyMethodDef g_methods[] = {
-    {"track_lines", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(track_lines_method)),
-     METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
+// The docstrings (method_doc of each record) and the method table, made
+// once when the module is first imported; both live as long as the process,
+// and the table points into the docstrings, which a deque never moves.
+std::deque<std::string> g_docs;
+std::vector<PyMethodDef> g_methods;
+
+template <const FunctionRecord& (*Record)()>
+void add_method() {
+  g_docs.push_back(method_doc(Record()));
+  g_methods.push_back({Record().name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method<Record>)),
+                       METH_FASTCALL | METH_KEYWORDS, g_docs.back().c_str()});
+}
+
+void fill_methods() {
+  add_method<track_lines_record>();
+  add_method<split_store_record>();
+  add_method<merge_document_texts_record>();
+  add_method<merge_token_texts_record>();
+  add_method<absorb_document_text_record>();
+  add_method<absorb_token_text_record>();
+  add_method<log_merge_record>();
+  g_methods.push_back({nullptr, nullptr, 0, nullptr});
+}
 
 PyModuleDef g_module = {
-    PyModuleDef_HEAD_INIT, "_zr_bulk", "Bulk tracking of raw JSON Lines.", -1, g_methods, nullptr, nullptr,
-    nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_zr_bulk",
+    "Bulk tracking of raw JSON Lines, and merging a store tracked in pieces.",
+    -1,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 }  // namespace
@@ -102,9 +117,9 @@ PyModuleDef g_module = {
 
 PyMODINIT_FUNC PyInit__zr_bulk() {
   using namespace zr::module;
-  if (g_methods[0].ml_doc == nullptr) {
-    g_track_lines_doc = method_doc(track_lines_record());
-    g_methods[0].ml_doc = g_track_lines_doc.c_str();
+  if (g_methods.empty()) {
+    fill_methods();
+    g_module.m_methods = g_methods.data();
   }
   if (!create_internal_fault_class("_zr_bulk.InternalFault")) return nullptr;
   return PyModule_Create(&g_module);

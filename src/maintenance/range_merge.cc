@@ -1,0 +1,234 @@
+#include "maintenance/range_merge.h"
+
+#include <array>
+#include <functional>
+#include <utility>
+
+#include "index/rebuild_mark.h"
+#include "maintenance/record_identity.h"
+#include "maintenance/token_entry_identity.h"
+#include "store/jsonl.h"
+#include "store/oplog.h"
+#include "store/record_archive_io.h"
+#include "store/shard_appender.h"
+#include "store/store_paths.h"
+#include "token_index/chunk_files.h"
+
+namespace zr::maintenance {
+
+namespace {
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Calls fn(line, readable_after) for every line of every text, in order.
+template <typename Fn>
+void for_each_text_line(std::span<const std::string_view> texts, Fn&& fn) {
+  for (std::string_view text : texts) store::for_each_line(text, fn);
+}
+
+// Keeps the first document-index record of each identity among the lines
+// it is given, in the form a merge copies, in the text of its key's range.
+class DocumentDeduplicator {
+ public:
+  explicit DocumentDeduplicator(RecordTexts& out)
+      : out_(out), reader_(kDocumentIdentity, MergeRoute::kQuick) {}
+
+  void Add(std::string_view line, size_t readable_after) {
+    const LineKind kind = reader_.Read(line, readable_after);
+    if (kind == LineKind::kNotRecord) return;
+    if (kind == LineKind::kNoIdentity || !store::names_safe_shard(reader_.key()[0]) || !held_.Insert(reader_)) {
+      ++out_.skipped;
+      return;
+    }
+    reader_.AppendCompact(out_.documents[shard_range_of(reader_.key()[0], out_.documents.size())]);
+  }
+
+  void KeepMapped(base::MappedFile file) { held_.KeepMapped(std::move(file)); }
+
+ private:
+  RecordTexts& out_;
+  IdentityReader reader_;
+  HeldIdentities held_;
+};
+
+// Keeps the first token-index entry of each identity, in its stored form.
+class EntryDeduplicator {
+ public:
+  explicit EntryDeduplicator(std::string& out) : out_(out), reader_(MergeRoute::kQuick) {}
+
+  // The reader for walks that read entries themselves.
+  EntryReader& reader() { return reader_; }
+
+  // Keeps the entry the reader read last unless its identity was seen;
+  // false when it was.
+  bool KeepRead() {
+    if (!held_.Insert(reader_)) return false;
+    reader_.AppendLine(out_);
+    return true;
+  }
+
+  // Reads one line; false when it is a valid entry seen before.
+  bool Add(std::string_view line, size_t readable_after) {
+    return !reader_.Read(line, readable_after) || KeepRead();
+  }
+
+ private:
+  std::string& out_;
+  EntryReader reader_;
+  HeldEntryIdentities held_;
+};
+
+// The identities of a target's document-index records, read shard by shard
+// as records name them. Layer files whose names are no shard's (which no
+// writer makes, but a merge reads them too) are read at once.
+class TargetDocumentIdentities {
+ public:
+  base::Status Open(std::string_view target) {
+    return store::for_each_layer_file(target, store::kDocumentIndexLayer, [&](const std::string& path) {
+      const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+      if (name.size() == 2 && store::names_safe_shard(name)) {
+        unread_[slot_of(name)] = path;
+        return base::Status();
+      }
+      return Read(path);
+    });
+  }
+
+  // Reads the identities of the shard `key` names, once.
+  base::Status ReadShardOf(std::string_view key) {
+    std::string& path = unread_[slot_of(key)];
+    if (path.empty()) return base::Status();
+    const std::string shard = std::exchange(path, std::string());
+    return Read(shard);
+  }
+
+  // Inserts the reader's current key; false when it is already held.
+  bool Insert(const IdentityReader& reader) { return held_.Insert(reader); }
+
+ private:
+  static size_t slot_of(std::string_view name) {
+    return static_cast<unsigned char>(name[0]) * 256u + static_cast<unsigned char>(name[1]);
+  }
+
+  base::Status Read(const std::string& path) {
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, store::map_record_file(path));
+    const std::string_view text = file.view();
+    held_.KeepMapped(std::move(file));
+    store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+      if (reader_.Read(line, readable_after) == LineKind::kIdentity) held_.Insert(reader_);
+    });
+    return base::Status();
+  }
+
+  IdentityReader reader_{kDocumentIdentity, MergeRoute::kQuick};
+  HeldIdentities held_;
+  std::vector<std::string> unread_ = std::vector<std::string>(65536);  // path of each shard not read yet, by its name's two bytes
+};
+
+}  // namespace
+
+size_t shard_range_of(std::string_view key, size_t ranges) {
+  if (key.size() < 2 || ranges <= 1) return 0;
+  const int high = hex_digit(key[0]);
+  const int low = hex_digit(key[1]);
+  if (high < 0 || low < 0) return 0;
+  return static_cast<size_t>(high * 16 + low) * ranges / kMaxShardRanges;
+}
+
+base::Result<RecordTexts> split_store_records(std::string_view zr_dir, std::optional<std::string_view> tokenizer,
+                                              size_t ranges) {
+  if (ranges < 1 || ranges > kMaxShardRanges) {
+    return base::Status::Error("ranges must be 1 to " + std::to_string(kMaxShardRanges) + ", not " +
+                               std::to_string(ranges));
+  }
+  RecordTexts out;
+  out.documents.resize(ranges);
+  DocumentDeduplicator documents(out);
+  ZR_RETURN_IF_ERROR(store::for_each_layer_file(zr_dir, store::kDocumentIndexLayer, [&](const std::string& path) {
+    ZR_ASSIGN_OR_RETURN(base::MappedFile file, store::map_record_file(path));
+    store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
+      documents.Add(line, readable_after);
+    });
+    documents.KeepMapped(std::move(file));
+    return base::Status();
+  }));
+  if (tokenizer) {
+    ZR_ASSIGN_OR_RETURN(std::vector<token_index::ChunkFile> chunks,
+                        token_index::token_index_chunk_files(zr_dir, *tokenizer));
+    EntryDeduplicator entries(out.tokens);
+    ZR_RETURN_IF_ERROR(for_each_entry(chunks, entries.reader(), [&] {
+      if (!entries.KeepRead()) ++out.skipped;
+      return base::Status();
+    }));
+  }
+  return out;
+}
+
+RecordTexts merge_document_texts(std::span<const std::string_view> texts) {
+  RecordTexts out;
+  out.documents.resize(1);
+  DocumentDeduplicator documents(out);
+  for_each_text_line(texts, [&](std::string_view line, size_t readable_after) { documents.Add(line, readable_after); });
+  return out;
+}
+
+RecordTexts merge_token_texts(std::span<const std::string_view> texts) {
+  RecordTexts out;
+  EntryDeduplicator entries(out.tokens);
+  for_each_text_line(texts, [&](std::string_view line, size_t readable_after) {
+    if (!entries.Add(line, readable_after)) ++out.skipped;
+  });
+  return out;
+}
+
+base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text) {
+  TargetDocumentIdentities held;
+  ZR_RETURN_IF_ERROR(held.Open(target));
+  LayerMergeCounts counts;
+  IdentityReader reader(kDocumentIdentity, MergeRoute::kQuick);
+  store::ShardAppender appender(store::store_path(target, store::kDocumentIndexLayer));
+  base::Status status;
+  store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+    if (!status.ok()) return;
+    const LineKind kind = reader.Read(line, readable_after);
+    if (kind == LineKind::kNotRecord) return;
+    if (kind == LineKind::kNoIdentity || !store::names_safe_shard(reader.key()[0])) {
+      ++counts.skipped;
+      return;
+    }
+    status = held.ReadShardOf(reader.key()[0]);
+    if (!status.ok()) return;
+    if (!held.Insert(reader)) {
+      ++counts.skipped;
+      return;
+    }
+    // Marked before the first record goes in, as a store merge does.
+    if (counts.added++ == 0) status = index::set_rebuild_mark(target);
+    if (status.ok()) status = appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
+  });
+  ZR_RETURN_IF_ERROR(status);
+  ZR_RETURN_IF_ERROR(appender.Flush());
+  return counts;
+}
+
+base::Result<TokenMergeCounts> absorb_token_text(std::string_view target, std::string_view tokenizer,
+                                                 std::string_view text) {
+  return absorb_token_entries(target, tokenizer, MergeRoute::kQuick,
+                              [&](EntryReader& reader, const std::function<base::Status()>& entry) {
+                                base::Status status;
+                                store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+                                  if (status.ok() && reader.Read(line, readable_after)) status = entry();
+                                });
+                                return status;
+                              });
+}
+
+base::Status log_merge(std::string_view target, std::string_view source, const StoreMergeCounts& counts) {
+  return store::oplog_append(target, "merge", merge_detail(source, counts));
+}
+
+}  // namespace zr::maintenance

@@ -1,0 +1,154 @@
+#include "module/bulk/range_merge_functions.h"
+
+#include <optional>
+#include <span>
+#include <string>
+
+#include "maintenance/range_merge.h"
+#include "module/bulk/interpreter_released.h"
+#include "module/bulk/text_kinds.h"
+#include "module/to_python.h"
+
+namespace zr::module {
+
+namespace {
+
+using maintenance::RecordTexts;
+
+// (document texts, token entries text, skipped) for a split; (text,
+// skipped) for a merge of texts.
+PyObject* py_split(const RecordTexts& split) {
+  PyRef documents(py_list(split.documents, [](const std::string& text) { return py_bytes(text); }));
+  if (!documents) return nullptr;
+  PyRef tokens(py_bytes(split.tokens));
+  if (!tokens) return nullptr;
+  return Py_BuildValue("(OOK)", documents.get(), tokens.get(), static_cast<unsigned long long>(split.skipped));
+}
+
+PyObject* py_merged_documents(const RecordTexts& merged) {
+  PyRef text(py_bytes(merged.documents.front()));
+  if (!text) return nullptr;
+  return Py_BuildValue("(OK)", text.get(), static_cast<unsigned long long>(merged.skipped));
+}
+
+PyObject* py_merged_tokens(const RecordTexts& merged) {
+  PyRef text(py_bytes(merged.tokens));
+  if (!text) return nullptr;
+  return Py_BuildValue("(OK)", text.get(), static_cast<unsigned long long>(merged.skipped));
+}
+
+base::Result<RecordTexts> split_store(const std::string& zr_dir, uint64_t ranges,
+                                      const std::optional<std::string>& tokenizer) {
+  InterpreterReleased released;
+  return maintenance::split_store_records(zr_dir, tokenizer ? std::optional<std::string_view>(*tokenizer) : std::nullopt,
+                                          static_cast<size_t>(ranges));
+}
+
+RecordTexts merge_document_texts(const BorrowedTexts& texts) {
+  InterpreterReleased released;
+  return maintenance::merge_document_texts(texts.texts);
+}
+
+RecordTexts merge_token_texts(const BorrowedTexts& texts) {
+  InterpreterReleased released;
+  return maintenance::merge_token_texts(texts.texts);
+}
+
+base::Result<maintenance::LayerMergeCounts> absorb_document_text(const std::string& zr_dir, const BorrowedTexts& text) {
+  InterpreterReleased released;
+  return maintenance::absorb_document_text(zr_dir, text.texts.front());
+}
+
+base::Result<maintenance::TokenMergeCounts> absorb_token_text(const std::string& zr_dir, const std::string& tokenizer,
+                                                              const BorrowedTexts& text) {
+  InterpreterReleased released;
+  return maintenance::absorb_token_text(zr_dir, tokenizer, text.texts.front());
+}
+
+base::Status log_merge(const std::string& zr_dir, const std::string& source, uint64_t authors_added,
+                       uint64_t sections_added, uint64_t document_added, uint64_t token_index_added, uint64_t skipped) {
+  return maintenance::log_merge(zr_dir, source,
+                                {authors_added, sections_added, document_added, token_index_added, skipped});
+}
+
+constexpr const char* kSplitStoreDoc =
+    "The records of a store tracked from one piece of a corpus, for a merge by shard range.\n\n"
+    "Returns (documents, tokens, skipped): the document-index records cut into\n"
+    "`ranges` texts by shard range (the 256 shards in runs of consecutive ones),\n"
+    "the merged token-index entries of `tokenizer` (empty without one), and how\n"
+    "many records were dropped. Each identity is kept once, the first in reading\n"
+    "order, in the form merge_absorb copies.";
+constexpr const char* kMergeDocumentTextsDoc =
+    "Document-index records of `texts`, read in order, each identity kept once.\n\n"
+    "Returns (text, skipped): the first record of each (line_hash, file), as\n"
+    "merge_absorb copies it, and how many records were dropped.";
+constexpr const char* kMergeTokenTextsDoc =
+    "Token-index entries of `texts`, read in order, each identity kept once.\n\n"
+    "Returns (text, skipped): the first entry of each identity (token count,\n"
+    "tokenizer, sorted sources) in its stored form, and how many were dropped.";
+constexpr const char* kAbsorbDocumentTextDoc =
+    "Append to a store's document index the records of `text` it lacks.\n\n"
+    "As merge_absorb does for a source holding exactly those records, reading\n"
+    "only the target's shards the records name. Neither builds the index nor\n"
+    "logs. Returns {\"document_added\", \"skipped\"}.";
+constexpr const char* kAbsorbTokenTextDoc =
+    "Write the token-index entries of `text` that a store lacks to a new chunk file.\n\n"
+    "As merge_absorb does for a source holding exactly those entries under\n"
+    "`tokenizer`. Returns {\"token_index_added\", \"skipped\"}.";
+constexpr const char* kLogMergeDoc = "Append the \"merge\" log entry merge_absorb appends, with these counts.";
+
+
+}  // namespace
+
+const FunctionRecord& split_store_record() {
+  static const FunctionRecord record =
+      function("split_store",
+               params(Param<Str>("zr_dir"), Param<U64>("ranges"), Param<OptionalStr>("tokenizer", None)),
+               split_store, py_split, kSplitStoreDoc);
+  return record;
+}
+
+const FunctionRecord& merge_document_texts_record() {
+  static const FunctionRecord record = function("merge_document_texts", params(Param<TextList>("texts")),
+                                                merge_document_texts, py_merged_documents, kMergeDocumentTextsDoc);
+  return record;
+}
+
+const FunctionRecord& merge_token_texts_record() {
+  static const FunctionRecord record = function("merge_token_texts", params(Param<TextList>("texts")),
+                                                merge_token_texts, py_merged_tokens, kMergeTokenTextsDoc);
+  return record;
+}
+
+const FunctionRecord& absorb_document_text_record() {
+  static const FunctionRecord record = function(
+      "absorb_document_text", params(Param<Str>("zr_dir"), Param<Text>("text")), absorb_document_text,
+      [](const maintenance::LayerMergeCounts& c) {
+        return py_counts({{"document_added", c.added}, {"skipped", c.skipped}});
+      },
+      kAbsorbDocumentTextDoc);
+  return record;
+}
+
+const FunctionRecord& absorb_token_text_record() {
+  static const FunctionRecord record = function(
+      "absorb_token_text", params(Param<Str>("zr_dir"), Param<Str>("tokenizer"), Param<Text>("text")),
+      absorb_token_text,
+      [](const maintenance::TokenMergeCounts& c) {
+        return py_counts({{"token_index_added", c.added}, {"skipped", c.skipped}});
+      },
+      kAbsorbTokenTextDoc);
+  return record;
+}
+
+const FunctionRecord& log_merge_record() {
+  static const FunctionRecord record =
+      function("log_merge",
+               params(Param<Str>("zr_dir"), Param<Str>("source"), Param<U64>("authors_added"),
+                      Param<U64>("sections_added"), Param<U64>("document_added"), Param<U64>("token_index_added"),
+                      Param<U64>("skipped")),
+               log_merge, PlainToPython{}, kLogMergeDoc);
+  return record;
+}
+
+}  // namespace zr::module
