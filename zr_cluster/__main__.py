@@ -7,7 +7,8 @@ import json
 import sys
 from typing import Sequence
 
-from .pipeline import DEFAULT_PART_BYTES, DEFAULT_RETRIES, CorpusResult, track_corpus
+from .parts import MIN_PART_BYTES
+from .pipeline import DEFAULT_RETRIES, CorpusResult, track_corpus
 
 
 def load_function(reference: str):
@@ -36,8 +37,8 @@ def parser() -> argparse.ArgumentParser:
                    help="function of a line's JSON value giving its token count (needs --tokenizer)")
     p.add_argument("--scheduler", metavar="ADDRESS", help="use this Dask scheduler instead of a local cluster")
     p.add_argument("--workers", type=int, default=2, help="worker processes of the local cluster (default 2)")
-    p.add_argument("--part-mb", type=float, default=DEFAULT_PART_BYTES / (1 << 20),
-                   help="largest range of a file one task tracks, in MiB (default %(default)g)")
+    p.add_argument("--part-mb", type=float, default=None,
+                   help=f"largest range of a file one task tracks, in MiB (default: {MIN_PART_BYTES >> 20}, more for large corpora)")
     p.add_argument("--retries", type=int, default=DEFAULT_RETRIES, help="retries of a failing task (default 2)")
     p.add_argument("--local-directory", help="scratch directory of the local cluster's workers")
     p.add_argument("--quiet", action="store_true", help="no progress bar")
@@ -55,7 +56,7 @@ def summary(result: CorpusResult) -> str:
     lines.append("merged: " + json.dumps(result.merged))
     lines.append("index: " + json.dumps(result.index))
     t = result.timings
-    lines.append(f"seconds: tracking {t.tracking:.2f}, merging {t.merging:.2f}, final merge {t.absorbing:.2f}, "
+    lines.append(f"seconds: tracking {t.tracking:.2f}, reducing {t.reducing:.2f}, final merge {t.absorbing:.2f}, "
                  f"clean {t.cleaning:.2f}, build_index {t.indexing:.2f}")
     return "\n".join(lines)
 
@@ -71,8 +72,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         sources = args.sources
     result = track_corpus(args.inputs, sources, args.target, tokenizer=args.tokenizer,
                           token_count=args.token_count, scheduler=args.scheduler, workers=args.workers,
-                          part_bytes=max(1, int(args.part_mb * (1 << 20))), retries=args.retries,
-                          progress=not args.quiet, local_directory=args.local_directory)
+                          part_bytes=max(1, int(args.part_mb * (1 << 20))) if args.part_mb else None,
+                          retries=args.retries, local_directory=args.local_directory)
     print(summary(result))
     return 0
 

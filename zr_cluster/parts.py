@@ -4,6 +4,10 @@ A large file is cut into ranges at fixed byte offsets without reading it on
 the client; each range owns the lines whose first byte lies inside it, so a
 worker finds its first line by skipping the line that straddles its start.
 Every line of a file then belongs to exactly one range.
+
+How finely the work is cut grows with the corpus: the scheduler spends about
+a millisecond on each task, so a run keeps to thousands of tasks, never
+millions, whatever its size.
 """
 from __future__ import annotations
 
@@ -15,12 +19,48 @@ from typing import Iterator, Sequence
 JSONL_EXTENSION = ".jsonl"
 
 
+# Smallest range of a file one tracking task reads; larger corpora get
+# larger ranges (part_bytes_for).
+MIN_PART_BYTES = 32 << 20
+# Shard ranges the merge is cut into: about this many bytes of records each,
+# at most one per shard.
+RANGE_BYTES = 32 << 20
+MAX_RANGES = 256
+# Bytes of document-index records per byte of input (a line of about 100
+# bytes gets a record of about 200).
+RECORD_BYTES_PER_INPUT_BYTE = 2
+# Tasks that move one tracking task's records of one shard range to its
+# merge: at most about this many in a run.
+MAX_PIECES = 1 << 16
+
+
 @dataclass(frozen=True)
 class Part:
-    """The lines of `path` whose first byte lies in [start, end)."""
+    """The lines of `path` whose first byte lies in [start, end), recorded as
+    seen in `file` (the path as given, which `path` makes absolute so that a
+    worker started elsewhere reads the same file)."""
     path: str
     start: int
     end: int
+    file: str = ""
+
+    @property
+    def name(self) -> str:
+        return self.file or self.path
+
+
+def ranges_for(total_bytes: int) -> int:
+    """Shard ranges for a corpus of `total_bytes`: one per RANGE_BYTES of records, 1 to MAX_RANGES."""
+    wanted = -(-total_bytes * RECORD_BYTES_PER_INPUT_BYTE // RANGE_BYTES)
+    return max(1, min(MAX_RANGES, wanted))
+
+
+def part_bytes_for(total_bytes: int, ranges: int) -> int:
+    """The default largest range of a file one task tracks: MIN_PART_BYTES,
+    or more when the corpus would otherwise need more than MAX_PIECES // ranges
+    tracking tasks (each of which hands one piece to every shard range)."""
+    most_tasks = max(1, MAX_PIECES // ranges)
+    return max(MIN_PART_BYTES, -(-total_bytes // most_tasks))
 
 
 def list_inputs(inputs: str | os.PathLike | Sequence[str | os.PathLike]) -> list[str]:
@@ -40,16 +80,22 @@ def list_inputs(inputs: str | os.PathLike | Sequence[str | os.PathLike]) -> list
     return files
 
 
+def total_size(files: Sequence[str]) -> int:
+    return sum(os.path.getsize(path) for path in files)
+
+
 def plan_parts(files: Sequence[str], part_bytes: int) -> list[Part]:
     """Cuts every file into ranges of at most `part_bytes` bytes (an empty
-    file still gets one, so that it is reported)."""
+    file still gets one, so that it is reported). Each part reads its file by
+    absolute path and records it as given."""
     if part_bytes < 1:
         raise ValueError("part_bytes must be at least 1")
     parts = []
-    for path in files:
+    for file in files:
+        path = os.path.abspath(file)
         size = os.path.getsize(path)
         starts = range(0, size, part_bytes) if size else [0]
-        parts += [Part(path, start, min(start + part_bytes, size)) for start in starts]
+        parts += [Part(path, start, min(start + part_bytes, size), file) for start in starts]
     return parts
 
 

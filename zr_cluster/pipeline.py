@@ -1,52 +1,68 @@
-"""The client side: plan the parts, track them on the cluster, reduce the
-stores in a tree, then fold the result into the target and index it."""
+"""The client side: plan the parts, track them on the cluster, merge their
+records by shard range, then fold each range into the target and index it.
+
+Every tracking task cuts its records into shard ranges (runs of consecutive
+document-index shards); the pieces of one range travel from worker to worker
+to the task that merges that range, never through the client. All token
+entries go to one task, so that entry numbers come out as in a sequential
+run. The client receives one merged range at a time and appends what the
+target lacks, so it never holds more than a range.
+"""
 from __future__ import annotations
 
 import os
-import shutil
-import tempfile
 import time
 from contextlib import contextmanager
 from dataclasses import dataclass, field
 from typing import Iterator, Mapping, Sequence
 
+import _zr_bulk
 import _zr_native as zr
-from distributed import Client, Future, LocalCluster, progress as show_progress, wait
+from distributed import Client, Future, LocalCluster, as_completed
 
-from .parts import list_inputs, plan_parts
-from .store_files import STORE, unpack_store
-from .tasks import FileReport, PartStore, TokenCounter, merge_pair, report_of, time_of, track_part
+from .parts import MAX_RANGES, list_inputs, part_bytes_for, plan_parts, ranges_for, total_size
+from .progress import Progress
+from .store_files import STORE
+from .tasks import (FileReport, MergedRecords, PartRecords, TokenCounter, merge_range, merge_tokens, piece_of,
+                    summary_of, tokens_of, track_part)
 
-DEFAULT_PART_BYTES = 32 << 20
 DEFAULT_RETRIES = 2
+# How the target's log names a run in its "merge" entry.
+LOG_SOURCE = "zr-cluster"
 
 Sources = Sequence[str] | Mapping[str, Sequence[str]]
 
 
 @dataclass
 class Timings:
-    """Wall-clock seconds of each phase and CPU seconds spent in the tasks.
+    """Wall-clock seconds of each phase, and CPU seconds spent in each.
 
-    `tracking` runs from the first submission to the end of the last
-    tracking task, `merging` from there to the end of the tree's root (the
-    two overlap unless the run was phased), then the client's own steps."""
+    `tracking` runs from the first submission until every part is tracked
+    and split; `reducing` from there until the last range is in the target,
+    less `absorbing`, the client's own time appending ranges to the target;
+    then `cleaning` and `indexing`, the target's `clean` and `build_index`.
+    CPU: `tracking_cpu` of the tracking tasks (their split, `split_cpu`,
+    included), `reducing_cpu` of the merging tasks, `absorbing_cpu` of the
+    client while appending."""
     tracking: float = 0.0
-    merging: float = 0.0
+    reducing: float = 0.0
     absorbing: float = 0.0
     cleaning: float = 0.0
     indexing: float = 0.0
     tracking_cpu: float = 0.0
-    merging_cpu: float = 0.0
+    split_cpu: float = 0.0
+    reducing_cpu: float = 0.0
+    absorbing_cpu: float = 0.0
 
     @property
     def total(self) -> float:
-        return self.tracking + self.merging + self.absorbing + self.cleaning + self.indexing
+        return self.tracking + self.reducing + self.absorbing + self.cleaning + self.indexing
 
 
 @dataclass
 class CorpusResult:
     files: list[FileReport]
-    merged: Mapping[str, object]  # merge_absorb's counts for the final merge into the target
+    merged: Mapping[str, int]  # merge_absorb's counts, for all the records the run merged into the target
     index: Mapping[str, object]  # build_index's result on the target
     timings: Timings = field(default_factory=Timings)
 
@@ -78,39 +94,44 @@ def connect(scheduler: str | None, workers: int, local_directory: str | None) ->
         with Client(scheduler) as client:
             yield client
         return
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0",
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address="127.0.0.1:0",
                       local_directory=local_directory) as cluster, Client(cluster) as client:
         yield client
 
 
-def reduce_in_tree(client: Client, stores: list[Future], retries: int) -> tuple[Future, list[Future]]:
-    """Merges neighbours pairwise, level after level, until one store is left;
-    an odd store at the end of a level waits for the next. Returns the root
-    and every merge, in submission order.
+class _Absorber:
+    """Appends merged records to the target and counts what it added and skipped."""
 
-    Merges go before tracking when a worker has the choice, so that stores
-    are folded (and their memory freed) as soon as both halves exist."""
-    merges = []
-    level = 0
-    while len(stores) > 1:
-        level += 1
-        merged = [client.submit(merge_pair, stores[i], stores[i + 1], retries=retries, pure=False,
-                                priority=level)
-                  for i in range(0, len(stores) - 1, 2)]
-        merges += merged
-        stores = merged + stores[len(stores) - len(stores) % 2:]
-    return stores[0], merges
+    def __init__(self, target: str, timings: Timings) -> None:
+        self.target = target
+        self.timings = timings
+        self.document_added = 0
+        self.token_index_added = 0
+        self.skipped = 0
 
+    def documents(self, merged: MergedRecords) -> None:
+        counts = self._timed(lambda: _zr_bulk.absorb_document_text(self.target, merged.text))
+        self.document_added += counts["document_added"]
+        self.skipped += merged.skipped + counts["skipped"]
 
-def _absorb_into(target: str, payload: bytes, scratch_dir: str | None) -> Mapping[str, object]:
-    if scratch_dir is not None:
-        os.makedirs(scratch_dir, exist_ok=True)
-    scratch = tempfile.mkdtemp(prefix="zr-root-", dir=scratch_dir)
-    try:
-        unpack_store(payload, scratch)
-        return zr.merge_absorb(scratch, target)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
+    def tokens(self, merged: MergedRecords, tokenizer: str) -> None:
+        counts = self._timed(lambda: _zr_bulk.absorb_token_text(self.target, tokenizer, merged.text))
+        self.token_index_added += counts["token_index_added"]
+        self.skipped += merged.skipped + counts["skipped"]
+
+    def log(self) -> dict[str, int]:
+        counts = {"authors_added": 0, "sections_added": 0, "document_added": self.document_added,
+                  "token_index_added": self.token_index_added, "skipped": self.skipped}
+        self._timed(lambda: _zr_bulk.log_merge(self.target, LOG_SOURCE, *counts.values()))
+        return counts
+
+    def _timed(self, call):  # type: ignore[no-untyped-def]
+        wall, cpu = time.perf_counter(), time.process_time()
+        try:
+            return call()
+        finally:
+            self.timings.absorbing += time.perf_counter() - wall
+            self.timings.absorbing_cpu += time.process_time() - cpu
 
 
 def _combine_reports(files: Sequence[str], parts: Sequence[FileReport]) -> list[FileReport]:
@@ -120,78 +141,123 @@ def _combine_reports(files: Sequence[str], parts: Sequence[FileReport]) -> list[
     return list(by_file.values())
 
 
+def _gather_parts(summaries: list[Future], progress: Progress) -> list[PartRecords]:
+    """Every part's summary, in part order, once all are in; the first part
+    that could not be read fails the run."""
+    progress.start("tracking", len(summaries))
+    by_key = {}
+    for future in as_completed(summaries):
+        by_key[future.key] = future.result()
+        progress.advance()
+    progress.finish()
+    parts = [by_key[future.key] for future in summaries]
+    failed = next((part.failure for part in parts if part.failure is not None), None)
+    if failed is not None:
+        raise FileNotFoundError(failed)
+    return parts
+
+
 def track_corpus(inputs: str | os.PathLike | Sequence[str | os.PathLike], sources: Sources, target: str,
                  *, tokenizer: str | None = None, token_count: TokenCounter | None = None,
-                 scheduler: str | None = None, workers: int = 2, part_bytes: int = DEFAULT_PART_BYTES,
-                 retries: int = DEFAULT_RETRIES, progress: bool = False, phased: bool = False,
-                 local_directory: str | None = None) -> CorpusResult:
+                 scheduler: str | None = None, workers: int = 2, part_bytes: int | None = None,
+                 retries: int = DEFAULT_RETRIES, progress: Progress | None = None,
+                 local_directory: str | None = None, ranges: int | None = None) -> CorpusResult:
     """Tracks every line of JSON Lines files on a Dask cluster into the store of project root `target`.
 
     `inputs`: a file, a directory (its `.jsonl` files in name order) or a list
-    of them. Each line is recorded as seen in its file's path as listed, and
-    attributed to `sources` (one list for every file, or a mapping of that
-    path to a list). With `tokenizer` and `token_count` (a function of the
-    line's JSON value returning its number of tokens, importable on the
-    workers) each line also gets a token-index entry.
+    of them. Each line is recorded as seen in its file's path as given or
+    listed, and attributed to `sources` (one list for every file, or a
+    mapping of that path to a list). With `tokenizer` and `token_count` (a
+    function of the line's JSON value returning its number of tokens,
+    importable on the workers) each line also gets a token-index entry.
 
-    Every file, or every `part_bytes` range of a larger one, is tracked by a
-    task of its own into a fresh store on its worker's local disk; the stores
-    are merged with `merge_absorb` in pairs, then pairs of pairs, travelling
-    between workers as tar bytes; the last one is merged into the target
-    (created when missing), which is then cleaned and indexed (`clean`,
-    `build_index`). A failing task is retried `retries` times, each time
-    from a fresh store; if it still fails, the error is raised and the
-    target is left untouched. Lines that are not JSON are counted per file
-    in the result and skipped, as `track` refuses them.
+    Every file, or every `part_bytes` range of a larger one (by default a
+    size that grows with the corpus), is tracked by a task of its own into a
+    fresh store on its worker's local disk, whose records are cut into
+    `ranges` shard ranges (by default one per 32 MiB of records, at most
+    256). The task merging a range takes that range's records of every part
+    in part order and keeps the first of each identity, as `merge_absorb`
+    does; the client appends each merged range to the target (created when
+    missing) as it arrives, then the token entries, and logs one "merge"
+    entry; finally the target is cleaned and indexed (`clean`,
+    `build_index`). The target ends up as if every file had been tracked in
+    one process, one after another, and that store merged into the target.
+
+    A failing task is retried `retries` times, each time from a fresh store;
+    if a tracking task still fails, or a part cannot be read at all (which
+    is not retried), the error is raised and the target is left untouched.
+    A run stopped while appending leaves the target partly merged, never
+    with a record twice: the same run again completes it. Lines that are
+    not JSON are counted per file in the result and skipped, as `track`
+    refuses them.
 
     Runs on a new local cluster of `workers` processes unless `scheduler`
-    names an existing one. `progress` shows Dask's progress bar; `phased`
-    starts merging only once every part is tracked (for clean timings)."""
+    names an existing one. `progress` reports each phase."""
     files = list_inputs(inputs)
     if not files:
         raise ValueError("no JSON Lines files to track")
     sources_of = sources_by_file(files, sources)
-    parts = plan_parts(files, part_bytes)
     if (tokenizer is None) != (token_count is None):
         raise ValueError("tokenizer and token_count go together")
+    total = total_size(files)
+    ranges = ranges or ranges_for(total)
+    if not 1 <= ranges <= MAX_RANGES:
+        raise ValueError(f"ranges must be 1 to {MAX_RANGES}")
+    parts = plan_parts(files, part_bytes or part_bytes_for(total, ranges))
+    progress = progress or Progress(False)
     timings = Timings()
+    absorber = _Absorber(target, timings)
 
     with connect(scheduler, workers, local_directory) as client:
-        started = time.time()
-        tracked = [client.submit(track_part, part, sources_of[part.path], tokenizer, token_count,
+        started = time.perf_counter()
+        tracked = [client.submit(track_part, part, sources_of[part.file], tokenizer, token_count, ranges,
                                  retries=retries, pure=False) for part in parts]
-        reports = [client.submit(report_of, store, pure=False) for store in tracked]
-        track_times = [client.submit(time_of, store, pure=False) for store in tracked]
-        if phased:
-            wait(tracked)
-        root, merges = reduce_in_tree(client, tracked, retries)
-        merge_times = [client.submit(time_of, store, pure=False) for store in merges]
-        # Only the root's payload is needed here: holding no other store lets
-        # the workers free each one once it is merged.
-        del tracked, merges
-        if progress:
-            show_progress(root, *reports)
-        root_store: PartStore = root.result()
-        part_reports = client.gather(reports)
-        track_time_list = client.gather(track_times)
-        merge_time_list = client.gather(merge_times)
-        del root
+        summaries = [client.submit(summary_of, records, pure=False) for records in tracked]
+        # Merges go before tracking when a worker has the choice, so that
+        # pieces are folded (and their memory freed) as soon as they exist.
+        merged = [client.submit(merge_range, *[client.submit(piece_of, records, r, pure=False) for records in tracked],
+                                retries=retries, pure=False, priority=1) for r in range(ranges)]
+        merged_tokens = (client.submit(merge_tokens, *[client.submit(tokens_of, records, pure=False)
+                                                       for records in tracked], retries=retries, pure=False,
+                                       priority=1) if tokenizer is not None else None)
+        # Holding no part's records lets the workers free each one once its
+        # pieces have gone to their merges.
+        del tracked
+        part_records = _gather_parts(summaries, progress)
+        del summaries
+        timings.tracking = time.perf_counter() - started
+        timings.tracking_cpu = sum(part.time.cpu for part in part_records)
+        timings.split_cpu = sum(part.split_cpu for part in part_records)
+        absorber.skipped += sum(part.skipped for part in part_records)
 
-    tracking_end = max(t.ended for t in track_time_list)
-    timings.tracking = tracking_end - started
-    timings.merging = max(root_store.time.ended - tracking_end, 0.0) if merge_time_list else 0.0
-    timings.tracking_cpu = sum(t.cpu for t in track_time_list)
-    timings.merging_cpu = sum(t.cpu for t in merge_time_list)
+        if not os.path.isdir(os.path.join(target, STORE)):
+            zr.init(target)
+        progress.start("merging", ranges + (merged_tokens is not None))
+        for future in as_completed(merged):
+            merged_range: MergedRecords = future.result()
+            future.release()
+            timings.reducing_cpu += merged_range.time.cpu
+            absorber.documents(merged_range)
+            del merged_range
+            progress.advance()
+        del merged
+        if merged_tokens is not None and tokenizer is not None:
+            merged_entries: MergedRecords = merged_tokens.result()
+            timings.reducing_cpu += merged_entries.time.cpu
+            absorber.tokens(merged_entries, tokenizer)
+            progress.advance()
+        counts = absorber.log()
+        progress.finish()
+        timings.reducing = time.perf_counter() - started - timings.tracking - timings.absorbing
 
     clock = time.perf_counter()
-    if not os.path.isdir(os.path.join(target, STORE)):
-        zr.init(target)
-    merged = _absorb_into(target, root_store.payload, local_directory)
-    timings.absorbing = time.perf_counter() - clock
-    clock = time.perf_counter()
+    progress.start("clean")
     zr.clean(target, False)
+    progress.finish()
     timings.cleaning = time.perf_counter() - clock
     clock = time.perf_counter()
+    progress.start("build_index")
     index = zr.build_index(target)
+    progress.finish()
     timings.indexing = time.perf_counter() - clock
-    return CorpusResult(_combine_reports(files, part_reports), merged, index, timings)
+    return CorpusResult(_combine_reports(files, [part.report for part in part_records]), counts, index, timings)

@@ -1,10 +1,14 @@
-"""The work a cluster worker does: track one part into a fresh store, merge two stores.
+"""The work a cluster worker does: track one part and split its records by
+shard range; merge the pieces of one shard range; merge all token entries.
 
-Each task works in a scratch store of its own on the worker's local disk and
-returns the store as bytes, so a scheduler may run it anywhere and move its
-result to whichever worker merges it. A task that fails removes its scratch
-store before the error leaves it: a retry starts from nothing, and a partial
-store is never returned, so it can never be merged.
+A tracking task works in a scratch store of its own on the worker's local
+disk and returns the store's records as bytes, one text per shard range, so
+a scheduler may run it anywhere and move each piece to whichever worker
+merges that range. A task that fails removes its scratch store before the
+error leaves it: a retry starts from nothing, and a partial store is never
+returned, so it can never be merged. A task whose input cannot be read at
+all (a file gone or unreadable) reports that instead of failing, since a
+retry would fail the same way.
 """
 from __future__ import annotations
 
@@ -12,13 +16,13 @@ import itertools
 import tempfile
 import time
 from dataclasses import dataclass, field
-from typing import Callable, Iterator, Mapping, Sequence
+from typing import Callable, Iterator, Sequence
 
 import _zr_bulk
 import _zr_native as zr
 
 from .parts import BadLine, Part, is_blank, lines_of, parse_line
-from .store_files import ScratchStore, pack_store
+from .store_files import ScratchStore
 
 MAX_BAD_OFFSETS = 10
 
@@ -59,12 +63,23 @@ class TaskTime:
 
 
 @dataclass
-class PartStore:
-    """A packed store and what went into it."""
-    payload: bytes
-    report: FileReport | None  # set by a tracking task
+class PartRecords:
+    """What tracking one part gave: its records, cut by shard range, and its report."""
+    documents: list[bytes]  # document-index records, one text per shard range
+    tokens: bytes  # token-index entries
+    skipped: int  # records dropped as duplicates within the part
+    report: FileReport
     time: TaskTime
-    merge_counts: Mapping[str, object] | None = None  # set by a merging task
+    split_cpu: float = 0.0  # of time.cpu, the part spent splitting
+    failure: str | None = None  # why the part could not be read at all
+
+
+@dataclass
+class MergedRecords:
+    """The records of one shard range (or all token entries) merged over every part."""
+    text: bytes
+    skipped: int
+    time: TaskTime
 
 
 def scratch_directory() -> str:
@@ -101,23 +116,30 @@ def _batches(part: Part) -> Iterator[list[tuple[int, bytes]]]:
 
 
 def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
-               count_tokens: TokenCounter | None = None, scratch_dir: str | None = None) -> PartStore:
-    """Tracks every line of `part` into a fresh store, recorded as seen in `part.path`.
+               count_tokens: TokenCounter | None = None, ranges: int = 1,
+               scratch_dir: str | None = None) -> PartRecords:
+    """Tracks every line of `part` into a fresh store, recorded as seen in
+    `part.name`, and returns the store's records cut into `ranges` shard ranges.
 
     The raw lines go to the module, which reads each one as the store's
     readers do: a line it cannot read (not JSON, a byte-order mark, a value
     the store refuses) is counted as bad and skipped, since no purge could
     ever find it; blank lines are counted apart."""
     clock = _Clock()
-    report = FileReport(part.path)
+    report = FileReport(part.name)
     sources = list(sources)
+    try:
+        batches = _batches(part)
+        first = next(batches, [])
+    except (FileNotFoundError, PermissionError, IsADirectoryError, NotADirectoryError) as error:
+        return PartRecords([b""] * ranges, b"", 0, report, clock.stop(), failure=f"{part.name}: {error.strerror}")
     with ScratchStore(scratch_dir or scratch_directory()) as scratch:
-        for batch in _batches(part):
+        for batch in itertools.chain([first] if first else [], batches):
             raws = [raw for _, raw in batch]
             # Counts go only into token entries, which need a tokenizer.
             counts = ([_token_count(raw, count_tokens) for raw in raws]
                       if count_tokens is not None and tokenizer is not None else None)
-            hashes = _zr_bulk.track_lines(raws, part.path, sources, scratch.root, counts, tokenizer)
+            hashes = _zr_bulk.track_lines(raws, part.name, sources, scratch.root, counts, tokenizer)
             for (offset, raw), line_hash in zip(batch, hashes):
                 if line_hash is not None:
                     report.tracked += 1
@@ -125,26 +147,38 @@ def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
                     report.blank += 1
                 else:
                     report.count_bad(offset)
+        split_started = time.process_time()
         if tokenizer is not None:
-            # A merge reads only the merged chunk files, never per-process ones.
+            # The split reads only the merged chunk files, never per-process ones.
             zr.token_index_merge_pid_files(scratch.root, tokenizer)
-        payload = pack_store(scratch.root)
-    return PartStore(payload, report, clock.stop())
+        documents, tokens, skipped = _zr_bulk.split_store(scratch.root, ranges, tokenizer)
+        split_cpu = time.process_time() - split_started
+    return PartRecords(documents, tokens, skipped, report, clock.stop(), split_cpu)
 
 
-def merge_pair(left: PartStore, right: PartStore, scratch_dir: str | None = None) -> PartStore:
-    """The store holding `left`'s records and then those of `right` that it lacks."""
+def piece_of(records: PartRecords, shard_range: int) -> bytes:
+    """One part's document records of one shard range."""
+    return records.documents[shard_range]
+
+
+def tokens_of(records: PartRecords) -> bytes:
+    return records.tokens
+
+
+def summary_of(records: PartRecords) -> PartRecords:
+    """The part's report and times without its records (which stay on the worker)."""
+    return PartRecords([], b"", records.skipped, records.report, records.time, records.split_cpu, records.failure)
+
+
+def merge_range(*pieces: bytes) -> MergedRecords:
+    """The document records of one shard range, from every part in part order, each identity once."""
     clock = _Clock()
-    scratch_dir = scratch_dir or scratch_directory()
-    with ScratchStore(scratch_dir, left.payload) as target, ScratchStore(scratch_dir, right.payload) as source:
-        counts = zr.merge_absorb(source.root, target.root)
-        payload = pack_store(target.root)
-    return PartStore(payload, None, clock.stop(), counts)
+    text, skipped = _zr_bulk.merge_document_texts(pieces)
+    return MergedRecords(text, skipped, clock.stop())
 
 
-def report_of(store: PartStore) -> FileReport | None:
-    return store.report
-
-
-def time_of(store: PartStore) -> TaskTime:
-    return store.time
+def merge_tokens(*pieces: bytes) -> MergedRecords:
+    """Every part's token entries, in part order, each identity once."""
+    clock = _Clock()
+    text, skipped = _zr_bulk.merge_token_texts(pieces)
+    return MergedRecords(text, skipped, clock.stop())
