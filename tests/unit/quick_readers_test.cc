@@ -1,5 +1,6 @@
-// The quick routes of the store merge and of the document filters against
-// their full counterparts, on random and damaged lines.
+// The quick routes of the store merge and of the document filters, and the
+// merge by shard range, against their full counterparts, on random and
+// damaged lines.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "index/layer_scans.h"
+#include "maintenance/range_merge.h"
 #include "maintenance/store_merge.h"
 #include "store/flat_object.h"
 #include "store/init.h"
@@ -64,63 +66,91 @@ TEST(FlatObjectCanonical, OnlyLinesTheWriterWouldWriteAreCopied) {
   EXPECT_GT(copied, 1000);
 }
 
+// Random stores with duplicates, rewrites, escapes, damaged lines and keys
+// that name no shard, written layer by layer.
+class RandomStores {
+ public:
+  explicit RandomStores(uint32_t seed) : random_(seed), rng_(random_.engine()) {
+    for (int i = 0; i < 30; ++i) ids_.push_back(hex(64));
+    for (int i = 0; i < 30; ++i) sections_.push_back(hex(64));
+    for (int i = 0; i < 60; ++i) hashes_.push_back(hex(64));
+    ids_.push_back("a");  // no shard
+  }
+
+  static constexpr const char* kLayers[] = {"authors", "sections", "document-index", "token-index.tk"};
+
+  // Appends 300 lines to each of `layers` of the store under `root`. Layer
+  // records go to random shard files, unless `placed`, where document-index
+  // records go to the shard their line hash names (as every writer puts
+  // them) and records with no line hash to a random one.
+  void Fill(const fs::path& root, std::initializer_list<int> layers, bool placed = false) {
+    for (int layer : layers) {
+      for (int i = 0; i < 300; ++i) {
+        std::string text = Line(layer);
+        const std::string hash = layer == 2 ? last_pick_ : std::string();
+        switch (rng_() % 8) {
+          case 0: text = damaged(random_, text); break;
+          case 1: text.insert(1, R"("x":{"y":[1,2.5]},)"); break;  // not flat
+          case 2: text.insert(text.size() - 1, R"(,"aaa":1)"); break;  // keys out of order
+          case 3: text += "\r"; break;
+          case 4: {  // an escape in a value
+            const size_t at = text.find("\":\"");
+            if (at != std::string::npos) text.replace(at + 3, 1, "\\u0061");
+            break;
+          }
+          default: break;
+        }
+        std::string file = layer == 3 ? "00" + std::to_string(1 + rng_() % 2) : hex(2);
+        if (placed && layer == 2 && text.find(hash) != std::string::npos && hash.size() >= 2) file = hash.substr(0, 2);
+        test::TempStoreTest::append((root / ".zr" / kLayers[layer] / file).string(), text + "\n");
+      }
+    }
+  }
+
+ private:
+  std::string hex(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s.push_back("0123456789abcdef"[rng_() % (i < 2 ? 3 : 16)]);
+    return s;
+  }
+  const std::string& pick(const std::vector<std::string>& from) { return last_pick_ = from[rng_() % from.size()]; }
+
+  std::string Line(int layer) {
+    switch (layer) {
+      case 0: return R"({"email":"e","id":")" + pick(ids_) + R"(","name":"n","revoked":false})";
+      case 1: return R"({"authors":[")" + pick(ids_) + R"("],"section_hash":")" + pick(sections_) + R"("})";
+      case 2: {
+        const std::string file = "f" + std::to_string(rng_() % 3);
+        const std::string hash = pick(hashes_);
+        const std::string line =
+            R"({"file":")" + file + R"(","line_hash":")" + hash + R"(","sources":[")" + pick(sections_) + R"("]})";
+        last_pick_ = hash;
+        return line;
+      }
+      default: return R"({"token_count":)" + std::to_string(rng_() % 4) + R"(,"sources":[")" + pick(sections_) +
+                      R"(",")" + pick(sections_) + R"("],"tokenizer":"tk","revoked":)" +
+                      (rng_() % 2 ? "true" : "false") + "}";
+    }
+  }
+
+  test::RandomJson random_;
+  std::mt19937& rng_;
+  std::vector<std::string> ids_, sections_, hashes_;
+  std::string last_pick_;
+};
+
 using MergeRoutesTest = test::TempStoreTest;
 
-// Random stores with duplicates, rewrites, escapes, damaged lines and keys
-// that name no shard: both routes give the same counts and the same bytes
-// in every target file, index.bin included.
+// Both routes give the same counts and the same bytes in every target file,
+// index.bin included.
 TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
-  test::RandomJson random(20240615);
-  std::mt19937& rng = random.engine();
-  auto hex = [&](int n) {
-    std::string s;
-    for (int i = 0; i < n; ++i) s.push_back("0123456789abcdef"[rng() % (i < 2 ? 3 : 16)]);
-    return s;
-  };
+  RandomStores stores(20240615);
   for (int round = 0; round < 4; ++round) {
     const fs::path source = fs::path(root_) / ("source" + std::to_string(round));
     const fs::path target = fs::path(root_) / ("target" + std::to_string(round));
     ASSERT_TRUE(store::init_store(source.string()).ok());
     ASSERT_TRUE(store::init_store(target.string()).ok());
-    std::vector<std::string> ids, sections, hashes;
-    for (int i = 0; i < 30; ++i) ids.push_back(hex(64));
-    for (int i = 0; i < 30; ++i) sections.push_back(hex(64));
-    for (int i = 0; i < 60; ++i) hashes.push_back(hex(64));
-    ids.push_back("a");  // no shard
-    auto pick = [&](const std::vector<std::string>& from) { return from[rng() % from.size()]; };
-    auto line = [&](int layer) -> std::string {
-      switch (layer) {
-        case 0: return R"({"email":"e","id":")" + pick(ids) + R"(","name":"n","revoked":false})";
-        case 1: return R"({"authors":[")" + pick(ids) + R"("],"section_hash":")" + pick(sections) + R"("})";
-        case 2: return R"({"file":"f)" + std::to_string(rng() % 3) + R"(","line_hash":")" + pick(hashes) +
-                       R"(","sources":[")" + pick(sections) + R"("]})";
-        default: return R"({"token_count":)" + std::to_string(rng() % 4) + R"(,"sources":[")" + pick(sections) +
-                        R"(",")" + pick(sections) + R"("],"tokenizer":"tk","revoked":)" +
-                        (rng() % 2 ? "true" : "false") + "}";
-      }
-    };
-    const char* layers[] = {"authors", "sections", "document-index", "token-index.tk"};
-    for (const fs::path& store : {source, target}) {
-      for (int layer = 0; layer < 4; ++layer) {
-        for (int i = 0; i < 300; ++i) {
-          std::string text = line(layer);
-          switch (rng() % 8) {
-            case 0: text = damaged(random, text); break;
-            case 1: text.insert(1, R"("x":{"y":[1,2.5]},)"); break;  // not flat
-            case 2: text.insert(text.size() - 1, R"(,"aaa":1)"); break;  // keys out of order
-            case 3: text += "\r"; break;
-            case 4: {  // an escape in a value
-              const size_t at = text.find("\":\"");
-              if (at != std::string::npos) text.replace(at + 3, 1, "\\u0061");
-              break;
-            }
-            default: break;
-          }
-          const std::string file = layer == 3 ? "00" + std::to_string(1 + rng() % 2) : hex(2);
-          append((store / ".zr" / layers[layer] / file).string(), text + "\n");
-        }
-      }
-    }
+    for (const fs::path& store : {source, target}) stores.Fill(store, {0, 1, 2, 3});
     const fs::path full = fs::path(root_) / ("full" + std::to_string(round));
     fs::copy(target, full, fs::copy_options::recursive);
     base::Result<maintenance::StoreMergeCounts> quick =
@@ -136,6 +166,81 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
     EXPECT_EQ(quick->token_index_added, slow->token_index_added);
     EXPECT_EQ(quick->skipped, slow->skipped);
     EXPECT_EQ(files_under(target.string()), files_under(full.string())) << "round " << round;
+  }
+}
+
+// A source cut into pieces, each piece split by shard range, the ranges
+// merged over the pieces and absorbed one by one, then the token entries:
+// the target's document index and token index come out byte for byte as
+// after merge_absorb of the whole source, with the same counts, however
+// many ranges.
+TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
+  RandomStores stores(20240616);
+  for (size_t ranges : {1, 3, 256}) {
+    const std::string tag = std::to_string(ranges);
+    std::vector<fs::path> pieces;
+    for (int piece = 0; piece < 3; ++piece) {
+      pieces.push_back(fs::path(root_) / ("piece" + tag + "-" + std::to_string(piece)));
+      ASSERT_TRUE(store::init_store(pieces.back().string()).ok());
+      stores.Fill(pieces.back(), {2, 3});
+    }
+    // The whole source: the pieces' records one after another.
+    const fs::path whole = fs::path(root_) / ("whole" + tag);
+    ASSERT_TRUE(store::init_store(whole.string()).ok());
+    for (const char* layer : {"document-index", "token-index.tk"}) {
+      for (const fs::path& piece : pieces) {
+        for (const auto& entry : fs::directory_iterator(piece / ".zr" / layer)) {
+          // One file per layer keeps the whole source's reading order the pieces' order.
+          append((whole / ".zr" / layer / (std::string(layer) == "document-index" ? "00" : "001")).string(),
+                 read(entry.path().string()));
+        }
+      }
+    }
+    const fs::path expected = fs::path(root_) / ("expected" + tag);
+    ASSERT_TRUE(store::init_store(expected.string()).ok());
+    stores.Fill(expected, {2, 3}, /*placed=*/true);
+    const fs::path target = fs::path(root_) / ("target" + tag);
+    fs::copy(expected, target, fs::copy_options::recursive);
+
+    base::Result<maintenance::StoreMergeCounts> reference = maintenance::merge_absorb(whole.string(), expected.string());
+    ASSERT_TRUE(reference.ok());
+
+    std::vector<maintenance::RecordTexts> splits;
+    uint64_t skipped = 0;
+    for (const fs::path& piece : pieces) {
+      base::Result<maintenance::RecordTexts> split =
+          maintenance::split_store_records(piece.string(), std::string_view("tk"), ranges);
+      ASSERT_TRUE(split.ok());
+      skipped += split->skipped;
+      splits.push_back(std::move(*split));
+    }
+    uint64_t document_added = 0;
+    for (size_t r = 0; r < ranges; ++r) {
+      std::vector<std::string_view> texts;
+      for (const auto& split : splits) texts.push_back(split.documents[r]);
+      const maintenance::RecordTexts merged = maintenance::merge_document_texts(texts);
+      base::Result<maintenance::LayerMergeCounts> absorbed =
+          maintenance::absorb_document_text(target.string(), merged.documents.front());
+      ASSERT_TRUE(absorbed.ok());
+      document_added += absorbed->added;
+      skipped += merged.skipped + absorbed->skipped;
+    }
+    std::vector<std::string_view> token_texts;
+    for (const auto& split : splits) token_texts.push_back(split.tokens);
+    const maintenance::RecordTexts tokens = maintenance::merge_token_texts(token_texts);
+    base::Result<maintenance::TokenMergeCounts> absorbed =
+        maintenance::absorb_token_text(target.string(), "tk", tokens.tokens);
+    ASSERT_TRUE(absorbed.ok());
+    skipped += tokens.skipped + absorbed->skipped;
+
+    EXPECT_GT(reference->document_added, 0u);
+    EXPECT_EQ(document_added, reference->document_added) << ranges;
+    EXPECT_EQ(absorbed->added, reference->token_index_added) << ranges;
+    EXPECT_EQ(skipped, reference->skipped) << ranges;
+    for (const char* layer : {"document-index", "token-index.tk"}) {
+      EXPECT_EQ(files_under((target / ".zr" / layer).string()), files_under((expected / ".zr" / layer).string()))
+          << layer << ", " << ranges << " ranges";
+    }
   }
 }
 

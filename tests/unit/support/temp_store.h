@@ -13,6 +13,17 @@
 namespace zr::test {
 
 class TempStoreTest : public ::testing::Test {
+ public:
+  // Whole-file reads and writes; a missing file reads as empty. Public, for
+  // the generators of test stores too.
+  static std::string read(const std::string& path);
+  static void write(const std::string& path, std::string_view bytes);
+  // Appends, making the parent directories first.
+  static void append(const std::string& path, std::string_view bytes);
+  // Every regular file under `dir` but the log (it holds the time), by path
+  // relative to `dir`.
+  static std::map<std::string, std::string> files_under(const std::string& dir);
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -22,15 +33,6 @@ class TempStoreTest : public ::testing::Test {
   const std::string& root() const { return root_; }
   std::string store_dir() const { return root_ + "/.zr"; }
   std::string path(std::string_view relative) const { return root_ + "/" + std::string(relative); }
-
-  // Whole-file reads and writes; a missing file reads as empty.
-  static std::string read(const std::string& path);
-  static void write(const std::string& path, std::string_view bytes);
-  // Appends, making the parent directories first.
-  static void append(const std::string& path, std::string_view bytes);
-  // Every regular file under `dir` but the log (it holds the time), by path
-  // relative to `dir`.
-  static std::map<std::string, std::string> files_under(const std::string& dir);
 
   std::string root_;
 };
