@@ -47,3 +47,86 @@ def track_lines(
             or a write failed (no store, disk full, permission), with `track`'s
             messages. Records of the lines before stay written.
     """
+
+# --- Merging a store tracked in pieces, one shard range at a time ---------------------------------------
+# A cluster run tracks each piece of a corpus into a store of its own, splits it (split_store), merges each
+# shard range over the pieces in piece order (merge_document_texts) and all token entries at once
+# (merge_token_texts), then appends each range and the entries to the target (absorb_document_text,
+# absorb_token_text) and logs once (log_merge). The target then holds what merge_absorb of one store holding
+# every piece's records, in piece order, would give it.
+
+def split_store(zr_dir: str, ranges: int, tokenizer: str | None = None) -> tuple[list[bytes], bytes, int]:
+    """The records of a store tracked from one piece of a corpus, for a merge by shard range.
+
+    Returns (documents, tokens, skipped): the document-index records cut into
+    `ranges` texts by shard range (the 256 shards in runs of consecutive ones),
+    the merged token-index entries of `tokenizer` (empty without one), and how
+    many records were dropped. Each identity is kept once, the first in reading
+    order, in the form merge_absorb copies.
+
+    Shard "xx" (two hex digits) is in range int("xx", 16) * ranges // 256.
+
+    Raises:
+        RuntimeError: `ranges` is not 1 to 256, or a layer or chunk file
+            cannot be read.
+    """
+
+def merge_document_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
+    """Document-index records of `texts`, read in order, each identity kept once.
+
+    Returns (text, skipped): the first record of each (line_hash, file), as
+    merge_absorb copies it, and how many records were dropped (duplicates,
+    records without that identity); lines that are not JSON objects are
+    passed over uncounted, as a merge reads them.
+    """
+
+def merge_token_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
+    """Token-index entries of `texts`, read in order, each identity kept once.
+
+    Returns (text, skipped): the first entry of each identity (token count,
+    tokenizer, sorted sources) in its stored form, and how many were dropped.
+    """
+
+def absorb_document_text(zr_dir: str, text: bytes) -> dict[str, int]:
+    """Append to a store's document index the records of `text` it lacks.
+
+    As merge_absorb does for a source holding exactly those records, reading
+    only the target's shards the records name. Neither builds the index nor
+    logs. Returns {"document_added", "skipped"}.
+
+    The index's rebuild mark is set before the first record goes in, so a
+    later build_index (or merge_absorb) rebuilds the index even if this run
+    stops before its own build. Run again with the same text, it adds nothing.
+
+    Raises:
+        RuntimeError: a shard cannot be read or appended to (records appended
+            before stay; a repeated call skips them).
+    """
+
+def absorb_token_text(zr_dir: str, tokenizer: str, text: bytes) -> dict[str, int]:
+    """Write the token-index entries of `text` that a store lacks to a new chunk file.
+
+    As merge_absorb does for a source holding exactly those entries under
+    `tokenizer`. Returns {"token_index_added", "skipped"}. The chunk file is
+    written whole under the next free number, or not at all.
+
+    Raises:
+        RuntimeError: the merged directory or a chunk file cannot be read or
+            written.
+    """
+
+def log_merge(
+    zr_dir: str,
+    source: str,
+    authors_added: int,
+    sections_added: int,
+    document_added: int,
+    token_index_added: int,
+    skipped: int,
+) -> None:
+    """Append the "merge" log entry merge_absorb appends, with these counts.
+
+    Raises:
+        OverflowError: a count below 0 or above 2**64 - 1.
+        RuntimeError: the log cannot be appended to.
+    """

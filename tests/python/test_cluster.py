@@ -2,12 +2,14 @@
 
 import json
 import os
+import signal
 from collections import Counter
 
 import distributed
 import pytest
 
 import _zr_native as zr
+from conftest import run_child
 from zr_cluster import track_corpus
 from zr_cluster.__main__ import main as cluster_main
 from zr_cluster.parts import Part, lines_of, plan_parts
@@ -44,6 +46,44 @@ class FailFirstAttempt:
             return 999_000 + value["i"]
         open(self.marker, "x").close()
         raise RuntimeError("injected fault")
+
+
+def kill_once(marker):
+    """Kills the calling process with SIGKILL the first time any process gets
+    here (the one that creates `marker`); later calls return."""
+    try:
+        os.close(os.open(marker, os.O_CREAT | os.O_EXCL | os.O_WRONLY))
+    except FileExistsError:
+        return
+    os.kill(os.getpid(), signal.SIGKILL)
+
+
+class KillWorkerWhileTracking:
+    """Counts tokens like `count_tokens`, but the first call of all kills its worker."""
+
+    def __init__(self, marker):
+        self.marker = marker
+
+    def __call__(self, value):
+        kill_once(self.marker)
+        return count_tokens(value)
+
+
+class KillWorkerWhileMerging(distributed.WorkerPlugin):
+    """Makes the first merge of a shard range on any worker kill that worker."""
+
+    def __init__(self, marker):
+        self.marker = marker
+
+    def setup(self, worker):
+        import _zr_bulk
+        merge = _zr_bulk.merge_document_texts
+
+        def killing_merge(texts):
+            kill_once(self.marker)
+            return merge(texts)
+
+        _zr_bulk.merge_document_texts = killing_merge
 
 
 def register(root, holding=None):
@@ -179,8 +219,37 @@ def cluster(tmp_path_factory):
 
 def run(corpus, target, holding=False, **options):
     register(target, min(corpus) if holding else None)
+    return track(corpus, target, **options)
+
+
+def track(corpus, target, **options):
     return track_corpus(list(corpus), corpus, target, tokenizer=TOKENIZER, token_count=options.pop(
         "token_count", count_tokens), part_bytes=options.pop("part_bytes", 2000), **options)
+
+
+# A client run that kills itself (SIGKILL) before or after the n-th call of a
+# module function, with the corpus, target and scheduler as arguments.
+KILLED_CLIENT = """
+import json, os, signal, sys
+sys.path[:0] = sys.argv[1:3]
+import _zr_bulk, _zr_native
+import test_cluster
+module_name, name, when, nth, corpus, target, scheduler = sys.argv[3:]
+module = _zr_bulk if module_name == "_zr_bulk" else _zr_native
+original, calls = getattr(module, name), []
+
+def killing(*args, **kwargs):
+    calls.append(1)
+    if when == "before" and len(calls) == int(nth):
+        os.kill(os.getpid(), signal.SIGKILL)
+    result = original(*args, **kwargs)
+    if when == "after" and len(calls) == int(nth):
+        os.kill(os.getpid(), signal.SIGKILL)
+    return result
+
+setattr(module, name, killing)
+test_cluster.track(json.loads(corpus), target, scheduler=scheduler, ranges=7)
+"""
 
 
 def assert_same_as_oracle(result, target, oracle):
@@ -224,6 +293,44 @@ class TestEqualsSequentialRun:
         assert answers(target) == oracle[2]
 
 
+class TestKilledRuns:
+    """A run killed at any point, then run again, leaves the target an uninterrupted run leaves."""
+
+    @pytest.mark.parametrize("module, name, when, nth", [
+        ("_zr_bulk", "absorb_document_text", "before", 1),  # every part tracked, nothing merged
+        ("_zr_bulk", "absorb_document_text", "after", 3),  # some ranges in the target
+        ("_zr_bulk", "absorb_token_text", "before", 1),  # all ranges, no token entries
+        ("_zr_bulk", "log_merge", "before", 1),
+        ("_zr_native", "clean", "before", 1),
+        ("_zr_native", "build_index", "before", 1),
+    ])
+    def test_a_killed_client(self, corpus, oracle, cluster, tmp_path, module, name, when, nth):
+        target = str(tmp_path / "target")
+        register(target)
+        here = os.path.dirname(os.path.abspath(__file__))
+        killed = run_child(KILLED_CLIENT, os.path.dirname(os.path.dirname(here)), here, module, name, when, str(nth),
+                           json.dumps(corpus), target, cluster.scheduler_address, timeout=120)
+        assert killed.returncode == -signal.SIGKILL
+        assert_same_as_oracle(track(corpus, target, scheduler=cluster.scheduler_address, ranges=7), target, oracle)
+
+    @pytest.mark.parametrize("phase", ["tracking", "merging"])
+    def test_a_killed_worker(self, corpus, oracle, tmp_path, phase):
+        target = str(tmp_path / "target")
+        marker = str(tmp_path / "killed")
+        register(target)
+        with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
+                                      local_directory=str(tmp_path / "workers")) as local, \
+                distributed.Client(local) as client:
+            options = {}
+            if phase == "tracking":
+                options["token_count"] = KillWorkerWhileTracking(marker)
+            else:
+                client.register_worker_plugin(KillWorkerWhileMerging(marker))
+            result = track(corpus, target, scheduler=local.scheduler_address, ranges=7, **options)
+        assert os.path.exists(marker)
+        assert_same_as_oracle(result, target, oracle)
+
+
 class TestFaults:
     def test_a_failed_task_is_retried_and_its_partial_store_never_merged(self, corpus, oracle, cluster, tmp_path):
         target = str(tmp_path / "target")
@@ -242,6 +349,14 @@ class TestFaults:
                          token_count=FailFirstAttempt(0, "", always=True), scheduler=cluster.scheduler_address)
         assert {layer: shard_lines(target, layer) for layer in ("document-index", "sections")} == before
         assert not any(name.startswith("token-index.") for name in os.listdir(os.path.join(target, ".zr")))
+
+    def test_a_part_that_cannot_be_read_is_reported_not_retried(self, tmp_path):
+        # A retry would fail the same way, so the task returns the failure,
+        # which the client raises once every part is in.
+        records = track_part(Part(str(tmp_path / "gone.jsonl"), 0, 10, "gone.jsonl"), ["s"], ranges=3,
+                             scratch_dir=str(tmp_path / "scratch"))
+        assert records.failure == "gone.jsonl: No such file or directory"
+        assert (records.documents, records.report.tracked) == ([b""] * 3, 0)
 
     def test_a_failing_task_leaves_no_scratch_store(self, corpus, tmp_path):
         path = next(p for p in corpus if p.endswith("part-1.jsonl"))
