@@ -1,17 +1,22 @@
 """Tracking on a local Dask cluster of 1 and 2 worker processes over a generated corpus.
 
 Per worker count: lines per second over the whole run, the wall-clock time
-of each phase and its share (tracking, merging in the tree, the final merge
-into the target, clean, build_index), and the CPU seconds the tracking and
-merging tasks used per line. Then the speed-up of 2 workers over 1, for the
-tracking phase and for the whole run, and the per-line cost of tracking in
-one process without Dask, the cost every worker pays at least.
+of each phase and its share (tracking, merging by shard range, the client's
+appends to the target, clean, build_index), and the CPU each phase used per
+record (tracking in the tracking tasks, their split by shard range, the
+merging tasks, the client's appends). Then the speed-up of 2 workers over 1
+for the whole run, and the per-line cost of tracking in one process without
+Dask, the cost every worker pays at least.
 
-The run is phased (merging starts once every part is tracked) so that the
-tracking phase is measured alone. Figures are wall-clock: run it on an
-otherwise idle machine, or the speed-up measures the neighbours.
+Memory: the client's peak resident memory while the cluster works (tracking
+and merging: the client receives and appends one merged range at a time) on
+two corpus sizes, which should stay flat; and one merging task's peak memory
+per record of its range.
 
-    PYTHONPATH=build/python /usr/bin/python3 bench/cluster_bench.py [--lines N] [--work DIR]
+Figures are wall-clock and memory: run it on an otherwise idle machine, or
+the speed-up measures the neighbours.
+
+    PYTHONPATH=build/python /usr/bin/python3 bench/cluster_bench.py [--lines N] [--memory-lines N,M] [--work DIR]
 """
 from __future__ import annotations
 
@@ -19,8 +24,11 @@ import argparse
 import json
 import os
 import random
+import resource
 import shutil
+import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -28,9 +36,13 @@ sys.path.insert(0, os.path.dirname(HERE))
 
 import _zr_native as zr  # noqa: E402
 from zr_cluster import track_corpus  # noqa: E402
+from zr_cluster.parts import plan_parts, ranges_for, part_bytes_for, total_size  # noqa: E402
+from zr_cluster.progress import Progress  # noqa: E402
+from zr_cluster.tasks import merge_range, track_part  # noqa: E402
 
 TOKENIZER = "bench"
 WORDS = "the of and to in is was for on that with by as at from his her an were are which this be".split()
+PAGE = os.sysconf("SC_PAGE_SIZE")
 
 
 def count_tokens(value) -> int:
@@ -50,7 +62,7 @@ def generate(directory: str, lines: int, files: int) -> list[str]:
         if os.path.exists(path) and sum(1 for _ in open(path, "rb")) == per_file:
             continue
         with open(path, "w") as out:
-            recent = []
+            recent: list[str] = []
             for i in range(per_file):
                 if recent and i % 50 == 49:
                     out.write(rng.choice(recent))
@@ -86,48 +98,148 @@ def sequential_per_line(paths: list[str], work: str, sample: int) -> float:
     return (time.process_time() - started) / done
 
 
-def run(paths: list[str], work: str, workers: int, part_bytes: int) -> dict:
+def resident_bytes() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+class PeakWhileWorking(Progress):
+    """Records the process's peak resident memory while the cluster tracks and
+    merges (the client's part of the run), sampled every 10 ms."""
+
+    def __init__(self) -> None:
+        super().__init__(False)
+        self.phase = ""
+        self.peak = 0
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._sample, daemon=True)
+        self._thread.start()
+
+    def start(self, phase: str, total: int | None = None) -> None:
+        self.phase = phase
+
+    def _sample(self) -> None:
+        while not self._stop.wait(0.01):
+            if self.phase in ("tracking", "merging"):
+                self.peak = max(self.peak, resident_bytes())
+
+    def stop(self) -> int:
+        self._stop.set()
+        self._thread.join()
+        return self.peak
+
+
+def sources_for(paths: list[str], sections: list[str]) -> dict[str, list[str]]:
+    return {path: [sections[k % len(sections)]] for k, path in enumerate(paths)}
+
+
+def run(paths: list[str], work: str, workers: int, part_bytes: int | None) -> dict:
     target = os.path.join(work, f"target-{workers}")
     shutil.rmtree(target, ignore_errors=True)
-    sections = register(target, 4)
-    sources = {path: [sections[k % len(sections)]] for k, path in enumerate(paths)}
+    sources = sources_for(paths, register(target, 4))
     started = time.perf_counter()
     result = track_corpus(paths, sources, target, tokenizer=TOKENIZER, token_count=count_tokens,
-                          workers=workers, part_bytes=part_bytes, phased=True,
+                          workers=workers, part_bytes=part_bytes,
                           local_directory=os.path.join(work, f"workers-{workers}"))
     wall = time.perf_counter() - started
     t = result.timings
     shutil.rmtree(target, ignore_errors=True)
     return {"workers": workers, "lines": result.tracked, "wall": wall, "tracking": t.tracking,
-            "merging": t.merging, "final merge": t.absorbing, "clean": t.cleaning, "build_index": t.indexing,
-            "tracking_cpu": t.tracking_cpu, "merging_cpu": t.merging_cpu, "phases": t.total}
+            "reducing": t.reducing, "appending": t.absorbing, "clean": t.cleaning, "build_index": t.indexing,
+            "map_cpu": t.tracking_cpu - t.split_cpu, "split_cpu": t.split_cpu, "reduce_cpu": t.reducing_cpu,
+            "client_cpu": t.absorbing_cpu, "phases": t.total}
+
+
+def client_memory(paths: list[str], work: str) -> dict:
+    """In this (fresh) process: the client's peak memory while 2 workers track and merge `paths`."""
+    target = os.path.join(work, "target-memory")
+    shutil.rmtree(target, ignore_errors=True)
+    sources = sources_for(paths, register(target, 4))
+    baseline = resident_bytes()
+    watch = PeakWhileWorking()
+    result = track_corpus(paths, sources, target, tokenizer=TOKENIZER, token_count=count_tokens, workers=2,
+                          progress=watch, local_directory=os.path.join(work, "workers-memory"))
+    peak = watch.stop()
+    shutil.rmtree(target, ignore_errors=True)
+    return {"lines": result.tracked, "baseline": baseline, "peak": peak,
+            "ranges": ranges_for(total_size(paths))}
+
+
+def merge_memory(paths: list[str], work: str) -> dict:
+    """In this (fresh) process: one merging task's peak memory per record of
+    its range, over every part of `paths` tracked and split here."""
+    total = total_size(paths)
+    ranges = ranges_for(total)
+    parts = plan_parts(paths, part_bytes_for(total, ranges))
+    scratch = os.path.join(work, "merge-memory")
+    pieces = []
+    for part in parts:
+        records = track_part(part, ["s"], TOKENIZER, count_tokens, ranges, scratch_dir=scratch)
+        pieces.append(records.documents[0])
+        del records
+    baseline = resident_bytes()
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    merged = merge_range(*pieces)
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    records_in = sum(piece.count(b"\n") for piece in pieces)
+    return {"records": records_in, "input_bytes": sum(map(len, pieces)), "output_bytes": len(merged.text),
+            "ranges": ranges, "growth": max(peak, before) - baseline, "cpu": merged.time.cpu}
+
+
+def in_child(kind: str, lines: int, work: str, files: int) -> dict:
+    out = subprocess.run([sys.executable, __file__, "--child", kind, "--lines", str(lines), "--work", work,
+                          "--files", str(files)], check=True, capture_output=True, text=True)
+    return json.loads(out.stdout.strip().splitlines()[-1])
 
 
 def main() -> None:
     small = os.environ.get("SIZE") == "small"
     p = argparse.ArgumentParser()
     p.add_argument("--lines", type=int, default=200_000 if small else 2_000_000)
+    p.add_argument("--memory-lines", default="100000,400000" if small else "1000000,4000000")
     p.add_argument("--files", type=int, default=8)
-    p.add_argument("--part-mb", type=float, default=8.0)
+    p.add_argument("--part-mb", type=float, default=None, help="default: the pipeline's own")
     p.add_argument("--work", default="/tmp/zr-cluster-bench")
+    p.add_argument("--child", choices=["client-memory", "merge-memory"], help=argparse.SUPPRESS)
     args = p.parse_args()
 
-    paths = generate(os.path.join(args.work, "corpus"), args.lines, args.files)
-    per_line = sequential_per_line(paths, args.work, min(100_000, args.lines // args.files))
-    runs = [run(paths, args.work, workers, int(args.part_mb * (1 << 20))) for workers in (1, 2)]
+    if args.child:
+        paths = generate(os.path.join(args.work, f"corpus-{args.lines}"), args.lines, args.files)
+        measure = client_memory if args.child == "client-memory" else merge_memory
+        print(json.dumps(measure(paths, args.work)))
+        return
 
-    print(f"corpus: {args.lines} lines in {args.files} files, parts of {args.part_mb:g} MiB")
+    paths = generate(os.path.join(args.work, f"corpus-{args.lines}"), args.lines, args.files)
+    per_line = sequential_per_line(paths, args.work, min(100_000, args.lines // args.files))
+    part_bytes = int(args.part_mb * (1 << 20)) if args.part_mb else None
+    runs = [run(paths, args.work, workers, part_bytes) for workers in (1, 2)]
+
+    print(f"corpus: {args.lines} lines in {args.files} files ({total_size(paths) / 1e6:.0f} MB), "
+          f"{ranges_for(total_size(paths))} shard ranges")
     print(f"tracking in one process without Dask: {per_line * 1e6:.2f} us CPU per line")
     for r in runs:
         print(f"\n{r['workers']} worker(s): {r['lines'] / r['wall']:,.0f} lines/s over {r['wall']:.2f} s "
               f"(cluster start and stop included)")
-        for phase in ("tracking", "merging", "final merge", "clean", "build_index"):
+        for phase in ("tracking", "reducing", "appending", "clean", "build_index"):
             print(f"  {phase:<12} {r[phase]:8.2f} s  {100 * r[phase] / r['phases']:5.1f} %")
-        print(f"  CPU per line: tracking tasks {r['tracking_cpu'] / r['lines'] * 1e6:.2f} us, "
-              f"merging tasks {r['merging_cpu'] / r['lines'] * 1e6:.2f} us")
+        print("  CPU per record: " + ", ".join(f"{name} {r[name + '_cpu'] / r['lines'] * 1e6:.2f} us"
+                                               for name in ("map", "split", "reduce", "client")))
     one, two = runs
-    print(f"\nspeed-up of 2 workers over 1: tracking {one['tracking'] / two['tracking']:.2f}x (target 1.7x), "
-          f"whole run {one['wall'] / two['wall']:.2f}x")
+    print(f"\nspeed-up of 2 workers over 1: whole run {one['wall'] / two['wall']:.2f}x (target 1.7x), "
+          f"tracking {one['tracking'] / two['tracking']:.2f}x")
+
+    sizes = [int(n) for n in args.memory_lines.split(",")]
+    memory = [in_child("client-memory", n, args.work, args.files) for n in sizes]
+    for m in memory:
+        print(f"\nclient, {m['lines']} lines ({m['ranges']} ranges): peak {m['peak'] / 2**20:.0f} MiB "
+              f"while tracking and merging (at start {m['baseline'] / 2**20:.0f} MiB)")
+    print(f"client peak growth from {sizes[0]} to {sizes[-1]} lines: {memory[-1]['peak'] / memory[0]['peak']:.2f}x "
+          f"(target at most 1.2x)")
+    merge = in_child("merge-memory", sizes[-1], args.work, args.files)
+    print(f"\none merging task, {merge['records']} records of 1 of {merge['ranges']} ranges "
+          f"({merge['input_bytes'] / 2**20:.1f} MiB in, {merge['output_bytes'] / 2**20:.1f} MiB out): "
+          f"peak growth {merge['growth'] / merge['records']:.0f} bytes per record, "
+          f"CPU {merge['cpu'] / merge['records'] * 1e6:.2f} us per record")
 
 
 if __name__ == "__main__":

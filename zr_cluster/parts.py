@@ -24,11 +24,11 @@ JSONL_EXTENSION = ".jsonl"
 MIN_PART_BYTES = 32 << 20
 # Shard ranges the merge is cut into: about this many bytes of records each,
 # at most one per shard.
-RANGE_BYTES = 32 << 20
+RANGE_BYTES = 16 << 20
 MAX_RANGES = 256
-# Bytes of document-index records per byte of input (a line of about 100
-# bytes gets a record of about 200).
-RECORD_BYTES_PER_INPUT_BYTE = 2
+# Bytes of document-index records per byte of input, about: a line of 60
+# bytes gets a record of about 190.
+RECORD_BYTES_PER_INPUT_BYTE = 3
 # Tasks that move one tracking task's records of one shard range to its
 # merge: at most about this many in a run.
 MAX_PIECES = 1 << 16

@@ -49,7 +49,8 @@ size_t name_length_in_characters(std::string_view name) {
 }
 
 base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const std::string& archive_dir,
-                                               std::string_view layer, std::string_view key_member) {
+                                               std::string_view layer, std::string_view key_member,
+                                               FlaggedRead read) {
   std::string layer_dir = store::store_path(zr_dir, layer);
   ZR_ASSIGN_OR_RETURN(std::vector<base::DirEntry> entries, base::list_directory_if_exists(layer_dir));
 
@@ -59,7 +60,11 @@ base::Result<uint64_t> archive_flagged_records(std::string_view zr_dir, const st
   uint64_t archived = 0;
   for (const base::DirEntry& entry : entries) {
     if (entry.kind != base::PathKind::kRegularFile || name_length_in_characters(entry.name) != 2) continue;
-    ZR_RETURN_IF_ERROR(store::for_each_record(base::path_join(layer_dir, entry.name), [&](const json::Value& record) {
+    // A flag is a member whose value is JSON true, which has one spelling:
+    // a line without "true" holds no flagged record and is not parsed.
+    const std::string path = base::path_join(layer_dir, entry.name);
+    const std::string_view needle = read == FlaggedRead::kQuick ? "true" : "";
+    ZR_RETURN_IF_ERROR(store::for_each_record_holding(path, needle, [&](const json::Value& record) {
       if (!is_flagged_record(record)) return base::Status();
       const json::Value* key = record.find(key_member);
       if (key == nullptr || !key->is_string()) return base::Status();

@@ -21,16 +21,31 @@ base::Result<base::MappedFile> map_record_file(const std::string& path) {
   return file->Map();
 }
 
-base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+namespace {
+
+base::Status parse_each_line(const std::string& path, std::string_view needle,
+                             const std::function<base::Status(const json::Value&)>& fn) {
   ZR_ASSIGN_OR_RETURN(base::MappedFile file, map_record_file(path));
   json::Parser parser;
   json::Value record;
   base::Status status;
   store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;
+    if (!needle.empty() && line.find(needle) == std::string_view::npos) return;
     if (parser.ParseInto(line, readable_after, record)) status = fn(record);
   });
   return status;
+}
+
+}  // namespace
+
+base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn) {
+  return parse_each_line(path, {}, fn);
+}
+
+base::Status for_each_record_holding(const std::string& path, std::string_view needle,
+                                    const std::function<base::Status(const json::Value&)>& fn) {
+  return parse_each_line(path, needle, fn);
 }
 
 base::Status for_each_layer_file(std::string_view zr_dir, std::string_view layer,

@@ -27,6 +27,12 @@ namespace zr::store {
 // An error of fn ends the walk and is returned.
 base::Status for_each_record(const std::string& path, const std::function<base::Status(const json::Value&)>& fn);
 
+// for_each_record for readers that want only records whose line holds
+// `needle` as bytes: other lines are passed over unparsed. An empty needle
+// is in every line.
+base::Status for_each_record_holding(const std::string& path, std::string_view needle,
+                                    const std::function<base::Status(const json::Value&)>& fn);
+
 // Maps the file at `path` by the reading rule of for_each_record: a missing
 // file maps as empty; a directory, FIFO or device is an error.
 base::Result<base::MappedFile> map_record_file(const std::string& path);

@@ -13,6 +13,7 @@
 
 #include "index/layer_scans.h"
 #include "maintenance/range_merge.h"
+#include "maintenance/record_archive.h"
 #include "maintenance/store_merge.h"
 #include "store/flat_object.h"
 #include "store/init.h"
@@ -242,6 +243,40 @@ TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
           << layer << ", " << ranges << " ranges";
     }
   }
+}
+
+// Archiving flagged records while passing over lines without "true" finds
+// what parsing every line finds: the same count and archive bytes, on
+// records flagged or not, in every spelling, damaged or not.
+TEST_F(MergeRoutesTest, QuickFlaggedReadArchivesWhatTheFullReadArchives) {
+  const std::vector<std::string> seeds = {
+      R"({"file":"f","line_hash":"ab01","revoked":true,"sources":["s"]})",
+      R"({"file":"f","line_hash":"ab02","revoked":false,"sources":["true"]})",
+      R"({"file":"f","line_hash":"cd03","orphan":true})",
+      R"({"line_hash":"cd04","orphan" : true ,"revoked":false})",
+      R"({"line_hash":"ef05","revoked":"true","x":[true]})",
+      R"({"line_hash":"ef06","nested":{"revoked":true}})",
+  };
+  test::RandomJson random(20240617);
+  std::mt19937& rng = random.engine();
+  for (const fs::path& store : {fs::path(root_) / "quick", fs::path(root_) / "full"}) {
+    ASSERT_TRUE(store::init_store(store.string()).ok());
+    fs::create_directories(store / ".zr" / "archive");
+  }
+  for (int i = 0; i < 3000; ++i) {
+    std::string line = seeds[rng() % seeds.size()];
+    if (rng() % 3 == 0) line = damaged(random, line);
+    const std::string shard = std::string(1, "abcdef"[rng() % 6]) + "b";
+    for (const char* store : {"quick", "full"}) append(path(std::string(store) + "/.zr/document-index/" + shard), line + "\n");
+  }
+  base::Result<uint64_t> quick = maintenance::archive_flagged_records(
+      path("quick"), path("quick/.zr/archive"), "document-index", "line_hash", maintenance::FlaggedRead::kQuick);
+  base::Result<uint64_t> full = maintenance::archive_flagged_records(
+      path("full"), path("full/.zr/archive"), "document-index", "line_hash", maintenance::FlaggedRead::kFull);
+  ASSERT_TRUE(quick.ok() && full.ok());
+  EXPECT_GT(*quick, 500u);
+  EXPECT_EQ(*quick, *full);
+  EXPECT_EQ(files_under(path("quick/.zr/archive")), files_under(path("full/.zr/archive")));
 }
 
 // Lines passed over unread must be lines the full reader finds nothing in:
