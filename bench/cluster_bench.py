@@ -165,31 +165,40 @@ def client_memory(paths: list[str], work: str) -> dict:
             "ranges": ranges_for(total_size(paths))}
 
 
-def merge_memory(paths: list[str], work: str) -> dict:
-    """In this (fresh) process: one merging task's peak memory per record of
-    its range, over every part of `paths` tracked and split here."""
+def split_pieces(paths: list[str], work: str) -> dict:
+    """Tracks and splits every part of `paths` here, and keeps each part's
+    piece of the first shard range in a file of `work`/pieces."""
     total = total_size(paths)
     ranges = ranges_for(total)
-    parts = plan_parts(paths, part_bytes_for(total, ranges))
-    scratch = os.path.join(work, "merge-memory")
-    pieces = []
-    for part in parts:
-        records = track_part(part, ["s"], TOKENIZER, count_tokens, ranges, scratch_dir=scratch)
-        pieces.append(records.documents[0])
-        del records
-    baseline = resident_bytes()
-    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    directory = os.path.join(work, "pieces")
+    shutil.rmtree(directory, ignore_errors=True)
+    os.makedirs(directory)
+    for k, part in enumerate(plan_parts(paths, part_bytes_for(total, ranges))):
+        records = track_part(part, ["s"], TOKENIZER, count_tokens, ranges, scratch_dir=os.path.join(work, "scratch"))
+        with open(os.path.join(directory, f"{k:06d}"), "wb") as f:
+            f.write(records.documents[0])
+    return {"ranges": ranges}
+
+
+def merge_memory(paths: list[str], work: str) -> dict:
+    """In this (fresh) process: one merging task's peak memory per record of
+    its range, its pieces included (as a worker holds them)."""
+    directory = os.path.join(work, "pieces")
+    baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    pieces = [open(os.path.join(directory, name), "rb").read() for name in sorted(os.listdir(directory))]
     merged = merge_range(*pieces)
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
-    records_in = sum(piece.count(b"\n") for piece in pieces)
-    return {"records": records_in, "input_bytes": sum(map(len, pieces)), "output_bytes": len(merged.text),
-            "ranges": ranges, "growth": max(peak, before) - baseline, "cpu": merged.time.cpu}
+    return {"records": sum(piece.count(b"\n") for piece in pieces), "input_bytes": sum(map(len, pieces)),
+            "output_bytes": len(merged.text), "growth": peak - baseline, "cpu": merged.time.cpu}
 
 
 def in_child(kind: str, lines: int, work: str, files: int) -> dict:
     out = subprocess.run([sys.executable, __file__, "--child", kind, "--lines", str(lines), "--work", work,
                           "--files", str(files)], check=True, capture_output=True, text=True)
     return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+CHILDREN = {"client-memory": client_memory, "split-pieces": split_pieces, "merge-memory": merge_memory}
 
 
 def main() -> None:
@@ -200,13 +209,12 @@ def main() -> None:
     p.add_argument("--files", type=int, default=8)
     p.add_argument("--part-mb", type=float, default=None, help="default: the pipeline's own")
     p.add_argument("--work", default="/tmp/zr-cluster-bench")
-    p.add_argument("--child", choices=["client-memory", "merge-memory"], help=argparse.SUPPRESS)
+    p.add_argument("--child", choices=list(CHILDREN), help=argparse.SUPPRESS)
     args = p.parse_args()
 
     if args.child:
         paths = generate(os.path.join(args.work, f"corpus-{args.lines}"), args.lines, args.files)
-        measure = client_memory if args.child == "client-memory" else merge_memory
-        print(json.dumps(measure(paths, args.work)))
+        print(json.dumps(CHILDREN[args.child](paths, args.work)))
         return
 
     paths = generate(os.path.join(args.work, f"corpus-{args.lines}"), args.lines, args.files)
@@ -235,8 +243,9 @@ def main() -> None:
               f"while tracking and merging (at start {m['baseline'] / 2**20:.0f} MiB)")
     print(f"client peak growth from {sizes[0]} to {sizes[-1]} lines: {memory[-1]['peak'] / memory[0]['peak']:.2f}x "
           f"(target at most 1.2x)")
+    ranges = in_child("split-pieces", sizes[-1], args.work, args.files)["ranges"]
     merge = in_child("merge-memory", sizes[-1], args.work, args.files)
-    print(f"\none merging task, {merge['records']} records of 1 of {merge['ranges']} ranges "
+    print(f"\none merging task, {merge['records']} records of 1 of {ranges} ranges "
           f"({merge['input_bytes'] / 2**20:.1f} MiB in, {merge['output_bytes'] / 2**20:.1f} MiB out): "
           f"peak growth {merge['growth'] / merge['records']:.0f} bytes per record, "
           f"CPU {merge['cpu'] / merge['records'] * 1e6:.2f} us per record")

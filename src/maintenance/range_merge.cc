@@ -171,6 +171,11 @@ base::Result<RecordTexts> split_store_records(std::string_view zr_dir, std::opti
 RecordTexts merge_document_texts(std::span<const std::string_view> texts) {
   RecordTexts out;
   out.documents.resize(1);
+  // Records seldom repeat across pieces, so the result is about as large as
+  // its input: room for all of it at once saves copies as it grows.
+  size_t input = 0;
+  for (std::string_view text : texts) input += text.size();
+  out.documents.front().reserve(input);
   DocumentDeduplicator documents(out);
   for_each_text_line(texts, [&](std::string_view line, size_t readable_after) { documents.Add(line, readable_after); });
   return out;
