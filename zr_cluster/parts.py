@@ -124,10 +124,15 @@ def _refuse_constant(name: str) -> None:
     raise BadLine(name)
 
 
+# One decoder for every line: json.loads with an option builds a new one per call.
+_DECODER = json.JSONDecoder(parse_constant=_refuse_constant)
+
+
 def parse_line(raw: bytes) -> object:
-    """The JSON value of a non-blank line; raises BadLine when it is none."""
+    """The JSON value of a non-blank line, as json.loads reads bytes; raises
+    BadLine when it is none."""
     try:
-        return json.loads(raw, parse_constant=_refuse_constant)
+        return _DECODER.decode(raw.decode(json.detect_encoding(raw), "surrogatepass"))
     except (ValueError, RecursionError) as error:
         raise BadLine(str(error)) from None
 
