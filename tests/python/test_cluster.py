@@ -12,7 +12,7 @@ import _zr_native as zr
 from conftest import run_child
 from zr_cluster import track_corpus
 from zr_cluster.__main__ import main as cluster_main
-from zr_cluster.parts import Part, lines_of, plan_parts
+from zr_cluster.parts import Part, lines_of, part_bytes_for, plan_parts, ranges_for
 from zr_cluster.tasks import track_part
 
 TOKENIZER = "tk"
@@ -368,6 +368,17 @@ class TestFaults:
 
 
 class TestParts:
+    @pytest.mark.parametrize("total", [0, 1, 10**6, 10**8, 10**10, 10**12, 10**13])
+    def test_a_run_keeps_to_thousands_of_tasks_and_small_ranges_whatever_the_corpus(self, total):
+        ranges = ranges_for(total)
+        part_bytes = part_bytes_for(total, ranges)
+        parts = max(1, -(-total // part_bytes))
+        # Tracking tasks, the pieces they hand to each range, the merges.
+        assert parts + parts * ranges + ranges <= 70_000
+        assert 1 <= ranges <= 256 and part_bytes >= 32 << 20
+        if ranges < 256:  # a range holds about 16 MiB of records until there are 256
+            assert total * 3 / ranges <= 16 << 20
+
     @pytest.mark.parametrize("ends", [b"\n", b"\r\n"])
     def test_every_line_belongs_to_exactly_one_range_whatever_the_cut(self, tmp_path, ends):
         lines = [b"x" * n for n in (0, 1, 2, 5, 0, 3, 1)]
