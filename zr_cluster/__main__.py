@@ -29,7 +29,8 @@ EXIT_CLOSED_OUTPUT = 141  # 128 + SIGPIPE, as a shell reports a command stopped 
 
 
 # The pipeline's defaults are the command's: one place to change them.
-_PIPELINE_DEFAULTS = {name: parameter.default for name, parameter in inspect.signature(track_corpus).parameters.items()}
+_PIPELINE_DEFAULTS = {name: parameter.default
+                      for name, parameter in inspect.signature(track_corpus).parameters.items()}
 
 
 class _Parser(argparse.ArgumentParser):
@@ -41,7 +42,7 @@ class _Parser(argparse.ArgumentParser):
 def parser() -> argparse.ArgumentParser:
     p = _Parser(prog=PROG, description="Track JSON Lines files on a Dask cluster into one store.",
                 epilog="Exit status: 0 done, 1 the run failed, 2 bad usage or input (nothing was done), "
-                       "130 interrupted. Without --scheduler, the scheduler of DASK_SCHEDULER_ADDRESS "
+                       "130 interrupted, 141 stdout closed early. Without --scheduler, the scheduler of DASK_SCHEDULER_ADDRESS "
                        "is used when it is set.")
     p.add_argument("--version", action="version", version=f"{PROG} {package_version()}")
     p.add_argument("inputs", nargs="+", metavar="INPUT", help="a JSON Lines file, or a directory of .jsonl files")
@@ -50,8 +51,8 @@ def parser() -> argparse.ArgumentParser:
     sources = p.add_mutually_exclusive_group(required=True)
     sources.add_argument("--source", action="append", dest="sources", metavar="SECTION",
                          help="hash of a section registered in the target, which every line is attributed "
-                              "to; repeat for more. A target without a store has no sections, so register "
-                              "them first")
+                              "to; repeat for more. A new target (one without a store) has no sections: "
+                              "register them first, or every --source is refused")
     sources.add_argument("--sources-json", metavar="FILE",
                          help="a JSON object mapping each input file, as listed, to its list of section hashes")
     p.add_argument("--tokenizer", help="tokenizer name of the token-index entries (needs --token-count)")
@@ -67,7 +68,7 @@ def parser() -> argparse.ArgumentParser:
                    help="retries of a failing task (default %(default)s)")
     p.add_argument("--local-directory", metavar="DIR",
                    help="where the local cluster's workers keep their scratch stores (default: the system's "
-                        "temporary directory); removed again when the run ends")
+                        "temporary directory); the stores are removed when the run ends")
     shown = p.add_mutually_exclusive_group()
     shown.add_argument("--progress", action="store_true",
                        help="show progress and the dashboard's address on stderr even when it is no terminal")
@@ -120,31 +121,26 @@ def _checked(args: argparse.Namespace) -> _Run:
     registered = checks.registered_sections(args.target)
     sources: list[str] | dict[str, list[str]]
     if args.sources_json is not None:
-        sources = checks.load_sources_json(args.sources_json, files)
-        for file, file_sources in sources.items():
+        sources_of = checks.load_sources_json(args.sources_json, files)
+        sources = sources_of
+        for file, file_sources in sources_of.items():
             checks.check_sources_registered(file_sources, registered, args.target,
                                             f"the source of {file} in {args.sources_json}")
     else:
         sources = args.sources
-        checks.check_sources_registered(sources, registered, args.target, "--source")
+        checks.check_sources_registered(args.sources, registered, args.target, "--source")
     token_count = checks.load_function(args.token_count) if args.token_count is not None else None
     checks.check_scheduler(args.scheduler)
     part_bytes = max(1, int(args.part_mb * (1 << 20))) if args.part_mb is not None else None
     return _Run(sources, token_count, part_bytes)
 
 
-def _print_summary(result: CorpusResult) -> int:
-    try:
-        print(summary(result), flush=True)
-    except BrokenPipeError:
-        # The reader left (`| head -1`): nothing more to say to it. Python
-        # flushes stdout again at exit; point it at nothing so that flush
-        # cannot fail with a second message.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-        return EXIT_CLOSED_OUTPUT
-    return 0
+def _silence_stdout() -> None:
+    # Python flushes stdout again at exit: pointed at nothing, that flush
+    # cannot fail with a second message.
+    devnull = os.open(os.devnull, os.O_WRONLY)
+    os.dup2(devnull, sys.stdout.fileno())
+    os.close(devnull)
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -161,15 +157,23 @@ def main(argv: Sequence[str] | None = None) -> int:
         progress = Progress(enabled=not args.quiet and (args.progress or is_terminal(sys.stderr)))
         quiet_cluster_logs()
         try:
-            result = track_corpus(args.inputs, run.sources, args.target, tokenizer=args.tokenizer,
-                                  token_count=run.token_count, scheduler=args.scheduler, workers=args.workers,
-                                  part_bytes=run.part_bytes, retries=args.retries, progress=progress,
-                                  local_directory=args.local_directory)
+            result = track_corpus(
+                args.inputs, run.sources, args.target, tokenizer=args.tokenizer, token_count=run.token_count,
+                scheduler=args.scheduler, workers=args.workers, retries=args.retries,
+                local_directory=args.local_directory,
+                # The pipeline of this tree still takes an int and a bool for
+                # these: the ignore goes once it takes None and a Progress.
+                part_bytes=run.part_bytes, progress=progress)  # type: ignore[arg-type]
         except Exception as error:
             progress.abandon()
             _error(str(error) or type(error).__name__)
             return EXIT_FAILED
-        return _print_summary(result)
+        print(summary(result), flush=True)
+        return 0
+    except BrokenPipeError:
+        # The reader of stdout left (`| head -1`): nothing more to say to it.
+        _silence_stdout()
+        return EXIT_CLOSED_OUTPUT
     except KeyboardInterrupt:
         if progress is not None:
             progress.abandon()

@@ -9,6 +9,7 @@ rest of the run instead of failing the run.
 from __future__ import annotations
 
 import sys
+import threading
 import time
 from typing import TextIO
 
@@ -34,50 +35,58 @@ class Progress:
         self._count = 0
         self._started = 0.0
         self._shown = ""
+        # Steps may be counted from Dask's callbacks, on another thread than
+        # the phases; a line is written whole.
+        self._lock = threading.RLock()
 
     def start(self, phase: str, total: int | None = None) -> None:
         """Begins `phase` of `total` steps (unknown when None), finishing the one before."""
-        self.finish()
-        self._phase, self._total, self._count = phase, total, 0
-        self._started = time.monotonic()
-        self._shown = ""
-        if self._terminal:
-            self._rewrite()
-        else:
-            self._write(self._status() + "\n")
+        with self._lock:
+            self.finish()
+            self._phase, self._total, self._count = phase, total, 0
+            self._started = time.monotonic()
+            self._shown = ""
+            if self._terminal:
+                self._rewrite()
+            else:
+                self._write(self._status() + "\n")
 
     def advance(self, count: int = 1) -> None:
         """Counts `count` more steps of the current phase."""
-        if self._phase is None:
-            return
-        self._count += count
-        if self._terminal:
-            self._rewrite()
+        with self._lock:
+            if self._phase is None:
+                return
+            self._count += count
+            if self._terminal:
+                self._rewrite()
 
     def finish(self) -> None:
         """Ends the current phase's line with the time it took; nothing when no phase is open."""
-        if self._phase is None:
-            return
-        line = f"{self._status()} in {time.monotonic() - self._started:.1f} s"
-        self._write((_CLEAR_LINE if self._terminal else "") + line + "\n")
-        self._phase = None
+        with self._lock:
+            if self._phase is None:
+                return
+            line = f"{self._status()} in {time.monotonic() - self._started:.1f} s"
+            self._write((_CLEAR_LINE if self._terminal else "") + line + "\n")
+            self._phase = None
 
     def abandon(self) -> None:
         """Leaves the current phase unfinished: a message after it starts on a line of its own."""
-        if self._phase is None:
-            return
-        if self._terminal:
-            self._write(_CLEAR_LINE)
-        self._phase = None
+        with self._lock:
+            if self._phase is None:
+                return
+            if self._terminal:
+                self._write(_CLEAR_LINE)
+            self._phase = None
 
     def announce(self, text: str) -> None:
         """Shows one line of news about the run (such as the dashboard's address) above the progress line."""
-        if self._terminal and self._phase is not None:
-            self._write(_CLEAR_LINE + text + "\n")
-            self._shown = ""
-            self._rewrite()
-        else:
-            self._write(text + "\n")
+        with self._lock:
+            if self._terminal and self._phase is not None:
+                self._write(_CLEAR_LINE + text + "\n")
+                self._shown = ""
+                self._rewrite()
+            else:
+                self._write(text + "\n")
 
     def _status(self) -> str:
         if self._total is None:
