@@ -89,8 +89,8 @@ class Progress:
                 self._write(text + "\n")
 
     def _status(self) -> str:
-        if self._total is None:
-            return f"{self._phase}: {self._count}"
+        if self._total is None:  # a phase of one step, or of steps it cannot count ahead
+            return f"{self._phase}: {self._count}" if self._count else f"{self._phase}"
         percent = 100 * self._count // self._total if self._total else 100
         return f"{self._phase}: {self._count}/{self._total} ({percent}%)"
 

@@ -208,7 +208,7 @@ def test_progress_writes_nothing_when_disabled_and_never_fails_on_a_closed_strea
     steps.start("clean")
     # Not a terminal: a line as each phase starts and ends, none per step.
     assert [line.split(" in ")[0] for line in log.getvalue().splitlines()] == [
-        "tracking: 0/2 (0%)", "tracking: 2/2 (100%)", "clean: 0"]
+        "tracking: 0/2 (0%)", "tracking: 2/2 (100%)", "clean"]
     log.close()
     steps.advance()
     steps.finish()
