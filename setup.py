@@ -6,7 +6,8 @@ the interpreter that runs this build, so a virtual environment's Python gets
 modules of its own ABI. The type stubs travel as the companion packages
 `_zr_native-stubs` and `_zr_bulk-stubs`, where type checkers look for the
 stubs of a compiled module. The pure-Python package `zr_cluster` (tracking on a Dask cluster)
-is installed beside the module.
+is installed beside the module, with its marker `py.typed` so that type
+checkers read its annotations, and its command `zr-cluster`.
 """
 
 import os
@@ -59,7 +60,7 @@ setup(
     cmdclass={"build_ext": BuildWithCMake},
     packages=STUBS + ["zr_cluster"],
     package_dir={stubs: f"stubs/{stubs}" for stubs in STUBS},
-    package_data={stubs: ["__init__.pyi"] for stubs in STUBS},
+    package_data={**{stubs: ["__init__.pyi"] for stubs in STUBS}, "zr_cluster": ["py.typed"]},
     # Keep setuptools' work files apart from the CMake tree in ./build.
     options={"build": {"build_base": "build-package"}},
     zip_safe=False,

@@ -2,7 +2,8 @@
 # Checks the module as users get it: builds the wheel, installs it into a fresh
 # virtual environment, runs the Python suite against the installed modules
 # (_zr_native and its companion _zr_bulk, not ./build), checks that the
-# cluster package zr_cluster is installed beside them, checks the stubs
+# cluster package zr_cluster is installed beside them with its type marker
+# and its command zr-cluster, checks the stubs
 # against the modules (stubtest) and type-checks the examples, the stub usage
 # cases and zr_cluster with mypy.
 set -euo pipefail
@@ -26,9 +27,18 @@ echo "== the cluster package installed beside the module"
 # system one, which would not see the venv's packages.
 installed_python="$(cd "$(dirname "$python")" && pwd)/$(basename "$python")"
 (cd / && "$installed_python" -c '
-import sys, zr_cluster
+import os, sys, zr_cluster
 assert zr_cluster.__file__.startswith(sys.prefix + "/"), zr_cluster.__file__
-print("cluster package:", zr_cluster.__file__)')
+print("cluster package:", zr_cluster.__file__)
+typed = os.path.join(os.path.dirname(zr_cluster.__file__), "py.typed")
+assert os.path.isfile(typed), "no py.typed: type checkers would ignore the annotations of zr_cluster"')
+
+echo "== the command zr-cluster"
+# Run from /, so that only the installed package can answer.
+shown="$(cd / && "$(dirname "$installed_python")/zr-cluster" --version)"
+expected="zr-cluster $(cd / && "$installed_python" -c 'from importlib.metadata import version; print(version("zr-native"))')"
+echo "$shown"
+[ "$shown" = "$expected" ] || { echo "zr-cluster --version printed '$shown', not '$expected'" >&2; exit 1; }
 
 echo "== Python suite against the installed module"
 # Given as -c, not on standard input: the cluster tests start worker processes

@@ -4,8 +4,11 @@ One entry point, `track_corpus`: every file (or every range of a large
 file) is tracked into a fresh store of its own on a worker, the stores are
 merged in a tree with `merge_absorb`, and the result is merged into a target
 store, which is then cleaned and indexed. The command-line form is
-`python3 -m zr_cluster --help`.
+`zr-cluster --help` (or `python3 -m zr_cluster --help`).
 """
+# The one place the version is written: the package build reads it from here.
+__version__ = "0.1.0"
+
 from .pipeline import CorpusResult, Timings, track_corpus
 from .tasks import FileReport
 

@@ -12,13 +12,14 @@ from __future__ import annotations
 
 import os
 import time
-from contextlib import contextmanager
 from dataclasses import dataclass, field
-from typing import Iterator, Mapping, Sequence
+from typing import Mapping, Sequence
 
 import _zr_bulk
 import _zr_native as zr
-from distributed import Client, Future, LocalCluster, as_completed
+from distributed import Future, as_completed
+
+from .connection import connect
 
 from .parts import MAX_RANGES, list_inputs, part_bytes_for, plan_parts, ranges_for, total_size
 from .progress import Progress
@@ -84,19 +85,6 @@ def sources_by_file(files: Sequence[str], sources: Sources) -> dict[str, list[st
     if isinstance(sources, str):
         raise TypeError("sources must be a list of strings or a mapping of file to list, not a str")
     return {path: list(sources) for path in files}
-
-
-@contextmanager
-def connect(scheduler: str | None, workers: int, local_directory: str | None) -> Iterator[Client]:
-    """A client of the cluster at `scheduler`, or of a new local cluster of
-    `workers` single-threaded worker processes, closed on exit."""
-    if scheduler is not None:
-        with Client(scheduler) as client:
-            yield client
-        return
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address="127.0.0.1:0",
-                      local_directory=local_directory) as cluster, Client(cluster) as client:
-        yield client
 
 
 class _Absorber:
@@ -192,7 +180,8 @@ def track_corpus(inputs: str | os.PathLike | Sequence[str | os.PathLike], source
     refuses them.
 
     Runs on a new local cluster of `workers` processes unless `scheduler`
-    names an existing one. `progress` reports each phase."""
+    (or Dask's configured scheduler address) names an existing one.
+    `progress` reports each phase, and the dashboard's address."""
     files = list_inputs(inputs)
     if not files:
         raise ValueError("no JSON Lines files to track")
@@ -208,7 +197,7 @@ def track_corpus(inputs: str | os.PathLike | Sequence[str | os.PathLike], source
     timings = Timings()
     absorber = _Absorber(target, timings)
 
-    with connect(scheduler, workers, local_directory) as client:
+    with connect(scheduler, workers, local_directory, announce=progress.announce) as client:
         started = time.perf_counter()
         tracked = [client.submit(track_part, part, sources_of[part.file], tokenizer, token_count, ranges,
                                  retries=retries, pure=False) for part in parts]
