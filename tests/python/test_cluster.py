@@ -293,6 +293,20 @@ class TestEqualsSequentialRun:
         assert answers(target) == oracle[2]
 
 
+    def test_relative_paths_are_read_where_the_client_sees_them_and_recorded_as_given(self, corpus, cluster,
+                                                                                       tmp_path, monkeypatch):
+        # The workers started in another directory than the one the client now runs in.
+        path = min(corpus)
+        monkeypatch.chdir(os.path.dirname(path))
+        target = str(tmp_path / "target")
+        register(target)
+        result = track_corpus([os.path.basename(path)], corpus[path], target, scheduler=cluster.scheduler_address)
+        assert [report.file for report in result.files] == [os.path.basename(path)]
+        assert result.tracked > 0
+        files = {json.loads(line)["file"] for lines in shard_lines(target, "document-index").values() for line in lines}
+        assert files == {os.path.basename(path)}
+
+
 class TestKilledRuns:
     """A run killed at any point, then run again, leaves the target an uninterrupted run leaves."""
 
