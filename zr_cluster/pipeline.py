@@ -13,7 +13,7 @@ from __future__ import annotations
 import os
 import time
 from dataclasses import dataclass, field
-from typing import Mapping, Sequence
+from typing import Callable, Mapping, Sequence, TypeVar
 
 import _zr_bulk
 import _zr_native as zr
@@ -32,6 +32,7 @@ DEFAULT_RETRIES = 2
 LOG_SOURCE = "zr-cluster"
 
 Sources = Sequence[str] | Mapping[str, Sequence[str]]
+T = TypeVar("T")
 
 
 @dataclass
@@ -113,7 +114,7 @@ class _Absorber:
         self._timed(lambda: _zr_bulk.log_merge(self.target, LOG_SOURCE, *counts.values()))
         return counts
 
-    def _timed(self, call):  # type: ignore[no-untyped-def]
+    def _timed(self, call: Callable[[], T]) -> T:
         wall, cpu = time.perf_counter(), time.process_time()
         try:
             return call()

@@ -130,7 +130,7 @@ def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
     sources = list(sources)
     try:
         batches = _batches(part)
-        first = next(batches, [])
+        first: list[tuple[int, bytes]] = next(batches, [])
     except (FileNotFoundError, PermissionError, IsADirectoryError, NotADirectoryError) as error:
         return PartRecords([b""] * ranges, b"", 0, report, clock.stop(), failure=f"{part.name}: {error.strerror}")
     with ScratchStore(scratch_dir or scratch_directory()) as scratch:
