@@ -24,7 +24,6 @@ import argparse
 import json
 import os
 import random
-import resource
 import shutil
 import subprocess
 import sys
@@ -101,6 +100,16 @@ def sequential_per_line(paths: list[str], work: str, sample: int) -> float:
 def resident_bytes() -> int:
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * PAGE
+
+
+def peak_resident_bytes() -> int:
+    """This process's peak resident memory so far (VmHWM: unlike ru_maxrss,
+    it does not carry over the peak of the process that started this one)."""
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise RuntimeError("no VmHWM in /proc/self/status")
 
 
 class PeakWhileWorking(Progress):
@@ -184,10 +193,10 @@ def merge_memory(paths: list[str], work: str) -> dict:
     """In this (fresh) process: one merging task's peak memory per record of
     its range, its pieces included (as a worker holds them)."""
     directory = os.path.join(work, "pieces")
-    baseline = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    baseline = peak_resident_bytes()
     pieces = [open(os.path.join(directory, name), "rb").read() for name in sorted(os.listdir(directory))]
     merged = merge_range(*pieces)
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024
+    peak = peak_resident_bytes()
     return {"records": sum(piece.count(b"\n") for piece in pieces), "input_bytes": sum(map(len, pieces)),
             "output_bytes": len(merged.text), "growth": peak - baseline, "cpu": merged.time.cpu}
 

@@ -76,8 +76,9 @@ class PartRecords:
 
 @dataclass
 class MergedRecords:
-    """The records of one shard range (or all token entries) merged over every part."""
-    text: bytes
+    """The records of one shard range merged over every part (one text per
+    shard), or all token entries (one text)."""
+    texts: list[bytes]
     skipped: int
     time: TaskTime
 
@@ -173,12 +174,12 @@ def summary_of(records: PartRecords) -> PartRecords:
 def merge_range(*pieces: bytes) -> MergedRecords:
     """The document records of one shard range, from every part in part order, each identity once."""
     clock = _Clock()
-    text, skipped = _zr_bulk.merge_document_texts(pieces)
-    return MergedRecords(text, skipped, clock.stop())
+    texts, skipped = _zr_bulk.merge_document_texts(pieces)
+    return MergedRecords(texts, skipped, clock.stop())
 
 
 def merge_tokens(*pieces: bytes) -> MergedRecords:
     """Every part's token entries, in part order, each identity once."""
     clock = _Clock()
     text, skipped = _zr_bulk.merge_token_texts(pieces)
-    return MergedRecords(text, skipped, clock.stop())
+    return MergedRecords([text], skipped, clock.stop())

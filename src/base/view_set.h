@@ -45,6 +45,12 @@ class ViewSet {
 
   bool Contains(const Key& key) const { return slots_[Probe(key, HashOf(key))].hash != 0; }
 
+  // Makes room for `count` keys in all, so that inserting them never grows
+  // the table on the way.
+  void Reserve(size_t count) {
+    while (2 * count > slots_.size()) Grow();
+  }
+
   size_t size() const { return size_; }
 
  private:

@@ -1,5 +1,6 @@
 #include "maintenance/range_merge.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <utility>
@@ -30,29 +31,66 @@ void for_each_text_line(std::span<const std::string_view> texts, Fn&& fn) {
   for (std::string_view text : texts) store::for_each_line(text, fn);
 }
 
+// Lines in `texts`, about: room for this many identities saves growing the
+// set on the way.
+size_t line_count(std::span<const std::string_view> texts) {
+  size_t lines = 0;
+  for (std::string_view text : texts) lines += static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+  return lines;
+}
+
 // Keeps the first document-index record of each identity among the lines
-// it is given, in the form a merge copies, in the text of its key's range.
+// it is given, in the form a merge copies, in the text `text_for` gives for
+// its key.
 class DocumentDeduplicator {
  public:
-  explicit DocumentDeduplicator(RecordTexts& out)
-      : out_(out), reader_(kDocumentIdentity, MergeRoute::kQuick) {}
+  DocumentDeduplicator(uint64_t& skipped, std::function<std::string&(std::string_view key)> text_for)
+      : skipped_(skipped), text_for_(std::move(text_for)), reader_(kDocumentIdentity, MergeRoute::kQuick) {}
 
   void Add(std::string_view line, size_t readable_after) {
     const LineKind kind = reader_.Read(line, readable_after);
     if (kind == LineKind::kNotRecord) return;
     if (kind == LineKind::kNoIdentity || !store::names_safe_shard(reader_.key()[0]) || !held_.Insert(reader_)) {
-      ++out_.skipped;
+      ++skipped_;
       return;
     }
-    reader_.AppendCompact(out_.documents[shard_range_of(reader_.key()[0], out_.documents.size())]);
+    reader_.AppendCompact(text_for_(reader_.key()[0]));
   }
 
   void KeepMapped(base::MappedFile file) { held_.KeepMapped(std::move(file)); }
+  void Reserve(size_t count) { held_.Reserve(count); }
 
  private:
-  RecordTexts& out_;
+  uint64_t& skipped_;
+  std::function<std::string&(std::string_view key)> text_for_;
   IdentityReader reader_;
   HeldIdentities held_;
+};
+
+// One text per shard, found by the shard name's two bytes.
+class TextsByShard {
+ public:
+  std::string& For(std::string_view key) {
+    int32_t& slot = slot_of_name_[static_cast<unsigned char>(key[0]) * 256u + static_cast<unsigned char>(key[1])];
+    if (slot < 0) {
+      slot = static_cast<int32_t>(shards_.size());
+      shards_.emplace_back(std::string(key.substr(0, 2)), std::string());
+    }
+    return shards_[static_cast<size_t>(slot)].second;
+  }
+
+  // The names and texts, in ascending order of name.
+  void MoveTo(std::vector<std::string>& names, std::vector<std::string>& texts) {
+    std::sort(shards_.begin(), shards_.end());
+    for (auto& [name, text] : shards_) {
+      names.push_back(std::move(name));
+      texts.push_back(std::move(text));
+    }
+  }
+
+ private:
+  std::vector<int32_t> slot_of_name_ = std::vector<int32_t>(65536, -1);
+  std::vector<std::pair<std::string, std::string>> shards_;
 };
 
 // Keeps the first token-index entry of each identity, in its stored form.
@@ -94,9 +132,14 @@ class TargetDocumentIdentities {
         unread_[slot_of(name)] = path;
         return base::Status();
       }
+      outside_shards_ = true;
       return Read(path);
     });
   }
+
+  // True when no file of the target can hold a record of the shard `key`
+  // names: it has no file of that shard, and no layer file outside them.
+  bool HoldsNoFileFor(std::string_view key) const { return !outside_shards_ && unread_[slot_of(key)].empty(); }
 
   // Reads the identities of the shard `key` names, once.
   base::Status ReadShardOf(std::string_view key) {
@@ -126,8 +169,31 @@ class TargetDocumentIdentities {
 
   IdentityReader reader_{kDocumentIdentity, MergeRoute::kQuick};
   HeldIdentities held_;
+  bool outside_shards_ = false;
   std::vector<std::string> unread_ = std::vector<std::string>(65536);  // path of each shard not read yet, by its name's two bytes
 };
+
+// The shard both the first and the last record of `text` name, when they
+// name one and the text ends its last line; nothing otherwise.
+std::optional<std::string> sole_shard(std::string_view text, IdentityReader& reader) {
+  if (text.empty() || text.back() != '\n') return std::nullopt;
+  const size_t first_end = text.find('\n');
+  const size_t last_start = text.rfind('\n', text.size() - 2) + 1;  // npos + 1 is 0
+  std::string shard;
+  for (std::string_view line : {text.substr(0, first_end), text.substr(last_start, text.size() - 1 - last_start)}) {
+    if (reader.Read(line, text.size() - (line.data() - text.data()) - line.size()) != LineKind::kIdentity ||
+        !store::names_safe_shard(reader.key()[0])) {
+      return std::nullopt;
+    }
+    const std::string_view name = reader.key()[0].substr(0, 2);
+    if (shard.empty()) {
+      shard = std::string(name);
+    } else if (shard != name) {
+      return std::nullopt;
+    }
+  }
+  return shard;
+}
 
 }  // namespace
 
@@ -147,7 +213,9 @@ base::Result<RecordTexts> split_store_records(std::string_view zr_dir, std::opti
   }
   RecordTexts out;
   out.documents.resize(ranges);
-  DocumentDeduplicator documents(out);
+  DocumentDeduplicator documents(out.skipped, [&](std::string_view key) -> std::string& {
+    return out.documents[shard_range_of(key, ranges)];
+  });
   ZR_RETURN_IF_ERROR(store::for_each_layer_file(zr_dir, store::kDocumentIndexLayer, [&](const std::string& path) {
     ZR_ASSIGN_OR_RETURN(base::MappedFile file, store::map_record_file(path));
     store::for_each_line(file.view(), [&](std::string_view line, size_t readable_after) {
@@ -168,16 +236,13 @@ base::Result<RecordTexts> split_store_records(std::string_view zr_dir, std::opti
   return out;
 }
 
-RecordTexts merge_document_texts(std::span<const std::string_view> texts) {
-  RecordTexts out;
-  out.documents.resize(1);
-  // Records seldom repeat across pieces, so the result is about as large as
-  // its input: room for all of it at once saves copies as it grows.
-  size_t input = 0;
-  for (std::string_view text : texts) input += text.size();
-  out.documents.front().reserve(input);
-  DocumentDeduplicator documents(out);
+ShardTexts merge_document_texts(std::span<const std::string_view> texts) {
+  ShardTexts out;
+  TextsByShard by_shard;
+  DocumentDeduplicator documents(out.skipped, [&](std::string_view key) -> std::string& { return by_shard.For(key); });
+  documents.Reserve(line_count(texts));
   for_each_text_line(texts, [&](std::string_view line, size_t readable_after) { documents.Add(line, readable_after); });
+  by_shard.MoveTo(out.names, out.texts);
   return out;
 }
 
@@ -190,12 +255,23 @@ RecordTexts merge_token_texts(std::span<const std::string_view> texts) {
   return out;
 }
 
-base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text) {
+base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text, bool merged) {
   TargetDocumentIdentities held;
   ZR_RETURN_IF_ERROR(held.Open(target));
   LayerMergeCounts counts;
   IdentityReader reader(kDocumentIdentity, MergeRoute::kQuick);
   store::ShardAppender appender(store::store_path(target, store::kDocumentIndexLayer));
+  if (merged) {
+    const std::optional<std::string> shard = sole_shard(text, reader);
+    if (shard && held.HoldsNoFileFor(*shard)) {
+      ZR_RETURN_IF_ERROR(index::set_rebuild_mark(target));
+      appender.QueueFor(*shard).append(text);
+      ZR_RETURN_IF_ERROR(appender.Queued(text.size()));
+      ZR_RETURN_IF_ERROR(appender.Flush());
+      counts.added = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+      return counts;
+    }
+  }
   base::Status status;
   store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;

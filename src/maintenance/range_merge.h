@@ -49,9 +49,17 @@ struct RecordTexts {
 base::Result<RecordTexts> split_store_records(std::string_view zr_dir, std::optional<std::string_view> tokenizer,
                                               size_t ranges);
 
+// Document-index records by shard: one text per shard that has any, in
+// ascending order of shard name.
+struct ShardTexts {
+  std::vector<std::string> names;
+  std::vector<std::string> texts;
+  uint64_t skipped = 0;
+};
+
 // The document-index records of `texts`, read in order, each identity kept
-// once, in one text (`documents` holds one text).
-RecordTexts merge_document_texts(std::span<const std::string_view> texts);
+// once, one text per shard.
+ShardTexts merge_document_texts(std::span<const std::string_view> texts);
 
 // The token-index entries of `texts`, read in order, each identity kept once.
 RecordTexts merge_token_texts(std::span<const std::string_view> texts);
@@ -62,7 +70,15 @@ RecordTexts merge_token_texts(std::span<const std::string_view> texts);
 // records name (and any layer file not named as a shard), so that absorbing
 // one shard range costs that range. Sets the index's rebuild mark before
 // the first record goes in. Does not build the index or log.
-base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text);
+//
+// `merged` says that `text` is one of merge_document_texts' texts: one
+// shard's records, each identity once, in the form a merge copies. Then,
+// when the target has no file of that shard (nor any layer file named as no
+// shard), the text is appended as it is without reading its records, which
+// gives the same bytes. Otherwise, and when the text's first and last
+// records do not name one shard, every record is read as without `merged`.
+base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text,
+                                                    bool merged = false);
 
 // Writes the entries of `text` that the target's merged directory for
 // `tokenizer` lacks to one new chunk file, as merge_absorb does.

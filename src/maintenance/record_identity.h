@@ -104,6 +104,8 @@ class HeldIdentities {
   }
 
   void KeepMapped(base::MappedFile file) { files_.push_back(std::move(file)); }
+  void Reserve(size_t count) { set_.Reserve(count); }
+  size_t size() const { return set_.size(); }
 
  private:
   IdentitySet set_;

@@ -71,13 +71,16 @@ def split_store(zr_dir: str, ranges: int, tokenizer: str | None = None) -> tuple
             cannot be read.
     """
 
-def merge_document_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
+def merge_document_texts(texts: Sequence[bytes]) -> tuple[list[bytes], int]:
     """Document-index records of `texts`, read in order, each identity kept once.
 
-    Returns (text, skipped): the first record of each (line_hash, file), as
-    merge_absorb copies it, and how many records were dropped (duplicates,
-    records without that identity); lines that are not JSON objects are
-    passed over uncounted, as a merge reads them.
+    Returns (texts, skipped): the first record of each (line_hash, file), as
+    merge_absorb copies it, one text per shard in ascending shard order, and
+    how many records were dropped.
+
+    Dropped are duplicates and records without that identity (or whose line
+    hash names no shard); lines that are not JSON objects are passed over
+    uncounted, as a merge reads them.
     """
 
 def merge_token_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
@@ -87,12 +90,21 @@ def merge_token_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
     tokenizer, sorted sources) in its stored form, and how many were dropped.
     """
 
-def absorb_document_text(zr_dir: str, text: bytes) -> dict[str, int]:
+def absorb_document_text(zr_dir: str, text: bytes, merged: bool = False) -> dict[str, int]:
     """Append to a store's document index the records of `text` it lacks.
 
     As merge_absorb does for a source holding exactly those records, reading
     only the target's shards the records name. Neither builds the index nor
-    logs. Returns {"document_added", "skipped"}.
+    logs. Returns {"document_added", "skipped"}. With `merged`, `text` is
+    one of merge_document_texts' texts, appended as it is when the target has
+    no file of its shard.
+
+    `merged` is a promise about the text: one shard's records, each identity
+    once, in the form a merge copies. Where the target has a file of that
+    shard (or the text's first and last records name different shards),
+    every record is read as without it. Identities are taken from the
+    target's files of the shards the records name, so a record the target
+    holds outside its own shard (which no writer puts there) is not seen.
 
     The index's rebuild mark is set before the first record goes in, so a
     later build_index (or merge_absorb) rebuilds the index even if this run

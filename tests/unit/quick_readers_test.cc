@@ -174,7 +174,7 @@ TEST_F(MergeRoutesTest, QuickAndFullRoutesWriteTheSameStore) {
 // merged over the pieces and absorbed one by one, then the token entries:
 // the target's document index and token index come out byte for byte as
 // after merge_absorb of the whole source, with the same counts, however
-// many ranges.
+// many ranges, whether merged texts are taken as they are or read.
 TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
   RandomStores stores(20240616);
   for (size_t ranges : {1, 3, 256}) {
@@ -199,9 +199,14 @@ TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
     }
     const fs::path expected = fs::path(root_) / ("expected" + tag);
     ASSERT_TRUE(store::init_store(expected.string()).ok());
-    stores.Fill(expected, {2, 3}, /*placed=*/true);
+    // A target with no document records takes every merged text as it is.
+    if (ranges != 3) stores.Fill(expected, {2, 3}, /*placed=*/true);
+    // One target takes the merged texts as they are where it can, the other
+    // reads every record.
     const fs::path target = fs::path(root_) / ("target" + tag);
+    const fs::path read_target = fs::path(root_) / ("read" + tag);
     fs::copy(expected, target, fs::copy_options::recursive);
+    fs::copy(expected, read_target, fs::copy_options::recursive);
 
     base::Result<maintenance::StoreMergeCounts> reference = maintenance::merge_absorb(whole.string(), expected.string());
     ASSERT_TRUE(reference.ok());
@@ -219,12 +224,18 @@ TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
     for (size_t r = 0; r < ranges; ++r) {
       std::vector<std::string_view> texts;
       for (const auto& split : splits) texts.push_back(split.documents[r]);
-      const maintenance::RecordTexts merged = maintenance::merge_document_texts(texts);
-      base::Result<maintenance::LayerMergeCounts> absorbed =
-          maintenance::absorb_document_text(target.string(), merged.documents.front());
-      ASSERT_TRUE(absorbed.ok());
-      document_added += absorbed->added;
-      skipped += merged.skipped + absorbed->skipped;
+      const maintenance::ShardTexts merged = maintenance::merge_document_texts(texts);
+      skipped += merged.skipped;
+      for (const std::string& text : merged.texts) {
+        base::Result<maintenance::LayerMergeCounts> absorbed =
+            maintenance::absorb_document_text(target.string(), text, /*merged=*/true);
+        base::Result<maintenance::LayerMergeCounts> read =
+            maintenance::absorb_document_text(read_target.string(), text, /*merged=*/false);
+        ASSERT_TRUE(absorbed.ok() && read.ok());
+        EXPECT_EQ(absorbed->added, read->added);
+        document_added += absorbed->added;
+        skipped += absorbed->skipped;
+      }
     }
     std::vector<std::string_view> token_texts;
     for (const auto& split : splits) token_texts.push_back(split.tokens);
@@ -242,6 +253,8 @@ TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
       EXPECT_EQ(files_under((target / ".zr" / layer).string()), files_under((expected / ".zr" / layer).string()))
           << layer << ", " << ranges << " ranges";
     }
+    EXPECT_EQ(files_under((read_target / ".zr/document-index").string()),
+              files_under((expected / ".zr/document-index").string()));
   }
 }
 

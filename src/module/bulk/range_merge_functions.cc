@@ -25,10 +25,10 @@ PyObject* py_split(const RecordTexts& split) {
   return Py_BuildValue("(OOK)", documents.get(), tokens.get(), static_cast<unsigned long long>(split.skipped));
 }
 
-PyObject* py_merged_documents(const RecordTexts& merged) {
-  PyRef text(py_bytes(merged.documents.front()));
-  if (!text) return nullptr;
-  return Py_BuildValue("(OK)", text.get(), static_cast<unsigned long long>(merged.skipped));
+PyObject* py_merged_documents(const maintenance::ShardTexts& merged) {
+  PyRef texts(py_list(merged.texts, [](const std::string& text) { return py_bytes(text); }));
+  if (!texts) return nullptr;
+  return Py_BuildValue("(OK)", texts.get(), static_cast<unsigned long long>(merged.skipped));
 }
 
 PyObject* py_merged_tokens(const RecordTexts& merged) {
@@ -44,7 +44,7 @@ base::Result<RecordTexts> split_store(const std::string& zr_dir, uint64_t ranges
                                           static_cast<size_t>(ranges));
 }
 
-RecordTexts merge_document_texts(const BorrowedTexts& texts) {
+maintenance::ShardTexts merge_document_texts(const BorrowedTexts& texts) {
   InterpreterReleased released;
   return maintenance::merge_document_texts(texts.texts);
 }
@@ -54,9 +54,10 @@ RecordTexts merge_token_texts(const BorrowedTexts& texts) {
   return maintenance::merge_token_texts(texts.texts);
 }
 
-base::Result<maintenance::LayerMergeCounts> absorb_document_text(const std::string& zr_dir, const BorrowedTexts& text) {
+base::Result<maintenance::LayerMergeCounts> absorb_document_text(const std::string& zr_dir, const BorrowedTexts& text,
+                                                                 bool merged) {
   InterpreterReleased released;
-  return maintenance::absorb_document_text(zr_dir, text.texts.front());
+  return maintenance::absorb_document_text(zr_dir, text.texts.front(), merged);
 }
 
 base::Result<maintenance::TokenMergeCounts> absorb_token_text(const std::string& zr_dir, const std::string& tokenizer,
@@ -80,8 +81,9 @@ constexpr const char* kSplitStoreDoc =
     "order, in the form merge_absorb copies.";
 constexpr const char* kMergeDocumentTextsDoc =
     "Document-index records of `texts`, read in order, each identity kept once.\n\n"
-    "Returns (text, skipped): the first record of each (line_hash, file), as\n"
-    "merge_absorb copies it, and how many records were dropped.";
+    "Returns (texts, skipped): the first record of each (line_hash, file), as\n"
+    "merge_absorb copies it, one text per shard in ascending shard order, and\n"
+    "how many records were dropped.";
 constexpr const char* kMergeTokenTextsDoc =
     "Token-index entries of `texts`, read in order, each identity kept once.\n\n"
     "Returns (text, skipped): the first entry of each identity (token count,\n"
@@ -90,7 +92,9 @@ constexpr const char* kAbsorbDocumentTextDoc =
     "Append to a store's document index the records of `text` it lacks.\n\n"
     "As merge_absorb does for a source holding exactly those records, reading\n"
     "only the target's shards the records name. Neither builds the index nor\n"
-    "logs. Returns {\"document_added\", \"skipped\"}.";
+    "logs. Returns {\"document_added\", \"skipped\"}. With `merged`, `text` is\n"
+    "one of merge_document_texts' texts, appended as it is when the target has\n"
+    "no file of its shard.";
 constexpr const char* kAbsorbTokenTextDoc =
     "Write the token-index entries of `text` that a store lacks to a new chunk file.\n\n"
     "As merge_absorb does for a source holding exactly those entries under\n"
@@ -122,7 +126,8 @@ const FunctionRecord& merge_token_texts_record() {
 
 const FunctionRecord& absorb_document_text_record() {
   static const FunctionRecord record = function(
-      "absorb_document_text", params(Param<Str>("zr_dir"), Param<Text>("text")), absorb_document_text,
+      "absorb_document_text", params(Param<Str>("zr_dir"), Param<Text>("text"), Param<Bool>("merged", false)),
+      absorb_document_text,
       [](const maintenance::LayerMergeCounts& c) {
         return py_counts({{"document_added", c.added}, {"skipped", c.skipped}});
       },
