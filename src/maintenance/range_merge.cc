@@ -5,6 +5,7 @@
 #include <functional>
 #include <utility>
 
+#include "base/file.h"
 #include "index/rebuild_mark.h"
 #include "maintenance/record_identity.h"
 #include "maintenance/token_entry_identity.h"
@@ -195,6 +196,13 @@ std::optional<std::string> sole_shard(std::string_view text, IdentityReader& rea
   return shard;
 }
 
+// Marks the target's index stale before the first record goes in, as a
+// store merge does. A mark already there stands: one absorb of a run set it,
+// and setting it again would only flush it to disk again.
+base::Status mark_index_stale(std::string_view target) {
+  return index::has_rebuild_mark(target) ? base::Status() : index::set_rebuild_mark(target);
+}
+
 }  // namespace
 
 size_t shard_range_of(std::string_view key, size_t ranges) {
@@ -264,10 +272,9 @@ base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std
   if (merged) {
     const std::optional<std::string> shard = sole_shard(text, reader);
     if (shard && held.HoldsNoFileFor(*shard)) {
-      ZR_RETURN_IF_ERROR(index::set_rebuild_mark(target));
-      appender.QueueFor(*shard).append(text);
-      ZR_RETURN_IF_ERROR(appender.Queued(text.size()));
-      ZR_RETURN_IF_ERROR(appender.Flush());
+      ZR_RETURN_IF_ERROR(mark_index_stale(target));
+      ZR_RETURN_IF_ERROR(
+          store::append_line(base::path_join(store::store_path(target, store::kDocumentIndexLayer), *shard), text));
       counts.added = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
       return counts;
     }
@@ -287,8 +294,7 @@ base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std
       ++counts.skipped;
       return;
     }
-    // Marked before the first record goes in, as a store merge does.
-    if (counts.added++ == 0) status = index::set_rebuild_mark(target);
+    if (counts.added++ == 0) status = mark_index_stale(target);
     if (status.ok()) status = appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
   });
   ZR_RETURN_IF_ERROR(status);
