@@ -198,7 +198,7 @@ def merge_memory(paths: list[str], work: str) -> dict:
     merged = merge_range(*pieces)
     peak = peak_resident_bytes()
     return {"records": sum(piece.count(b"\n") for piece in pieces), "input_bytes": sum(map(len, pieces)),
-            "output_bytes": len(merged.text), "growth": peak - baseline, "cpu": merged.time.cpu}
+            "output_bytes": sum(map(len, merged.texts)), "growth": peak - baseline, "cpu": merged.time.cpu}
 
 
 def in_child(kind: str, lines: int, work: str, files: int) -> dict:

@@ -102,12 +102,15 @@ def connect(scheduler: str | None, workers: int, local_directory: str | None,
         os.makedirs(local_directory, exist_ok=True)
     scratch = tempfile.mkdtemp(prefix="zr-cluster-", dir=local_directory)
     try:
-        with _sigint_ignored():
-            # The dashboard shows the run's tasks: this machine only.
-            cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                                   dashboard_address="127.0.0.1:0", local_directory=scratch)
-        with cluster, Client(cluster) as client:
-            _announce_dashboard(client, announce)
-            yield client
+        # Records travel between processes of this machine only: compressing
+        # them would cost both ends CPU for no bytes saved on any network.
+        with dask.config.set({"distributed.comm.compression": None}):
+            with _sigint_ignored():
+                # The dashboard shows the run's tasks: this machine only.
+                cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                       dashboard_address="127.0.0.1:0", local_directory=scratch)
+            with cluster, Client(cluster) as client:
+                _announce_dashboard(client, announce)
+                yield client
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
