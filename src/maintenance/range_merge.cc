@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <unordered_map>
 #include <utility>
 
 #include "base/file.h"
@@ -140,13 +141,13 @@ class TargetDocumentIdentities {
 
   // True when no file of the target can hold a record of the shard `key`
   // names: it has no file of that shard, and no layer file outside them.
-  bool HoldsNoFileFor(std::string_view key) const { return !outside_shards_ && unread_[slot_of(key)].empty(); }
+  bool HoldsNoFileFor(std::string_view key) const { return !outside_shards_ && !unread_.contains(slot_of(key)); }
 
   // Reads the identities of the shard `key` names, once.
   base::Status ReadShardOf(std::string_view key) {
-    std::string& path = unread_[slot_of(key)];
-    if (path.empty()) return base::Status();
-    const std::string shard = std::exchange(path, std::string());
+    const auto found = unread_.find(slot_of(key));
+    if (found == unread_.end() || found->second.empty()) return base::Status();
+    const std::string shard = std::exchange(found->second, std::string());
     return Read(shard);
   }
 
@@ -171,7 +172,9 @@ class TargetDocumentIdentities {
   IdentityReader reader_{kDocumentIdentity, MergeRoute::kQuick};
   HeldIdentities held_;
   bool outside_shards_ = false;
-  std::vector<std::string> unread_ = std::vector<std::string>(65536);  // path of each shard not read yet, by its name's two bytes
+  // The path of each shard file the layer lists, by its name's two bytes;
+  // emptied once read.
+  std::unordered_map<size_t, std::string> unread_;
 };
 
 // The shard both the first and the last record of `text` name, when they
@@ -268,7 +271,6 @@ base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std
   ZR_RETURN_IF_ERROR(held.Open(target));
   LayerMergeCounts counts;
   IdentityReader reader(kDocumentIdentity, MergeRoute::kQuick);
-  store::ShardAppender appender(store::store_path(target, store::kDocumentIndexLayer));
   if (merged) {
     const std::optional<std::string> shard = sole_shard(text, reader);
     if (shard && held.HoldsNoFileFor(*shard)) {
@@ -279,6 +281,7 @@ base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std
       return counts;
     }
   }
+  store::ShardAppender appender(store::store_path(target, store::kDocumentIndexLayer));
   base::Status status;
   store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
     if (!status.ok()) return;
