@@ -116,44 +116,108 @@ def _batches(part: Part) -> Iterator[list[tuple[int, bytes]]]:
         yield batch
 
 
+class _FirstNotTracked(Exception):
+    """The line chosen to carry a count's token entry was not tracked."""
+
+
+class _FirstCounts:
+    """Token counts thinned to the first line of each count.
+
+    Within one part every line has the same sources and tokenizer, so two
+    token entries of equal count have one identity, and the split would keep
+    only the first. Handing the module only the first line's count writes
+    that same entry and spares writing, folding and reading the others;
+    each left out is counted as the split would have counted it. When a line
+    chosen that way is not tracked after all (Python reads it, the store
+    does not), the part is tracked again with every count."""
+
+    def __init__(self) -> None:
+        self._seen: set[int] = set()
+        self.repeats = 0
+
+    def thin(self, counts: list[int | None]) -> list[int | None]:
+        thinned: list[int | None] = []
+        for count in counts:
+            if count is None or count in self._seen:
+                thinned.append(None)
+            else:
+                self._seen.add(count)
+                thinned.append(count)
+        return thinned
+
+    def check(self, counts: list[int | None], thinned: list[int | None], hashes: list[str | None]) -> None:
+        for count, kept, line_hash in zip(counts, thinned, hashes):
+            if kept is not None and line_hash is None:
+                raise _FirstNotTracked()
+            if kept is None and count is not None and line_hash is not None:
+                self.repeats += 1
+
+
+def _track_into(root: str, part: Part, sources: list[str], tokenizer: str | None,
+                count_tokens: TokenCounter | None, batches: Iterator[list[tuple[int, bytes]]],
+                first_counts: _FirstCounts | None) -> FileReport:
+    report = FileReport(part.name)
+    for batch in batches:
+        raws = [raw for _, raw in batch]
+        # Counts go only into token entries, which need a tokenizer.
+        counts = ([_token_count(raw, count_tokens) for raw in raws]
+                  if count_tokens is not None and tokenizer is not None else None)
+        given = first_counts.thin(counts) if counts is not None and first_counts is not None else counts
+        hashes = _zr_bulk.track_lines(raws, part.name, sources, root, given, tokenizer)
+        if counts is not None and given is not None and first_counts is not None:
+            first_counts.check(counts, given, hashes)
+        for (offset, raw), line_hash in zip(batch, hashes):
+            if line_hash is not None:
+                report.tracked += 1
+            elif is_blank(raw):
+                report.blank += 1
+            else:
+                report.count_bad(offset)
+    return report
+
+
 def track_part(part: Part, sources: Sequence[str], tokenizer: str | None = None,
                count_tokens: TokenCounter | None = None, ranges: int = 1,
-               scratch_dir: str | None = None) -> PartRecords:
+               scratch_dir: str | None = None, thin_counts: bool = True) -> PartRecords:
     """Tracks every line of `part` into a fresh store, recorded as seen in
     `part.name`, and returns the store's records cut into `ranges` shard ranges.
 
     The raw lines go to the module, which reads each one as the store's
     readers do: a line it cannot read (not JSON, a byte-order mark, a value
     the store refuses) is counted as bad and skipped, since no purge could
-    ever find it; blank lines are counted apart."""
+    ever find it; blank lines are counted apart. With `thin_counts` only the
+    first line of each token count gets its token entry written (see
+    _FirstCounts); without, every line does, which gives the same records."""
     clock = _Clock()
-    report = FileReport(part.name)
     sources = list(sources)
     try:
         batches = _batches(part)
         first: list[tuple[int, bytes]] = next(batches, [])
     except (FileNotFoundError, PermissionError, IsADirectoryError, NotADirectoryError) as error:
-        return PartRecords([b""] * ranges, b"", 0, report, clock.stop(), failure=f"{part.name}: {error.strerror}")
-    with ScratchStore(scratch_dir or scratch_directory()) as scratch:
-        for batch in itertools.chain([first] if first else [], batches):
-            raws = [raw for _, raw in batch]
-            # Counts go only into token entries, which need a tokenizer.
-            counts = ([_token_count(raw, count_tokens) for raw in raws]
-                      if count_tokens is not None and tokenizer is not None else None)
-            hashes = _zr_bulk.track_lines(raws, part.name, sources, scratch.root, counts, tokenizer)
-            for (offset, raw), line_hash in zip(batch, hashes):
-                if line_hash is not None:
-                    report.tracked += 1
-                elif is_blank(raw):
-                    report.blank += 1
-                else:
-                    report.count_bad(offset)
-        split_started = time.process_time()
-        if tokenizer is not None:
-            # The split reads only the merged chunk files, never per-process ones.
-            zr.token_index_merge_pid_files(scratch.root, tokenizer)
-        documents, tokens, skipped = _zr_bulk.split_store(scratch.root, ranges, tokenizer)
-        split_cpu = time.process_time() - split_started
+        return PartRecords([b""] * ranges, b"", 0, FileReport(part.name), clock.stop(),
+                           failure=f"{part.name}: {error.strerror}")
+    first_counts = _FirstCounts() if thin_counts else None
+    try:
+        with ScratchStore(scratch_dir or scratch_directory()) as scratch:
+            report = _track_into(scratch.root, part, sources, tokenizer, count_tokens,
+                                 itertools.chain([first] if first else [], batches), first_counts)
+            return _split(scratch.root, ranges, tokenizer, report, clock, first_counts)
+    except _FirstNotTracked:
+        with ScratchStore(scratch_dir or scratch_directory()) as scratch:
+            report = _track_into(scratch.root, part, sources, tokenizer, count_tokens, _batches(part), None)
+            return _split(scratch.root, ranges, tokenizer, report, clock, None)
+
+
+def _split(root: str, ranges: int, tokenizer: str | None, report: FileReport, clock: "_Clock",
+           first_counts: _FirstCounts | None) -> PartRecords:
+    split_started = time.process_time()
+    if tokenizer is not None:
+        # The split reads only the merged chunk files, never per-process ones.
+        zr.token_index_merge_pid_files(root, tokenizer)
+    documents, tokens, skipped = _zr_bulk.split_store(root, ranges, tokenizer)
+    if first_counts is not None:
+        skipped += first_counts.repeats
+    split_cpu = time.process_time() - split_started
     return PartRecords(documents, tokens, skipped, report, clock.stop(), split_cpu)
 
 

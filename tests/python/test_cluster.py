@@ -372,6 +372,22 @@ class TestFaults:
         assert records.failure == "gone.jsonl: No such file or directory"
         assert (records.documents, records.report.tracked) == ([b""] * 3, 0)
 
+    def test_token_counts_thinned_to_each_counts_first_line_give_the_records_of_every_count(self, corpus, tmp_path,
+                                                                                           monkeypatch):
+        # Byte-order-mark lines are read by Python (so they get a count) but
+        # not by the store: where one is the first of its count, the part is
+        # tracked again with every count.
+        from zr_cluster import tasks
+        thinned = []
+        track_into = tasks._track_into
+        monkeypatch.setattr(tasks, "_track_into", lambda *a: thinned.append(a[-1] is not None) or track_into(*a))
+        for part in plan_parts(list(corpus), 2000):
+            records = [track_part(part, corpus[part.path], TOKENIZER, count_tokens, 5, str(tmp_path), thin)
+                       for thin in (True, False)]
+            assert [(r.documents, r.tokens, r.skipped, r.report) for r in records[:1]] == \
+                   [(r.documents, r.tokens, r.skipped, r.report) for r in records[1:]]
+        assert thinned.count(True) > thinned.count(False) - thinned.count(True) > 0  # both routes taken
+
     def test_a_failing_task_leaves_no_scratch_store(self, corpus, tmp_path):
         path = next(p for p in corpus if p.endswith("part-1.jsonl"))
         scratch = tmp_path / "scratch"
