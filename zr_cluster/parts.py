@@ -27,8 +27,8 @@ MIN_PART_BYTES = 32 << 20
 RANGE_BYTES = 16 << 20
 MAX_RANGES = 256
 # Bytes of document-index records per byte of input, about: a line of 60
-# bytes gets a record of about 190.
-RECORD_BYTES_PER_INPUT_BYTE = 3
+# bytes gets a record of about 250 (two hashes and the file's path).
+RECORD_BYTES_PER_INPUT_BYTE = 4
 # Tasks that move one tracking task's records of one shard range to its
 # merge: at most about this many in a run.
 MAX_PIECES = 1 << 16

@@ -99,13 +99,11 @@ class _Absorber:
         self.skipped = 0
 
     def documents(self, merged: MergedRecords) -> None:
-        self.skipped += merged.skipped
-        for text in merged.texts:
-            # One shard's records from merge_range: appended as they are where
-            # the target has no file of that shard yet.
-            counts = self._timed(lambda: _zr_bulk.absorb_document_text(self.target, text, merged=True))
-            self.document_added += counts["document_added"]
-            self.skipped += counts["skipped"]
+        # Each text holds one shard's records from merge_range: appended as it
+        # is where the target has no file of that shard yet.
+        counts = self._timed(lambda: _zr_bulk.absorb_document_texts(self.target, merged.texts, merged=True))
+        self.document_added += counts["document_added"]
+        self.skipped += merged.skipped + counts["skipped"]
 
     def tokens(self, merged: MergedRecords, tokenizer: str) -> None:
         counts = self._timed(lambda: _zr_bulk.absorb_token_text(self.target, tokenizer, merged.texts[0]))

@@ -139,6 +139,11 @@ class TargetDocumentIdentities {
     });
   }
 
+  // Notes that the shard `key` names has a file now: `path`, whose records
+  // are read should a record of that shard come, or none when this set
+  // holds them already.
+  void NoteFile(std::string_view key, std::string path) { unread_.try_emplace(slot_of(key), std::move(path)); }
+
   // True when no file of the target can hold a record of the shard `key`
   // names: it has no file of that shard, and no layer file outside them.
   bool HoldsNoFileFor(std::string_view key) const { return !outside_shards_ && !unread_.contains(slot_of(key)); }
@@ -266,41 +271,49 @@ RecordTexts merge_token_texts(std::span<const std::string_view> texts) {
   return out;
 }
 
-base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text, bool merged) {
+base::Result<LayerMergeCounts> absorb_document_texts(std::string_view target,
+                                                     std::span<const std::string_view> texts, bool merged) {
   TargetDocumentIdentities held;
   ZR_RETURN_IF_ERROR(held.Open(target));
+  const std::string layer_dir = store::store_path(target, store::kDocumentIndexLayer);
   LayerMergeCounts counts;
   IdentityReader reader(kDocumentIdentity, MergeRoute::kQuick);
-  if (merged) {
-    const std::optional<std::string> shard = sole_shard(text, reader);
+  store::ShardAppender appender(layer_dir);
+  for (std::string_view text : texts) {
+    const std::optional<std::string> shard = merged ? sole_shard(text, reader) : std::nullopt;
     if (shard && held.HoldsNoFileFor(*shard)) {
+      // Records queued for other shards go first, so that every file gets
+      // its records in the order of the texts.
+      ZR_RETURN_IF_ERROR(appender.Flush());
       ZR_RETURN_IF_ERROR(mark_index_stale(target));
-      ZR_RETURN_IF_ERROR(
-          store::append_line(base::path_join(store::store_path(target, store::kDocumentIndexLayer), *shard), text));
-      counts.added = static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
-      return counts;
+      const std::string path = base::path_join(layer_dir, *shard);
+      ZR_RETURN_IF_ERROR(store::append_line(path, text));
+      held.NoteFile(*shard, path);
+      counts.added += static_cast<uint64_t>(std::count(text.begin(), text.end(), '\n'));
+      continue;
     }
+    base::Status status;
+    store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
+      if (!status.ok()) return;
+      const LineKind kind = reader.Read(line, readable_after);
+      if (kind == LineKind::kNotRecord) return;
+      if (kind == LineKind::kNoIdentity || !store::names_safe_shard(reader.key()[0])) {
+        ++counts.skipped;
+        return;
+      }
+      status = held.ReadShardOf(reader.key()[0]);
+      if (!status.ok()) return;
+      if (!held.Insert(reader)) {
+        ++counts.skipped;
+        return;
+      }
+      if (counts.added++ == 0) status = mark_index_stale(target);
+      if (!status.ok()) return;
+      held.NoteFile(reader.key()[0], {});
+      status = appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
+    });
+    ZR_RETURN_IF_ERROR(status);
   }
-  store::ShardAppender appender(store::store_path(target, store::kDocumentIndexLayer));
-  base::Status status;
-  store::for_each_line(text, [&](std::string_view line, size_t readable_after) {
-    if (!status.ok()) return;
-    const LineKind kind = reader.Read(line, readable_after);
-    if (kind == LineKind::kNotRecord) return;
-    if (kind == LineKind::kNoIdentity || !store::names_safe_shard(reader.key()[0])) {
-      ++counts.skipped;
-      return;
-    }
-    status = held.ReadShardOf(reader.key()[0]);
-    if (!status.ok()) return;
-    if (!held.Insert(reader)) {
-      ++counts.skipped;
-      return;
-    }
-    if (counts.added++ == 0) status = mark_index_stale(target);
-    if (status.ok()) status = appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
-  });
-  ZR_RETURN_IF_ERROR(status);
   ZR_RETURN_IF_ERROR(appender.Flush());
   return counts;
 }

@@ -4,7 +4,7 @@
 // Each piece is tracked into a store of its own and split by shard range
 // (split_store_records); the texts of one range, taken from every piece in
 // piece order, are merged (merge_document_texts), and the result is absorbed
-// into the target (absorb_document_text). All token entries are merged
+// into the target (absorb_document_texts). All token entries are merged
 // apart, in piece order, and absorbed once (absorb_token_text). Every step
 // keeps the first record of an identity in reading order and writes records
 // as merge_absorb copies them, so the target ends up byte for byte as if the
@@ -64,21 +64,22 @@ ShardTexts merge_document_texts(std::span<const std::string_view> texts);
 // The token-index entries of `texts`, read in order, each identity kept once.
 RecordTexts merge_token_texts(std::span<const std::string_view> texts);
 
-// Appends to the target's document-index shards the records of `text` whose
-// identity the target does not hold yet, as merge_absorb does for a source
-// holding exactly those records, but reading only the target shards the
-// records name (and any layer file not named as a shard), so that absorbing
-// one shard range costs that range. Sets the index's rebuild mark before
-// the first record goes in. Does not build the index or log.
+// Appends to the target's document-index shards the records of `texts`,
+// read in order, whose identity the target does not hold yet, as
+// merge_absorb does for a source holding exactly those records, but reading
+// only the target shards the records name (and any layer file not named as
+// a shard), so that absorbing one shard range costs that range. Sets the
+// index's rebuild mark before the first record goes in. Does not build the
+// index or log.
 //
-// `merged` says that `text` is one of merge_document_texts' texts: one
-// shard's records, each identity once, in the form a merge copies. Then,
-// when the target has no file of that shard (nor any layer file named as no
-// shard), the text is appended as it is without reading its records, which
-// gives the same bytes. Otherwise, and when the text's first and last
-// records do not name one shard, every record is read as without `merged`.
-base::Result<LayerMergeCounts> absorb_document_text(std::string_view target, std::string_view text,
-                                                    bool merged = false);
+// `merged` says that each text is one of merge_document_texts' texts: one
+// shard's records, each identity once, in the form a merge copies. Then a
+// text whose shard the target has no file of (nor any layer file named as
+// no shard) is appended as it is without reading its records, which gives
+// the same bytes. Other texts, and any whose first and last records do not
+// name one shard, are read record by record as without `merged`.
+base::Result<LayerMergeCounts> absorb_document_texts(std::string_view target,
+                                                     std::span<const std::string_view> texts, bool merged = false);
 
 // Writes the entries of `text` that the target's merged directory for
 // `tokenizer` lacks to one new chunk file, as merge_absorb does.

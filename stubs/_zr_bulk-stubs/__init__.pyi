@@ -51,7 +51,7 @@ def track_lines(
 # --- Merging a store tracked in pieces, one shard range at a time ---------------------------------------
 # A cluster run tracks each piece of a corpus into a store of its own, splits it (split_store), merges each
 # shard range over the pieces in piece order (merge_document_texts) and all token entries at once
-# (merge_token_texts), then appends each range and the entries to the target (absorb_document_text,
+# (merge_token_texts), then appends each range and the entries to the target (absorb_document_texts,
 # absorb_token_text) and logs once (log_merge). The target then holds what merge_absorb of one store holding
 # every piece's records, in piece order, would give it.
 
@@ -90,16 +90,16 @@ def merge_token_texts(texts: Sequence[bytes]) -> tuple[bytes, int]:
     tokenizer, sorted sources) in its stored form, and how many were dropped.
     """
 
-def absorb_document_text(zr_dir: str, text: bytes, merged: bool = False) -> dict[str, int]:
-    """Append to a store's document index the records of `text` it lacks.
+def absorb_document_texts(zr_dir: str, texts: Sequence[bytes], merged: bool = False) -> dict[str, int]:
+    """Append to a store's document index the records of `texts` it lacks.
 
-    As merge_absorb does for a source holding exactly those records, reading
-    only the target's shards the records name. Neither builds the index nor
-    logs. Returns {"document_added", "skipped"}. With `merged`, `text` is
-    one of merge_document_texts' texts, appended as it is when the target has
-    no file of its shard.
+    As merge_absorb does for a source holding exactly those records, in
+    order, reading only the target's shards the records name. Neither builds
+    the index nor logs. Returns {"document_added", "skipped"}. With
+    `merged`, each text is one of merge_document_texts' texts, appended as it
+    is when the target has no file of its shard.
 
-    `merged` is a promise about the text: one shard's records, each identity
+    `merged` is a promise about each text: one shard's records, each identity
     once, in the form a merge copies. Where the target has a file of that
     shard (or the text's first and last records name different shards),
     every record is read as without it. Identities are taken from the
@@ -108,7 +108,7 @@ def absorb_document_text(zr_dir: str, text: bytes, merged: bool = False) -> dict
 
     The index's rebuild mark is set before the first record goes in, so a
     later build_index (or merge_absorb) rebuilds the index even if this run
-    stops before its own build. Run again with the same text, it adds nothing.
+    stops before its own build. Run again with the same texts, it adds nothing.
 
     Raises:
         RuntimeError: a shard cannot be read or appended to (records appended

@@ -226,16 +226,21 @@ TEST_F(MergeRoutesTest, MergingByShardRangeWritesWhatAWholeMergeWrites) {
       for (const auto& split : splits) texts.push_back(split.documents[r]);
       const maintenance::ShardTexts merged = maintenance::merge_document_texts(texts);
       skipped += merged.skipped;
-      for (const std::string& text : merged.texts) {
-        base::Result<maintenance::LayerMergeCounts> absorbed =
-            maintenance::absorb_document_text(target.string(), text, /*merged=*/true);
+      // All of a range's texts in one call, and one text a call.
+      const std::vector<std::string_view> shard_texts(merged.texts.begin(), merged.texts.end());
+      base::Result<maintenance::LayerMergeCounts> absorbed =
+          maintenance::absorb_document_texts(target.string(), shard_texts, /*merged=*/true);
+      ASSERT_TRUE(absorbed.ok());
+      uint64_t read_added = 0;
+      for (std::string_view text : shard_texts) {
         base::Result<maintenance::LayerMergeCounts> read =
-            maintenance::absorb_document_text(read_target.string(), text, /*merged=*/false);
-        ASSERT_TRUE(absorbed.ok() && read.ok());
-        EXPECT_EQ(absorbed->added, read->added);
-        document_added += absorbed->added;
-        skipped += absorbed->skipped;
+            maintenance::absorb_document_texts(read_target.string(), std::span(&text, 1), /*merged=*/false);
+        ASSERT_TRUE(read.ok());
+        read_added += read->added;
       }
+      EXPECT_EQ(absorbed->added, read_added);
+      document_added += absorbed->added;
+      skipped += absorbed->skipped;
     }
     std::vector<std::string_view> token_texts;
     for (const auto& split : splits) token_texts.push_back(split.tokens);

@@ -94,7 +94,7 @@ void fill_methods() {
   add_method<split_store_record>();
   add_method<merge_document_texts_record>();
   add_method<merge_token_texts_record>();
-  add_method<absorb_document_text_record>();
+  add_method<absorb_document_texts_record>();
   add_method<absorb_token_text_record>();
   add_method<log_merge_record>();
   g_methods.push_back({nullptr, nullptr, 0, nullptr});

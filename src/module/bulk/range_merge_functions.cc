@@ -54,10 +54,10 @@ RecordTexts merge_token_texts(const BorrowedTexts& texts) {
   return maintenance::merge_token_texts(texts.texts);
 }
 
-base::Result<maintenance::LayerMergeCounts> absorb_document_text(const std::string& zr_dir, const BorrowedTexts& text,
-                                                                 bool merged) {
+base::Result<maintenance::LayerMergeCounts> absorb_document_texts(const std::string& zr_dir,
+                                                                  const BorrowedTexts& texts, bool merged) {
   InterpreterReleased released;
-  return maintenance::absorb_document_text(zr_dir, text.texts.front(), merged);
+  return maintenance::absorb_document_texts(zr_dir, texts.texts, merged);
 }
 
 base::Result<maintenance::TokenMergeCounts> absorb_token_text(const std::string& zr_dir, const std::string& tokenizer,
@@ -89,12 +89,12 @@ constexpr const char* kMergeTokenTextsDoc =
     "Returns (text, skipped): the first entry of each identity (token count,\n"
     "tokenizer, sorted sources) in its stored form, and how many were dropped.";
 constexpr const char* kAbsorbDocumentTextDoc =
-    "Append to a store's document index the records of `text` it lacks.\n\n"
-    "As merge_absorb does for a source holding exactly those records, reading\n"
-    "only the target's shards the records name. Neither builds the index nor\n"
-    "logs. Returns {\"document_added\", \"skipped\"}. With `merged`, `text` is\n"
-    "one of merge_document_texts' texts, appended as it is when the target has\n"
-    "no file of its shard.";
+    "Append to a store's document index the records of `texts` it lacks.\n\n"
+    "As merge_absorb does for a source holding exactly those records, in\n"
+    "order, reading only the target's shards the records name. Neither builds\n"
+    "the index nor logs. Returns {\"document_added\", \"skipped\"}. With\n"
+    "`merged`, each text is one of merge_document_texts' texts, appended as it\n"
+    "is when the target has no file of its shard.";
 constexpr const char* kAbsorbTokenTextDoc =
     "Write the token-index entries of `text` that a store lacks to a new chunk file.\n\n"
     "As merge_absorb does for a source holding exactly those entries under\n"
@@ -124,10 +124,10 @@ const FunctionRecord& merge_token_texts_record() {
   return record;
 }
 
-const FunctionRecord& absorb_document_text_record() {
+const FunctionRecord& absorb_document_texts_record() {
   static const FunctionRecord record = function(
-      "absorb_document_text", params(Param<Str>("zr_dir"), Param<Text>("text"), Param<Bool>("merged", false)),
-      absorb_document_text,
+      "absorb_document_texts", params(Param<Str>("zr_dir"), Param<TextList>("texts"), Param<Bool>("merged", false)),
+      absorb_document_texts,
       [](const maintenance::LayerMergeCounts& c) {
         return py_counts({{"document_added", c.added}, {"skipped", c.skipped}});
       },

@@ -9,7 +9,7 @@ namespace zr::module {
 const FunctionRecord& split_store_record();
 const FunctionRecord& merge_document_texts_record();
 const FunctionRecord& merge_token_texts_record();
-const FunctionRecord& absorb_document_text_record();
+const FunctionRecord& absorb_document_texts_record();
 const FunctionRecord& absorb_token_text_record();
 const FunctionRecord& log_merge_record();
 
