@@ -106,9 +106,14 @@ class _Absorber:
         self.skipped += merged.skipped + counts["skipped"]
 
     def tokens(self, merged: MergedRecords, tokenizer: str) -> None:
+        self.skipped += merged.skipped
+        if not merged.texts[0]:
+            # No part wrote an entry: a merge of one store of them all would
+            # not even create the tokenizer's directory.
+            return
         counts = self._timed(lambda: _zr_bulk.absorb_token_text(self.target, tokenizer, merged.texts[0]))
         self.token_index_added += counts["token_index_added"]
-        self.skipped += merged.skipped + counts["skipped"]
+        self.skipped += counts["skipped"]
 
     def log(self) -> dict[str, int]:
         counts = {"authors_added": 0, "sections_added": 0, "document_added": self.document_added,

@@ -13,6 +13,7 @@ retry would fail the same way.
 from __future__ import annotations
 
 import itertools
+import operator
 import tempfile
 import time
 from dataclasses import dataclass, field
@@ -138,10 +139,17 @@ class _FirstCounts:
     def thin(self, counts: list[int | None]) -> list[int | None]:
         thinned: list[int | None] = []
         for count in counts:
-            if count is None or count in self._seen:
+            try:
+                # The module takes any integer-like count as its integer, so
+                # equal integers are one count whatever their type.
+                key = None if count is None else operator.index(count)
+            except TypeError:
+                thinned.append(count)  # the module refuses it with its own message
+                continue
+            if key is None or key in self._seen:
                 thinned.append(None)
             else:
-                self._seen.add(count)
+                self._seen.add(key)
                 thinned.append(count)
         return thinned
 

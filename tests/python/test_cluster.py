@@ -26,6 +26,10 @@ def count_tokens(value):
     return len(json.dumps(value)) // 4
 
 
+def no_tokens(value):
+    return None
+
+
 class FailFirstAttempt:
     """Counts tokens like `count_tokens`, except for the lines of file `f`:
     the first attempt at that file (until `marker` exists) gives odd counts
@@ -387,6 +391,24 @@ class TestFaults:
             assert [(r.documents, r.tokens, r.skipped, r.report) for r in records[:1]] == \
                    [(r.documents, r.tokens, r.skipped, r.report) for r in records[1:]]
         assert thinned.count(True) > thinned.count(False) - thinned.count(True) > 0  # both routes taken
+
+    def test_counts_equal_as_integers_are_one_count_and_others_reach_the_module(self):
+        from zr_cluster.tasks import _FirstCounts
+
+        class Three:
+            __hash__ = None  # an integer-like count need not be hashable
+
+            def __index__(self):
+                return 3
+
+        three = Three()
+        assert _FirstCounts().thin([3, three, None, True, 3.0, 1, 4]) == [3, None, None, True, 3.0, None, 4]
+
+    def test_a_tokenizer_without_any_entry_leaves_no_token_directory(self, corpus, cluster, tmp_path):
+        target = str(tmp_path / "target")
+        result = run(corpus, target, scheduler=cluster.scheduler_address, token_count=no_tokens)
+        assert result.merged["token_index_added"] == 0
+        assert not os.path.exists(os.path.join(target, ".zr", f"token-index.{TOKENIZER}"))
 
     def test_a_failing_task_leaves_no_scratch_store(self, corpus, tmp_path):
         path = next(p for p in corpus if p.endswith("part-1.jsonl"))
