@@ -139,21 +139,20 @@ class TargetDocumentIdentities {
     });
   }
 
-  // Notes that the shard `key` names has a file now: `path`, whose records
-  // are read should a record of that shard come, or none when this set
-  // holds them already.
+  // Notes that the shard `key` names has a file now, `path`, whose records
+  // are read should a record of that shard come.
   void NoteFile(std::string_view key, std::string path) { unread_.try_emplace(slot_of(key), std::move(path)); }
 
   // True when no file of the target can hold a record of the shard `key`
   // names: it has no file of that shard, and no layer file outside them.
   bool HoldsNoFileFor(std::string_view key) const { return !outside_shards_ && !unread_.contains(slot_of(key)); }
 
-  // Reads the identities of the shard `key` names, once.
+  // Reads the identities of the shard `key` names, once, and counts that
+  // shard as having a file from now on: the caller appends to it.
   base::Status ReadShardOf(std::string_view key) {
-    const auto found = unread_.find(slot_of(key));
-    if (found == unread_.end() || found->second.empty()) return base::Status();
-    const std::string shard = std::exchange(found->second, std::string());
-    return Read(shard);
+    std::string& path = unread_.try_emplace(slot_of(key)).first->second;
+    if (path.empty()) return base::Status();
+    return Read(std::exchange(path, std::string()));
   }
 
   // Inserts the reader's current key; false when it is already held.
@@ -309,7 +308,6 @@ base::Result<LayerMergeCounts> absorb_document_texts(std::string_view target,
       }
       if (counts.added++ == 0) status = mark_index_stale(target);
       if (!status.ok()) return;
-      held.NoteFile(reader.key()[0], {});
       status = appender.Queued(reader.AppendCompact(appender.QueueFor(reader.key()[0])));
     });
     ZR_RETURN_IF_ERROR(status);

@@ -9,7 +9,7 @@ import distributed
 import pytest
 
 import _zr_native as zr
-from conftest import run_child
+from conftest import run_child, store_files
 from zr_cluster import track_corpus
 from zr_cluster.__main__ import main as cluster_main
 from zr_cluster.parts import Part, lines_of, part_bytes_for, plan_parts, ranges_for
@@ -153,15 +153,8 @@ def sequential_oracle(root, files, holding=False):
 def store_bytes(root):
     """Every file of the store but the log and the archives (whose names
     carry the time), byte for byte."""
-    store = os.path.join(root, ".zr")
-    found = {}
-    for directory, subdirectories, names in os.walk(store):
-        subdirectories[:] = [d for d in subdirectories if d != "archive"]
-        for name in names:
-            path = os.path.join(directory, name)
-            if os.path.relpath(path, store) not in ("log", "log.1"):
-                found[os.path.relpath(path, store)] = open(path, "rb").read()
-    return found
+    return {path: data for path, data in store_files(root).items()
+            if path not in ("log", "log.1") and not path.startswith("archive/")}
 
 
 def shard_lines(root, layer):

@@ -3,31 +3,12 @@
 #include <span>
 
 #include "module/argument_kinds.h"
+#include "module/bulk/sequence_items.h"
 #include "module/py_ref.h"
 
 namespace zr::module {
 
 namespace {
-
-// The items of `object` as a list or tuple (an iterable is read into a new
-// list), or nullptr with a TypeError set. A single str or bytes is refused:
-// a list of its characters is never what a caller means.
-PyRef items_of(PyObject* object, const char* what) {
-  PyRef items;
-  if (!PyUnicode_Check(object) && !PyBytes_Check(object) && !PyByteArray_Check(object)) {
-    items.reset(PySequence_Fast(object, ""));
-  }
-  if (!items) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to a sequence of %s", Py_TYPE(object)->tp_name,
-                 what);
-  }
-  return items;
-}
-
-std::span<PyObject*> span_of(const PyRef& items) {
-  return {PySequence_Fast_ITEMS(items.get()), static_cast<size_t>(PySequence_Fast_GET_SIZE(items.get()))};
-}
 
 bool add_line(PyObject* line, tracking::LineBatch& out) {
   if (PyBytes_Check(line)) {
@@ -59,7 +40,7 @@ bool add_line(PyObject* line, tracking::LineBatch& out) {
 bool LineList::convert(PyObject* object, Value& out) {
   PyRef items = items_of(object, "lines");
   if (!items) return false;
-  out.holder = PyList_Check(items.get()) ? PyRef(PyList_AsTuple(items.get())) : std::move(items);
+  out.holder = held_items(std::move(items));
   if (!out.holder) return false;
   const std::span<PyObject*> lines = span_of(out.holder);
   out.batch.reserve(lines.size());

@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "maintenance/range_merge.h"
 #include "module/bulk/interpreter_released.h"
@@ -15,10 +16,21 @@ namespace {
 
 using maintenance::RecordTexts;
 
-// (document texts, token entries text, skipped) for a split; (text,
-// skipped) for a merge of texts.
+PyObject* py_bytes_list(const std::vector<std::string>& texts) {
+  return py_list(texts, [](const std::string& text) { return py_bytes(text); });
+}
+
+// (texts, skipped) of a merge; the texts as `texts` makes them. Takes over
+// the new reference `texts` (nullptr passes an error on).
+PyObject* with_skipped(PyObject* texts, uint64_t skipped) {
+  PyRef held(texts);
+  if (!held) return nullptr;
+  return Py_BuildValue("(OK)", held.get(), static_cast<unsigned long long>(skipped));
+}
+
+// (document texts, token entries text, skipped) for a split.
 PyObject* py_split(const RecordTexts& split) {
-  PyRef documents(py_list(split.documents, [](const std::string& text) { return py_bytes(text); }));
+  PyRef documents(py_bytes_list(split.documents));
   if (!documents) return nullptr;
   PyRef tokens(py_bytes(split.tokens));
   if (!tokens) return nullptr;
@@ -26,16 +38,10 @@ PyObject* py_split(const RecordTexts& split) {
 }
 
 PyObject* py_merged_documents(const maintenance::ShardTexts& merged) {
-  PyRef texts(py_list(merged.texts, [](const std::string& text) { return py_bytes(text); }));
-  if (!texts) return nullptr;
-  return Py_BuildValue("(OK)", texts.get(), static_cast<unsigned long long>(merged.skipped));
+  return with_skipped(py_bytes_list(merged.texts), merged.skipped);
 }
 
-PyObject* py_merged_tokens(const RecordTexts& merged) {
-  PyRef text(py_bytes(merged.tokens));
-  if (!text) return nullptr;
-  return Py_BuildValue("(OK)", text.get(), static_cast<unsigned long long>(merged.skipped));
-}
+PyObject* py_merged_tokens(const RecordTexts& merged) { return with_skipped(py_bytes(merged.tokens), merged.skipped); }
 
 base::Result<RecordTexts> split_store(const std::string& zr_dir, uint64_t ranges,
                                       const std::optional<std::string>& tokenizer) {

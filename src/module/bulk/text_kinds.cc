@@ -1,5 +1,7 @@
 #include "module/bulk/text_kinds.h"
 
+#include "module/bulk/sequence_items.h"
+
 namespace zr::module {
 
 namespace {
@@ -16,23 +18,14 @@ bool add_text(PyObject* object, BorrowedTexts& out) {
 }  // namespace
 
 bool TextList::convert(PyObject* object, Value& out) {
-  if (PyBytes_Check(object) || PyUnicode_Check(object) || PyByteArray_Check(object)) {
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to a sequence of bytes", Py_TYPE(object)->tp_name);
-    return false;
-  }
-  PyRef items(PySequence_Fast(object, ""));
-  if (!items) {
-    PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to a sequence of bytes", Py_TYPE(object)->tp_name);
-    return false;
-  }
-  out.holder = PyList_Check(items.get()) ? PyRef(PyList_AsTuple(items.get())) : std::move(items);
+  PyRef items = items_of(object, "bytes");
+  if (!items) return false;
+  out.holder = held_items(std::move(items));
   if (!out.holder) return false;
-  const Py_ssize_t size = PySequence_Fast_GET_SIZE(out.holder.get());
-  PyObject** texts = PySequence_Fast_ITEMS(out.holder.get());
-  out.texts.reserve(static_cast<size_t>(size));
-  for (Py_ssize_t i = 0; i < size; ++i) {
-    if (!add_text(texts[i], out)) return false;
+  const std::span<PyObject*> texts = span_of(out.holder);
+  out.texts.reserve(texts.size());
+  for (PyObject* text : texts) {
+    if (!add_text(text, out)) return false;
   }
   return true;
 }
